@@ -1,0 +1,2 @@
+// Placeholder: the main window is being written.
+#include "board/Station.h"

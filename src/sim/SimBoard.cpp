@@ -1,0 +1,2 @@
+// Placeholder: the simulated board's model is being written.
+#include "sim/SimBoard.h"

@@ -1,0 +1,12 @@
+#include "tests/ProductionTests.h"
+
+#include "board/Station.h"
+
+namespace quillon {
+
+void runAddressDataLines(StationContext &, TestRow &row)
+{
+    Q_UNUSED(row);
+}
+
+} // namespace quillon

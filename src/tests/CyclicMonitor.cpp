@@ -1,0 +1,11 @@
+#include "tests/ProductionTests.h"
+
+#include "board/Station.h"
+
+namespace quillon {
+
+void runCyclicMonitor(StationContext &, MonitorView &)
+{
+}
+
+} // namespace quillon

@@ -1,0 +1,2 @@
+// Placeholder: the Qt implementation of Operator is being written.
+#include "board/Operator.h"
