@@ -28,6 +28,7 @@ struct BoardIdentity {
     bool calSupported = true;            // ADC_QueryCal answers 0
     quint8 busTestVerdict = 0x00;        // firmware's reply to read request 0x91
     int dacJumperRange = 3;              // jumpered D/A output range: 0-5, +/-5, 0-10, +/-10 V
+    bool newerThanRevD = true;           // the board itself (the jig is wired for it)
 };
 
 // The test jig and the instruments around the board.
@@ -96,7 +97,7 @@ public:
     double noiseVolts = 0.002;
 
     // Per-DAC physical errors: output = gain * ideal + offset (volts).
-    std::array<double, 4> dacGain{1.0012, 0.9991, 1.0007, 0.9985};
+    std::array<double, 4> dacGain{1.0012, 1.0009, 1.0015, 1.0006};
     std::array<double, 4> dacOffset{-0.0061, 0.0043, 0.0027, -0.0035};
 
     // Back to power-on state (EEPROM kept: it is non-volatile) and reseeded.
