@@ -17,7 +17,7 @@ struct LibraryCall {
     QString arguments;     // e.g. "-3, 0xB3, 0x0000, 0x0000, size=4"
     QByteArray dataOut;    // bytes handed to the library (writes, configuration)
     QByteArray dataIn;     // bytes the library handed back (reads)
-    quint32 status = 0;
+    quint32 status = 0;    // the return value: for GetDevices (hasStatus false) the device mask
     bool hasStatus = true; // GetDevices returns a mask, not a status
 };
 
