@@ -2,10 +2,12 @@
 
 #include "board/DeviceLibrary.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <random>
@@ -76,9 +78,6 @@ struct Faults {
     quint32 unplugStatus = 2;
 };
 
-// One library call as seen by the board (used by the bench window's traffic list).
-// The station-side trace lives in board/TracingDevice.
-
 // The simulated board: an independent model of board, firmware, jig and library,
 // behind the same interface as the maker's library. Never calls the station's own
 // helpers. Deterministic for a given seed and clock.
@@ -125,6 +124,20 @@ public:
     int clearDevicesCount() const { return m_clearDevices; }
     // Whether the firmware applies the stored calibration (records valid and reloaded).
     bool calibrationLoaded() const { return m_calLoaded; }
+    // Gain and offset pairs the firmware applies to calibrated writes (M0,B0,...,M3,B3).
+    const std::array<float, 8> &loadedCalibration() const { return m_loadedCal; }
+    // Code DAC i's converter holds now (after calibration, if the write was calibrated).
+    quint16 dacCode(int dac) const;
+    // The A/D configuration block as last accepted by ADC_SetConfig.
+    const std::array<std::uint8_t, 21> &adcConfig() const { return m_adcConfig; }
+    // An acquisition is outstanding (started and not yet filled).
+    bool acquisitionOutstanding() const { return m_bulkBuffer && m_bulkDone < m_bulkBytes; }
+    // Input channels the board really has (from the product id's variant bits).
+    int channelCount() const;
+    // The board multiplexes its inputs in blocks of 32 channels.
+    bool hasMux32Blocks() const;
+    // The board has an input multiplexer at all.
+    bool hasMultiplexer() const;
 
     QString description() const override;
     quint32 GetDevices() override;
@@ -148,28 +161,76 @@ public:
     quint32 DACSetBoardRange(qint32 device, quint32 rangeCode) override;
 
 private:
-    struct Impl;
-    // Implementation state (see SimBoard.cpp).
+    using Sample = std::pair<std::int64_t, double>;
+    using AdcConfig = std::array<std::uint8_t, 21>;
+
+    // Every library call passes here first: counts it and applies the USB faults and
+    // the device index. Returns the status to fail with, or nothing to go on.
+    std::optional<quint32> enterCall(qint32 device);
+    std::optional<quint32> enterCallWithoutDevice();
+    quint32 deviceStatus(qint32 device) const;
+    static void sleepMicros(int us);
+
+    // Vendor requests, after the gate.
+    quint32 vendorEepromRead(quint16 address, quint32 *dataSize, void *data);
+    quint32 vendorEepromWrite(quint16 address, quint32 dataSize, const void *data);
+    quint32 vendorDacWrite(quint16 index, quint32 dataSize, const void *data);
+    void reloadCalibration();
+
+    // DIO physics: the level every line settles to.
+    quint16 dioLevels() const;
+
+    // A/D physics.
+    double internalOrInputVolts(int channel, const AdcConfig &config) const;
+    double jigVolts(int channel) const;
+    // One conversion: range, offset fault, noise, clipping; the 16-bit code and its range.
+    struct Conversion { quint16 code; double spanVolts; bool bipolar; };
+    Conversion convert(int channel, const AdcConfig &config);
+    static double codeVolts(const Conversion &c);
+    static int firstChannel(const AdcConfig &config);
+    static int lastChannel(const AdcConfig &config);
+
+    // Counter and bulk acquisition.
+    std::int64_t counterTicks() const;
+    void advanceAcquisition();
+    void writeScanSamples(std::int64_t scans);
+
+    // D/A physics.
+    double dacOutputVolts(int dac, quint16 code) const;
+    void setDacCode(int dac, quint16 code);
+    void recordScope(int dac, double volts);
+
     Clock m_clock;
     std::mt19937 m_rng;
     std::vector<std::uint8_t> m_eeprom;
     quint16 m_dioLatch = 0;
     quint8 m_dioMask = 0;
-    double m_counterHz = 0.0;
     int m_calls = 0;
     int m_clearDevices = 0;
-    bool m_calLoaded = false;
-    std::array<std::uint8_t, 21> m_adcConfig{};
-    // Outstanding bulk acquisition.
-    std::uint16_t *m_bulkBuffer = nullptr;
+    AdcConfig m_adcConfig{};
+    QByteArray m_calName;
+
+    // Counter 0 of block 0 (the A/D clock). Ticks of earlier runs are kept in
+    // m_ticksBefore; the current run counts from m_counterStartUs at m_counterHz.
+    double m_counterHz = 0.0;
+    std::int64_t m_counterStartUs = 0;
+    std::int64_t m_ticksBefore = 0;
+
+    // Outstanding bulk acquisition. The buffer belongs to the caller (who keeps it
+    // alive until the acquisition ends or is replaced); samples are written bytewise.
+    std::uint8_t *m_bulkBuffer = nullptr;
     quint32 m_bulkBytes = 0;
     quint32 m_bulkDone = 0;
-    std::int64_t m_counterStartUs = 0;
     std::int64_t m_ticksConsumed = 0;
-    // DAC codes as last written to the converters (after calibration).
+    AdcConfig m_bulkConfig{};
+    int m_bulkChannel = 0; // next channel of the scan under way
+
+    // DACs: codes at the converters and the calibration the firmware applies.
     std::array<quint16, 4> m_dacCodes{0x8000, 0x8000, 0x8000, 0x8000};
+    bool m_calLoaded = false;
     std::array<float, 8> m_loadedCal{1, 0, 1, 0, 1, 0, 1, 0};
-    std::vector<std::vector<std::pair<std::int64_t, double>>> m_scope;
+    quint32 m_dacBoardRange = 0;
+    std::array<std::deque<Sample>, 4> m_scope;
 };
 
 } // namespace quillon::sim
