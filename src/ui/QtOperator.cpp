@@ -1,47 +1,202 @@
 #include "ui/QtOperator.h"
 
+#include "ui/DacDialogs.h"
+#include "ui/PromptForText.h"
+#include "ui/SystemMessageBox.h"
+#include "ui/TAskThread.h"
+
 #include <QCoreApplication>
-#include <QDialog>
-#include <QWidget>
+#include <QList>
+#include <QMessageBox>
 
 namespace quillon {
 
-// First cut: the declaration is final; dialogs follow.
-QtOperator::QtOperator(QWidget *mainWindow) : m_mainWindow(mainWindow) {}
+// Everything the operator has open, so abandonAll() can close it.
+class QtOperator::Tracker {
+public:
+    bool abandoned = false;
+
+    // Runs a dialog modally and returns its result; Rejected at once once abandoned.
+    int exec(QDialog *dialog)
+    {
+        if (abandoned)
+            return QDialog::Rejected;
+        const QPointer<QDialog> guard(dialog);
+        m_open.append(guard);
+        const int result = dialog->exec();
+        m_open.removeAll(guard);
+        return abandoned ? int(QDialog::Rejected) : result;
+    }
+
+    void addQuestion(TAskThread *question) { m_questions.append(question); }
+
+    void abandonAll()
+    {
+        abandoned = true;
+        // Rejecting ends the dialog's loop; the caller's frame removes it from the list.
+        const QList<QPointer<QDialog>> open = m_open;
+        for (const QPointer<QDialog> &dialog : open)
+            if (dialog)
+                dialog->reject();
+        for (const QPointer<TAskThread> &question : std::as_const(m_questions))
+            if (question)
+                question->Abandon();
+        m_questions.removeAll(QPointer<TAskThread>());
+    }
+
+private:
+    QList<QPointer<QDialog>> m_open;
+    QList<QPointer<TAskThread>> m_questions;
+};
+
+namespace {
+
+int flagsFor(BoxStyle style)
+{
+    using namespace MessageBoxFlags;
+    switch (style) {
+    case BoxStyle::Warning: return Ok | IconExclamation;
+    case BoxStyle::RetryCancel: return RetryCancel | IconExclamation;
+    case BoxStyle::JigInfo: return Ok | IconAsterisk;
+    case BoxStyle::YesNo: return YesNo | IconQuestion;
+    }
+    return Ok | IconExclamation;
+}
+
+// The answer a box gives when it is closed without a click.
+int closedAnswer(BoxStyle style)
+{
+    switch (style) {
+    case BoxStyle::RetryCancel: return IdCancel;
+    case BoxStyle::YesNo: return IdNo;
+    case BoxStyle::Warning:
+    case BoxStyle::JigInfo: break;
+    }
+    return IdOk;
+}
+
+class QtDacReadingDialog : public DacReadingDialog {
+public:
+    QtDacReadingDialog(QWidget *mainWindow, std::shared_ptr<QtOperator::Tracker> tracker)
+        : m_form(mainWindow), m_tracker(std::move(tracker))
+    {
+    }
+
+    void setCaption(const QString &caption) override { m_form.setWindowTitle(caption); }
+    void setPrompt(const QString &prompt) override { m_form.setPrompt(prompt); }
+    void setFieldText(int field, const QString &text) override { m_form.setFieldText(field, text); }
+    QString fieldText(int field) const override { return m_form.fieldText(field); }
+    void hideField(int field) override { m_form.hideField(field); }
+    bool isFieldVisible(int field) const override { return m_form.isFieldVisible(field); }
+    void focusField(int field) override { m_form.focusField(field); }
+    bool exec() override { return m_tracker->exec(&m_form) == QDialog::Accepted; }
+
+private:
+    DacReadingForm m_form;
+    std::shared_ptr<QtOperator::Tracker> m_tracker;
+};
+
+class QtAsyncQuestion : public AsyncQuestion {
+public:
+    explicit QtAsyncQuestion(std::unique_ptr<TAskThread> thread) : m_thread(std::move(thread)) {}
+
+    bool isDone() override { return m_thread->IsDone(); }
+    int answer() const override { return m_thread->Answer; }
+
+private:
+    std::unique_ptr<TAskThread> m_thread;
+};
+
+} // namespace
+
+QtOperator::QtOperator(QWidget *mainWindow)
+    : m_mainWindow(mainWindow), m_tracker(std::make_shared<Tracker>())
+{
+}
+
 QtOperator::~QtOperator() = default;
-void QtOperator::setMainWindow(QWidget *mainWindow) { m_mainWindow = mainWindow; }
-QWidget *QtOperator::mainWindow() const { return m_mainWindow; }
+
+void QtOperator::setMainWindow(QWidget *mainWindow)
+{
+    m_mainWindow = mainWindow;
+}
+
+QWidget *QtOperator::mainWindow() const
+{
+    return m_mainWindow;
+}
+
 void QtOperator::abandonAll()
 {
-    m_abandoned = true;
-    for (const QPointer<QDialog> &dialog : m_open)
-        if (dialog)
-            dialog->reject();
+    m_tracker->abandonAll();
 }
-int QtOperator::execTracked(QDialog *dialog)
+
+bool QtOperator::isAbandoned() const
 {
-    if (m_abandoned)
-        return QDialog::Rejected;
-    m_open.append(dialog);
-    const int result = dialog->exec();
-    m_open.removeAll(QPointer<QDialog>(dialog));
-    return result;
+    return m_tracker->abandoned;
 }
-int QtOperator::messageBox(BoxStyle style, const QString &, const QString &)
+
+int QtOperator::messageBox(BoxStyle style, const QString &caption, const QString &text)
 {
-    return style == BoxStyle::RetryCancel ? IdCancel : style == BoxStyle::YesNo ? IdNo : IdOk;
+    if (m_tracker->abandoned)
+        return closedAnswer(style);
+    // Application-owned and application-modal, like every box but the scope question.
+    std::unique_ptr<QMessageBox> box(createSystemMessageBox(flagsFor(style), caption, text));
+    box->setWindowModality(Qt::ApplicationModal);
+    m_tracker->exec(box.get());
+    if (m_tracker->abandoned)
+        return closedAnswer(style);
+    return systemMessageBoxAnswer(box.get());
 }
-bool QtOperator::promptForText(const QString &, const QString &, QString &) { return false; }
-int QtOperator::askDacRange() { return 3; }
-std::unique_ptr<DacReadingDialog> QtOperator::createDacReadingDialog() { return nullptr; }
-bool QtOperator::checkDacScale(const QString &, const QStringList &, const std::function<void(int)> &)
+
+bool QtOperator::promptForText(const QString &caption, const QString &prompt, QString &value)
 {
-    return false;
+    if (m_tracker->abandoned)
+        return false;
+    PromptForTextDialog dialog(caption, prompt, value);
+    if (m_tracker->exec(&dialog) != QDialog::Accepted)
+        return false;
+    value = dialog.text();
+    return true;
 }
-std::unique_ptr<AsyncQuestion> QtOperator::startQuestion(const QString &, const QString &)
+
+int QtOperator::askDacRange()
 {
-    return nullptr;
+    DacRangeDialog dialog(m_mainWindow);
+    m_tracker->exec(&dialog);
+    return dialog.selectedItem();
 }
-void QtOperator::processEvents() { QCoreApplication::processEvents(); }
+
+std::unique_ptr<DacReadingDialog> QtOperator::createDacReadingDialog()
+{
+    return std::make_unique<QtDacReadingDialog>(m_mainWindow, m_tracker);
+}
+
+bool QtOperator::checkDacScale(const QString &label, const QStringList &items,
+                               const std::function<void(int)> &onScaleClick)
+{
+    // Built even when abandoned: the preselection's DAC write belongs to the run.
+    DacScaleDialog dialog(label, items, onScaleClick, m_mainWindow);
+    return m_tracker->exec(&dialog) == QDialog::Accepted;
+}
+
+std::unique_ptr<AsyncQuestion> QtOperator::startQuestion(const QString &caption, const QString &text)
+{
+    auto thread = std::make_unique<TAskThread>();
+    thread->Text = text;
+    thread->Caption = caption;
+    if (m_tracker->abandoned) {
+        thread->Abandon();
+    } else {
+        thread->Start();
+        m_tracker->addQuestion(thread.get());
+    }
+    return std::make_unique<QtAsyncQuestion>(std::move(thread));
+}
+
+void QtOperator::processEvents()
+{
+    QCoreApplication::processEvents();
+}
 
 } // namespace quillon

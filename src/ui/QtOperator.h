@@ -2,8 +2,9 @@
 
 #include "board/Operator.h"
 
-#include <QList>
 #include <QPointer>
+
+#include <memory>
 
 class QDialog;
 class QWidget;
@@ -29,7 +30,7 @@ public:
     // answer Cancel/No (range: the preselected item) at once. The main window calls it
     // when it closes, so nested loops unwind before it is destroyed.
     void abandonAll();
-    bool isAbandoned() const { return m_abandoned; }
+    bool isAbandoned() const;
 
     int messageBox(BoxStyle style, const QString &caption, const QString &text) override;
     bool promptForText(const QString &caption, const QString &prompt, QString &value) override;
@@ -40,13 +41,13 @@ public:
     std::unique_ptr<AsyncQuestion> startQuestion(const QString &caption, const QString &text) override;
     void processEvents() override;
 
-private:
-    // Runs dialog modally unless abandoned; tracks it so abandonAll() can reject it.
-    int execTracked(QDialog *dialog);
+    // Shared with the reading dialogs and questions this operator hands out, which may
+    // outlive a call; defined in the source.
+    class Tracker;
 
+private:
     QPointer<QWidget> m_mainWindow;
-    QList<QPointer<QDialog>> m_open;
-    bool m_abandoned = false;
+    std::shared_ptr<Tracker> m_tracker;
 };
 
 } // namespace quillon
