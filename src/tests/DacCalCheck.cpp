@@ -1,12 +1,78 @@
+// D/A Cal Check (row 9): the technician picks minimum, mid and maximum code, measures
+// the calibrated outputs and gives the verdict. The station itself measures nothing.
+#include "tests/DacMath.h"
+#include "tests/Formats.h"
 #include "tests/ProductionTests.h"
 
+#include "board/DacCal.h"
+#include "board/DeviceLibrary.h"
+#include "board/Operator.h"
 #include "board/Station.h"
+
+#include <array>
 
 namespace quillon {
 
-void runDacCalCheck(StationContext &, TestRow &row)
+namespace {
+
+struct ScaleItem {
+    const char *prefix; // with the item's keyboard mnemonic
+    quint16 code;
+};
+constexpr std::array<ScaleItem, 3> ScaleItems{{{"M&in (", 0}, {"&Mid (", 32768}, {"M&ax (", 65535}}};
+
+} // namespace
+
+void DacScaleClick(DeviceLibrary &lib, int item)
 {
-    Q_UNUSED(row);
+    if (item < 0 || item >= int(ScaleItems.size()))
+        return;
+    const quint16 code = ScaleItems[size_t(item)].code;
+    const std::array<quint16, 4> codes{code, code, code, code};
+    (void)DACMultiDirect(lib, diOnly, codes, false);
+}
+
+void runDacCalCheck(StationContext &ctx, TestRow &row)
+{
+    if (!ctx.State.Board.HasDacs) {
+        row.setMemoText(QStringLiteral("This test does not apply."));
+        row.setStatus(TestStatus::Pass);
+        row.refresh();
+        return;
+    }
+
+    row.setStatus(TestStatus::Testing);
+    row.refresh();
+    row.clearMemo();
+    ctx.Op.processEvents();
+    if (ctx.Shell.closing())
+        return;
+    bool failed = false;
+
+    AskDacRange(ctx.Op, ctx.State.DacRange);
+    if (ctx.Shell.closing())
+        return;
+    const DacRangeState range = ctx.State.DacRange;
+    (void)ctx.Lib.DACSetBoardRange(diOnly, 0);
+
+    QStringList items;
+    for (const ScaleItem &item : ScaleItems)
+        items << QLatin1String(item.prefix) + FixedText(4, float(DacCountsToVolts(item.code, range)))
+                     + QStringLiteral(" V)");
+    DeviceLibrary &lib = ctx.Lib;
+    const bool good = ctx.Op.checkDacScale(
+        QStringLiteral("Measure each DAC with a meter, at these three (calibrated) voltages. Are they all good?"),
+        items, [&lib](int item) { DacScaleClick(lib, item); });
+    if (ctx.Shell.closing())
+        return;
+    if (!good) {
+        row.addLine(QStringLiteral("\tTester reported at least one DAC bad."));
+        failed = true;
+    }
+
+    row.setStatus(failed ? TestStatus::Fail : TestStatus::Pass);
+    row.addLine(QStringLiteral("D/A Cal Check: ") + (failed ? QStringLiteral("FAIL") : QStringLiteral("PASS")));
+    row.refresh();
 }
 
 } // namespace quillon
