@@ -1,12 +1,51 @@
 #include "tests/ProductionTests.h"
 
+#include "board/DeviceLibrary.h"
+#include "board/Operator.h"
 #include "board/Station.h"
+#include "tests/Formats.h"
 
 namespace quillon {
 
-void runAddressDataLines(StationContext &, TestRow &row)
+namespace {
+
+// Asks the controller's firmware to exercise the address/data lines to its SRAM.
+constexpr quint8 BusTestRequest = 0x91;
+
+} // namespace
+
+void runAddressDataLines(StationContext &ctx, TestRow &row)
 {
-    Q_UNUSED(row);
+    row.setStatus(TestStatus::Testing);
+    row.refresh();
+    row.setFailText(QString());
+    ctx.Op.processEvents();
+    if (ctx.Shell.closing())
+        return;
+
+    quint32 size = 1;
+    // Preset: a request that fails or delivers nothing reads as verdict FF.
+    quint8 verdict = 0xFF;
+    ctx.Lib.GenericVendorRead(diOnly, BusTestRequest, 0, 0, &size, &verdict);
+
+    switch (verdict) {
+    case 0x00:
+        row.setStatus(TestStatus::Pass);
+        break;
+    case 0x01:
+        row.setStatus(TestStatus::Fail);
+        row.setFailText(QStringLiteral("Hardware Failure"));
+        break;
+    case 0xFE:
+        row.setStatus(TestStatus::Fail);
+        row.setFailText(QStringLiteral("Test Skipped"));
+        break;
+    default:
+        row.setStatus(TestStatus::Fail);
+        row.setFailText(QStringLiteral("Firmware Failure #") + Hex(verdict, 2));
+        break;
+    }
+    row.refresh();
 }
 
 } // namespace quillon
