@@ -186,8 +186,9 @@ bool ModalDriver::waitUntilDone(int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // The poll timer wakes the wait every 10 ms.
     while (!isDone() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return isDone();
 }
 

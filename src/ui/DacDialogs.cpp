@@ -1,14 +1,14 @@
 #include "ui/DacDialogs.h"
 
+#include "ui/DialogPlacement.h"
 #include "ui/MessageFont.h"
 #include "ui/RadioGroupBox.h"
 
 #include <QFocusEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
+#include <QShowEvent>
 
 namespace quillon {
 
@@ -35,21 +35,6 @@ QPushButton *pushButton(const QString &name, const QString &text, const QRect &g
 
 } // namespace
 
-void centreDialogOn(QWidget *dialog, QWidget *window)
-{
-    QRect area;
-    if (window && window->isWindow())
-        area = window->frameGeometry();
-    else if (window)
-        area = QRect(window->mapToGlobal(QPoint(0, 0)), window->size());
-    else if (const QScreen *screen = QGuiApplication::primaryScreen())
-        area = screen->geometry();
-    else
-        return;
-    dialog->move(area.x() + (area.width() - dialog->width()) / 2,
-                 area.y() + (area.height() - dialog->height()) / 2);
-}
-
 DacDialogBase::DacDialogBase(QWidget *mainWindow, const QString &name, int clientWidth, int clientHeight)
     : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_mainWindow(mainWindow)
 {
@@ -65,6 +50,13 @@ int DacDialogBase::exec()
 {
     centreDialogOn(this, m_mainWindow);
     return QDialog::exec();
+}
+
+void DacDialogBase::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        centreDialogOn(this, m_mainWindow);
 }
 
 // --- range ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QList>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
@@ -14,9 +15,6 @@ namespace quillon {
 
 class RadioGroupBox;
 
-// Centres a top-level dialog on window (on the primary screen when window is null).
-void centreDialogOn(QWidget *dialog, QWidget *window);
-
 // The common frame of the DAC dialogs: application-owned, fixed single border, the
 // given client size, the message font; centred on the main window each time it runs.
 class DacDialogBase : public QDialog {
@@ -25,8 +23,11 @@ public:
     DacDialogBase(QWidget *mainWindow, const QString &name, int clientWidth, int clientHeight);
     int exec() override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
-    QWidget *m_mainWindow; // not owned; only read when the dialog runs
+    QPointer<QWidget> m_mainWindow; // not owned
 };
 
 // The DAC range question: which of the four jumpered ranges the DACs are in.

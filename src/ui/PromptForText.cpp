@@ -1,11 +1,12 @@
 #include "ui/PromptForText.h"
 
+#include "ui/DialogPlacement.h"
+
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
+#include <QShowEvent>
 
 #include <cstdint>
 #include <cstdlib>
@@ -69,10 +70,14 @@ PromptForTextDialog::PromptForTextDialog(const QString &caption, const QString &
     m_cancel->setGeometry(dx(92), buttonTop, dx(50), dy(14));
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-    }
+    centreDialogOn(this, nullptr);
+}
+
+void PromptForTextDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        centreDialogOn(this, nullptr);
 }
 
 QString PromptForTextDialog::text() const

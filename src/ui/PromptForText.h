@@ -36,6 +36,9 @@ public:
     QPushButton *okButton() const { return m_ok; }
     QPushButton *cancelButton() const { return m_cancel; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     QLabel *m_label = nullptr;
     QLineEdit *m_edit = nullptr;
