@@ -14,6 +14,17 @@
 #include <QStringList>
 
 #include <functional>
+#include <ostream>
+
+// Readable failure output for Qt values.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toUtf8().replace('\t', "\\t").toStdString() << '"';
+}
+inline void PrintTo(const QByteArray &b, std::ostream *os)
+{
+    *os << b.toHex(' ').toStdString();
+}
 
 namespace quillon::testing {
 
