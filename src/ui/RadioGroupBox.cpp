@@ -10,10 +10,12 @@
 namespace quillon {
 
 RadioGroupBox::RadioGroupBox(const QString &name, const QString &caption,
-                             const QStringList &items, int columns, QWidget *parent)
+                             const QStringList &items, int columns, const QRect &geometry,
+                             QWidget *parent)
     : QGroupBox(caption, parent), m_group(new QButtonGroup(this)), m_columns(std::max(columns, 1))
 {
     setObjectName(name);
+    setGeometry(geometry);
     for (int i = 0; i < items.size(); ++i) {
         auto *button = new QRadioButton(items.at(i), this);
         button->setObjectName(name + QStringLiteral("Item%1").arg(i));

@@ -16,9 +16,10 @@ namespace quillon {
 class RadioGroupBox : public QGroupBox {
     Q_OBJECT
 public:
-    // The object name also names the items: name + "Item0", "Item1", ...
+    // The object name also names the items: name + "Item0", "Item1", ... The items are
+    // placed for geometry at once (a hidden widget gets its resize event only when shown).
     RadioGroupBox(const QString &name, const QString &caption, const QStringList &items,
-                  int columns, QWidget *parent = nullptr);
+                  int columns, const QRect &geometry, QWidget *parent = nullptr);
 
     int count() const { return int(m_buttons.size()); }
     QRadioButton *item(int index) const;
