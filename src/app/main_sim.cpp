@@ -1,4 +1,6 @@
 // The station over the simulated board, for development, training and demonstrations.
+#include "SimScenarioRunner.h"
+#include "SimStation.h"
 #include "StationMain.h"
 
 #include "board/TracingDevice.h"
@@ -11,6 +13,9 @@
 
 int main(int argc, char **argv)
 {
+    // quillon-sim --scenario FILE [--report FILE]: a scripted run, headless.
+    if (quillon::isScenarioCommandLine(argc, argv))
+        return quillon::simScenarioMain(argc, argv);
     if (!quillon::hasDisplay()) {
         std::fprintf(stderr, "%s\n", qPrintable(quillon::noDisplayMessage(QStringLiteral("quillon-sim"))));
         return 2;
@@ -21,5 +26,5 @@ int main(int argc, char **argv)
 
     quillon::sim::SimBoard board;
     quillon::TracingDevice device(board);
-    return quillon::runStation(device);
+    return quillon::runSimStation(board, device);
 }
