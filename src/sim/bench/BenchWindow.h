@@ -1,0 +1,98 @@
+#pragma once
+
+#include "sim/SimBoard.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
+class QTimer;
+
+namespace quillon {
+class TracingDevice;
+}
+
+namespace quillon::sim {
+
+class FaultPanel;
+class ScopeView;
+class TrafficView;
+
+// What the bench may touch beyond the board and its call log. Everything optional.
+struct BenchHooks {
+    // Switches the jig's prompt follower on or off (null: there is none, the box is
+    // disabled).
+    std::function<void(bool)> setFollowPrompts;
+    bool followPrompts = true;
+    // The board's clock, so the scope's right edge is the board's "now".
+    Clock clock = steadyMicros;
+};
+
+// The "Simulated bench" window of quillon-sim: the board on the bench, the jig, a
+// meter, a scope on the DACs, the fault switches and the library traffic. Reads and
+// drives the SimBoard through its public settings only; the station does not know
+// it exists. Both references must outlive the window.
+class BenchWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int RefreshMs = 100;
+
+    BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks = {}, QWidget *parent = nullptr);
+
+    // One pass of what the timer does: jig controls follow the board, the meter is
+    // read, the traffic list re-read.
+    void refresh();
+
+    // Product ids the bench offers: every supported variant, then a few wrong ones.
+    static QList<quint32> offeredProductIds();
+    // "0x8140 — 16 channels, DACs" and the like.
+    static QString describeProductId(quint32 id);
+
+private:
+    QWidget *buildBoard();
+    QWidget *buildJig();
+    QWidget *buildMeter();
+    QWidget *buildTiming();
+    void applyIdentity();
+    void plugIn();
+    void syncJig();
+    void readMeter();
+    void updateScopeRange();
+
+    SimBoard &m_board;
+    TracingDevice &m_trace;
+    BenchHooks m_hooks;
+    QTimer *m_timer;
+
+    QComboBox *m_productId = nullptr;
+    QLineEdit *m_firmware = nullptr;
+    QLineEdit *m_revision = nullptr;
+    QCheckBox *m_newerThanRevD = nullptr;
+    QSpinBox *m_boards = nullptr;
+    QLineEdit *m_queryStatus = nullptr;
+    QCheckBox *m_calSupported = nullptr;
+    QLineEdit *m_busVerdict = nullptr;
+    QComboBox *m_dacRange = nullptr;
+
+    QCheckBox *m_jigConnected = nullptr;
+    QCheckBox *m_sourceOn = nullptr;
+    QRadioButton *m_polarityPlus = nullptr;
+    QRadioButton *m_polarityMinus = nullptr;
+    QCheckBox *m_follow = nullptr;
+
+    QComboBox *m_meterSource = nullptr;
+    QLabel *m_meterValue = nullptr;
+
+    ScopeView *m_scope = nullptr;
+    FaultPanel *m_faults = nullptr;
+    TrafficView *m_traffic = nullptr;
+};
+
+} // namespace quillon::sim

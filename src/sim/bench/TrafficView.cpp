@@ -1,0 +1,110 @@
+#include "TrafficView.h"
+
+#include "board/TracingDevice.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStringListModel>
+#include <QVBoxLayout>
+
+namespace quillon::sim {
+
+namespace {
+
+constexpr int ShownDataBytes = 12;
+
+QString bytesText(const QByteArray &bytes)
+{
+    QString text = QString::fromLatin1(bytes.left(ShownDataBytes).toHex(' ').toUpper());
+    if (bytes.size() > ShownDataBytes)
+        text += QStringLiteral(" \u2026 (%1 bytes)").arg(bytes.size());
+    return text;
+}
+
+} // namespace
+
+TrafficView::TrafficView(const TracingDevice &trace, QWidget *parent)
+    : QWidget(parent), m_trace(trace), m_model(new QStringListModel(this)), m_list(new QListView),
+      m_pause(new QCheckBox(tr("Pause"))), m_count(new QLabel)
+{
+    setObjectName(QStringLiteral("trafficView"));
+    m_list->setObjectName(QStringLiteral("trafficList"));
+    m_list->setModel(m_model);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setUniformItemSizes(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_pause->setObjectName(QStringLiteral("trafficPause"));
+    m_pause->setToolTip(tr("Hold the list still to read it; the log goes on underneath"));
+
+    auto *copy = new QPushButton(tr("Copy"));
+    copy->setObjectName(QStringLiteral("copyTrafficButton"));
+    copy->setToolTip(tr("Copy the listed calls to the clipboard"));
+    connect(copy, &QPushButton::clicked, this, &TrafficView::copyToClipboard);
+    connect(m_pause, &QCheckBox::toggled, this, [this](bool paused) { if (!paused) refresh(); });
+
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(m_count, 1);
+    bar->addWidget(m_pause);
+    bar->addWidget(copy);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_list, 1);
+    layout->addLayout(bar);
+    refresh();
+}
+
+QString TrafficView::format(const LibraryCall &call)
+{
+    QString line = call.function + QLatin1Char('(') + call.arguments + QLatin1Char(')');
+    line += call.hasStatus ? QStringLiteral(" \u2192 %1").arg(call.status)
+                           : QStringLiteral(" \u2192 mask 0x%1").arg(call.status, 8, 16, QLatin1Char('0'));
+    if (!call.dataOut.isEmpty())
+        line += QStringLiteral("   out ") + bytesText(call.dataOut);
+    if (!call.dataIn.isEmpty())
+        line += QStringLiteral("   in ") + bytesText(call.dataIn);
+    return line;
+}
+
+void TrafficView::refresh()
+{
+    if (m_pause->isChecked())
+        return;
+    const QList<LibraryCall> &calls = m_trace.calls();
+    const qsizetype first = std::max<qsizetype>(0, calls.size() - MaxRows);
+    QStringList fresh;
+    fresh.reserve(calls.size() - first);
+    for (qsizetype i = first; i < calls.size(); ++i)
+        fresh.append(format(calls.at(i)));
+    m_count->setText(tr("%1 most recent calls, newest last").arg(fresh.size()));
+    if (fresh == m_model->stringList())
+        return;
+
+    QScrollBar *scroll = m_list->verticalScrollBar();
+    const bool atEnd = scroll->value() >= scroll->maximum() - 2;
+    const int keep = scroll->value();
+    m_model->setStringList(fresh);
+    if (atEnd)
+        m_list->scrollToBottom();
+    else
+        scroll->setValue(keep);
+}
+
+QStringList TrafficView::lines() const
+{
+    return m_model->stringList();
+}
+
+void TrafficView::copyToClipboard() const
+{
+    QApplication::clipboard()->setText(lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+} // namespace quillon::sim
