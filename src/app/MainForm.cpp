@@ -36,6 +36,7 @@ constexpr char TagProperty[] = "tag";            // panel: expanded height; togg
 constexpr char AnchorsProperty[] = "anchors";    // "right" or "leftright" (set in the .ui)
 constexpr char LaidOutWidthProperty[] = "laidOutWidth"; // panel width the anchors were last applied at
 
+constexpr int DesignPanelWidth = 441;
 constexpr int TableRowsMax = 16; // one hexadecimal digit
 constexpr int MonitorItemHeight = 13;
 
@@ -106,6 +107,11 @@ MainForm::MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeC
       ui(std::make_unique<Ui::MainForm>())
 {
     ui->setupUi(this);
+    // Layout-managed widgets get no geometry from the .ui; the panels start at their
+    // design width so the width fit and the anchors measure from it.
+    for (QObject *child : ui->ScrollContent->children())
+        if (auto *panel = qobject_cast<QWidget *>(child))
+            panel->resize(DesignPanelWidth, panel->height());
     QFont designFont(QStringLiteral("MS Sans Serif"));
     designFont.setPixelSize(11);
     setFont(designFont);
