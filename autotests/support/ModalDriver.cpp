@@ -214,8 +214,12 @@ void ModalDriver::poll()
         closeLeftovers();
         return;
     }
-    if (m_acting || m_steps.empty())
+    if (m_acting)
         return;
+    if (m_steps.empty()) {
+        watchForUnexpected();
+        return;
+    }
     if (QWidget *target = findTarget(m_steps.front())) {
         // Act from the event loop, not from inside this timer's slot: an action may
         // open a nested dialog, which must not block the poll.
@@ -228,6 +232,21 @@ void ModalDriver::poll()
                  .arg(m_steps.front().description)
                  .arg(m_timeoutMs)
                  .arg(describe(QApplication::activeModalWidget())));
+    }
+}
+
+void ModalDriver::watchForUnexpected()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) {
+        m_unexpected = nullptr;
+        return;
+    }
+    if (modal != m_unexpected) {
+        m_unexpected = modal;
+        m_unexpectedClock.start();
+    } else if (m_unexpectedClock.elapsed() > m_timeoutMs) {
+        fail(QStringLiteral("%1 stayed open with no step left for it").arg(describe(modal)));
     }
 }
 

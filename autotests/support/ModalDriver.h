@@ -34,7 +34,10 @@ namespace quillon::testing {
 // If the dialog of a step does not show within the timeout, or an action finds no
 // target, the test fails (ADD_FAILURE) and the driver from then on closes every modal
 // dialog and every expected top-level it sees, so nothing waits for a person. Steps
-// still pending when the driver is destroyed fail too. GUI thread only.
+// still pending when the driver is destroyed fail too. Once every step has run, a modal
+// dialog that stays open longer than the timeout is unexpected: it fails the test and
+// is closed the same way (so a driver with no steps guards code that must not ask).
+// GUI thread only.
 class ModalDriver : public QObject {
     Q_OBJECT
 public:
@@ -84,6 +87,7 @@ private:
     void poll();
     QWidget *findTarget(const Step &step) const;
     void perform(QPointer<QWidget> target);
+    void watchForUnexpected();
     void fail(const QString &message);
     void closeLeftovers();
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -94,6 +98,8 @@ private:
     std::deque<Step> m_steps;
     QStringList m_names; // every object name expected, closed when giving up
     QPointer<QWidget> m_handled; // acted on during its current showing
+    QPointer<QWidget> m_unexpected; // open modal no step asked for, since m_unexpectedClock
+    QElapsedTimer m_unexpectedClock;
     bool m_acting = false;
     bool m_failed = false;
 };
