@@ -378,6 +378,24 @@ TEST(SimAcquisition, OneScanPerCounterTick)
     EXPECT_FALSE(b.acquisitionOutstanding());
 }
 
+TEST(SimAcquisition, TicksBeforeTheStartAreNotItsOwn)
+{
+    Bench bench;
+    auto &b = bench.board;
+    configure(b, 0, 15, 1);
+    double hz = 1000.0;
+    b.CTR_StartOutputFreq(diOnly, 0, &hz);
+    bench.now += 50'000;
+    std::vector<quint16> buf(16);
+    b.ADC_BulkAcquire(diOnly, 32, buf.data());
+    quint32 left = 0;
+    b.ADC_BulkPoll(diOnly, &left);
+    EXPECT_EQ(left, 32u);
+    bench.now += 1000;
+    b.ADC_BulkPoll(diOnly, &left);
+    EXPECT_EQ(left, 0u);
+}
+
 TEST(SimAcquisition, ClockFaultsAndErrors)
 {
     Bench bench;
@@ -527,15 +545,16 @@ TEST(SimDac, CalibratedWritesApplyReloadedRecords)
 
 TEST(SimDac, InvalidRecordsTurnCalibrationOff)
 {
-    struct Case { const char *what; float m; const char *marker; int brokenRecord; };
-    const Case cases[] = {{"marker XXXX", 0.5f, "XXXX", -1},
-                          {"non-finite gain", std::nanf(""), "DACC", -1},
-                          {"one record invalid", 0.5f, "DACC", 2}};
+    struct Case { const char *what; float m; const char *marker; quint16 tamperAddress; };
+    const Case cases[] = {{"marker XXXX", 0.5f, "XXXX", 0},
+                          {"non-finite gain", std::nanf(""), "DACC", 0},
+                          {"record 2 marked invalid", 0.5f, "DACC", 7520 + 2 * 36},
+                          {"record 3 holds another block", 0.5f, "DACC", 7632 + 31}};
     for (const Case &c : cases) {
         Bench bench;
         storeCalibration(bench.board, c.m, 0.0f, c.marker);
-        if (c.brokenRecord >= 0)
-            eepromWrite(bench.board, quint16(7520 + 36 * c.brokenRecord), {'X', 'X', 'X', 'X'});
+        if (c.tamperAddress)
+            eepromWrite(bench.board, c.tamperAddress, {'X'});
         reload(bench.board);
         EXPECT_FALSE(bench.board.calibrationLoaded()) << c.what;
         dacWrite(bench.board, 0x0000, {1000, 1000, 1000, 1000});
