@@ -12,7 +12,7 @@ namespace quillon {
 
 // The same start as the production station, with the prompt follower between the
 // window and the dialogs.
-int runSimStation(sim::SimBoard &board, DeviceLibrary &lib)
+int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShown &shown)
 {
     const bool quitOnLast = QApplication::quitOnLastWindowClosed();
     QApplication::setQuitOnLastWindowClosed(false);
@@ -27,6 +27,8 @@ int runSimStation(sim::SimBoard &board, DeviceLibrary &lib)
     QObject::connect(&form, &MainForm::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     form.show();
+    if (shown)
+        shown(op, form);
     const int code = QApplication::exec();
     QApplication::setQuitOnLastWindowClosed(quitOnLast);
     return code;

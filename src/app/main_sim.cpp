@@ -4,7 +4,9 @@
 #include "StationMain.h"
 
 #include "board/TracingDevice.h"
+#include "sim/PromptFollower.h"
 #include "sim/SimBoard.h"
+#include "sim/bench/BenchWindow.h"
 
 #include <QApplication>
 
@@ -26,5 +28,16 @@ int main(int argc, char **argv)
 
     quillon::sim::SimBoard board;
     quillon::TracingDevice device(board);
-    return quillon::runSimStation(board, device);
+    // A real board takes its time per request and scan: the D/A Ramp then shows on the
+    // bench's scope at a few Hz. The bench changes it; scripted runs keep zero.
+    board.requestLatencyUs = 2000;
+    board.scanLatencyUs = 3000;
+    return quillon::runSimStation(board, device, [&](quillon::sim::PromptFollower &follower, QWidget &station) {
+        // A child window of the station: it closes and goes with it, before the follower.
+        quillon::sim::BenchHooks hooks;
+        hooks.setFollowPrompts = [&follower](bool on) { follower.setFollowing(on); };
+        auto *bench = new quillon::sim::BenchWindow(board, device, hooks, &station);
+        bench->placeBeside(station);
+        bench->show();
+    });
 }

@@ -18,8 +18,11 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -128,40 +131,51 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     banner->setMargin(6);
     banner->setStyleSheet(QStringLiteral("background: #f5c542; color: #202020; font-weight: bold;"));
 
-    auto *left = new QVBoxLayout;
-    left->addWidget(buildBoard());
-    left->addWidget(buildJig());
-    left->addWidget(buildMeter());
-    left->addWidget(buildTiming());
-    left->addStretch();
-
     m_scope = new ScopeView([this](int dac) { return m_board.scopeTrace(dac); }, m_hooks.clock);
     auto *scopeBox = new QGroupBox(tr("Scope on the DAC outputs"));
     (new QVBoxLayout(scopeBox))->addWidget(m_scope);
 
+    // What the technician touches during a run stays in view; the rest is in tabs.
+    auto *hands = new QHBoxLayout;
+    hands->addWidget(buildJig(), 1);
+    hands->addWidget(buildMeter(), 1);
+
+    auto *boardPage = new QWidget;
+    auto *boardLayout = new QVBoxLayout(boardPage);
+    boardLayout->addWidget(buildBoard());
+    boardLayout->addWidget(buildTiming());
+    boardLayout->addStretch();
+    auto *boardScroll = new QScrollArea;
+    boardScroll->setWidgetResizable(true);
+    boardScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    boardScroll->setFrameShape(QFrame::NoFrame);
+    boardScroll->setWidget(boardPage);
+
     m_faults = new FaultPanel(m_board.faults);
-    auto *faultBox = new QGroupBox(tr("Fault switches"));
-    (new QVBoxLayout(faultBox))->addWidget(m_faults);
-
     m_traffic = new TrafficView(m_trace);
-    auto *trafficBox = new QGroupBox(tr("Library traffic"));
-    (new QVBoxLayout(trafficBox))->addWidget(m_traffic);
 
-    auto *right = new QSplitter(Qt::Vertical);
-    right->setChildrenCollapsible(false);
-    right->addWidget(scopeBox);
-    right->addWidget(faultBox);
-    right->addWidget(trafficBox);
-    right->setStretchFactor(0, 3);
-    right->setStretchFactor(1, 2);
-    right->setStretchFactor(2, 2);
+    auto *tabs = new QTabWidget;
+    tabs->setObjectName(QStringLiteral("benchTabs"));
+    tabs->addTab(boardScroll, tr("Board"));
+    tabs->addTab(m_faults, tr("Faults"));
+    tabs->addTab(m_traffic, tr("Library traffic"));
 
-    auto *columns = new QHBoxLayout;
-    columns->addLayout(left, 0);
-    columns->addWidget(right, 1);
+    auto *lower = new QWidget;
+    auto *lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->addLayout(hands);
+    lowerLayout->addWidget(tabs, 1);
+
+    auto *split = new QSplitter(Qt::Vertical);
+    split->setChildrenCollapsible(false);
+    split->addWidget(scopeBox);
+    split->addWidget(lower);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(banner);
-    layout->addLayout(columns, 1);
+    layout->addWidget(split, 1);
 
     updateScopeRange();
     m_timer->setInterval(RefreshMs);
@@ -171,12 +185,12 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     });
     m_timer->start();
     refresh();
-    resize(1000, 940);
+    resize(560, 940);
 }
 
 QWidget *BenchWindow::buildBoard()
 {
-    auto *box = new QGroupBox(tr("Board"));
+    auto *box = new QGroupBox(tr("Board on the bench"));
     auto *form = new QFormLayout(box);
     const BoardIdentity &id = m_board.identity;
 
@@ -189,6 +203,8 @@ QWidget *BenchWindow::buildBoard()
         m_productId->addItem(describeProductId(pid), pid);
     m_productId->setCurrentIndex(m_productId->findData(id.productId));
     m_productId->setMaxVisibleItems(20);
+    m_productId->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_productId->setMinimumContentsLength(24);
     m_productId->setToolTip(tr("Changing the board is plugging another one in: press Detect in the station"));
     form->addRow(tr("Product"), m_productId);
 
@@ -317,6 +333,7 @@ QWidget *BenchWindow::buildMeter()
 {
     auto *box = new QGroupBox(tr("Meter"));
     auto *layout = new QHBoxLayout(box);
+    layout->setAlignment(Qt::AlignVCenter);
     m_meterSource = new QComboBox;
     m_meterSource->setObjectName(QStringLiteral("meterSourceCombo"));
     m_meterSource->addItem(tr("Reference at R11"));
@@ -332,6 +349,7 @@ QWidget *BenchWindow::buildMeter()
     digits.setBold(true);
     m_meterValue->setFont(digits);
     m_meterValue->setMinimumWidth(QFontMetrics(digits).horizontalAdvance(QStringLiteral("-10.0000")) + 12);
+    m_meterValue->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_meterValue->setStyleSheet(QStringLiteral("background: #14201a; color: #7dff9a; padding: 2px 6px;"));
     m_meterValue->setToolTip(tr("Type this into the station's reading fields (select it to copy)"));
 
@@ -417,6 +435,27 @@ void BenchWindow::updateScopeRange()
     const bool bipolar = range == 1 || range == 3;
     const double margin = span * 0.05;
     m_scope->setVoltRange((bipolar ? -span : 0.0) - margin, span + margin);
+}
+
+void BenchWindow::placeBeside(const QWidget &other)
+{
+    const QRect station = other.frameGeometry();
+    const QScreen *screen = other.screen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    constexpr int Gap = 8;
+    const int leftRoom = station.left() - Gap - room.left();
+    const int rightRoom = room.right() - station.right() - Gap;
+    const int want = width();
+    const int least = minimumSizeHint().width();
+    // The side with room for the whole bench, else the roomier one, else overlap.
+    const bool left = leftRoom >= want || (rightRoom < want && leftRoom >= rightRoom);
+    const int w = std::max(least, std::min(want, left ? leftRoom : rightRoom));
+    const int h = std::min(height(), room.height() - 40);
+    resize(w, h);
+    const int x = left ? std::max(room.left(), station.left() - Gap - w) : std::min(station.right() + Gap, room.right() - w);
+    move(x, std::max(room.top(), std::min(station.top() - 120, room.bottom() - h - 30)));
 }
 
 void BenchWindow::refresh()

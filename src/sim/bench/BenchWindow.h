@@ -49,6 +49,9 @@ public:
     // One pass of what the timer does: jig controls follow the board, the meter is
     // read, the traffic list re-read.
     void refresh();
+    // Moves the window next to other (right of it if the screen has room, else left),
+    // so the station and the bench are both in view.
+    void placeBeside(const QWidget &other);
 
     // Product ids the bench offers: every supported variant, then a few wrong ones.
     static QList<quint32> offeredProductIds();

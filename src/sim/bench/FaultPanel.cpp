@@ -4,11 +4,9 @@
 #include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QLabel>
-#include <QHash>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollArea>
-#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -62,29 +60,37 @@ QString IntegerValidator::text(double value, bool hex)
 FaultPanel::FaultPanel(Faults &faults, QWidget *parent) : QWidget(parent), m_faults(faults)
 {
     setObjectName(QStringLiteral("faultPanel"));
-    auto *tabs = new QTabWidget(this);
-    tabs->setObjectName(QStringLiteral("faultTabs"));
-    tabs->setDocumentMode(true);
+    // One scrolling list, a header per group, each switch with its values on one line
+    // and what it breaks on the next.
+    auto *page = new QWidget;
+    auto *grid = new QGridLayout(page);
+    grid->setColumnStretch(1, 1);
+    grid->setVerticalSpacing(2);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("faultScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(page);
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(tabs);
+    outer->addWidget(scroll);
 
-    QHash<QString, QGridLayout *> grids;
+    QFont headerFont = font();
+    headerFont.setBold(true);
+    QFont smallFont = font();
+    smallFont.setPointSizeF(smallFont.pointSizeF() * 0.9);
+
+    QString group;
     const auto &table = faultSwitches();
     m_rows.reserve(table.size());
     for (const FaultSwitch &fault : table) {
-        QGridLayout *grid = grids.value(fault.group);
-        if (!grid) {
-            auto *page = new QWidget;
-            grid = new QGridLayout(page);
-            grid->setColumnStretch(3, 1);
-            grid->setVerticalSpacing(4);
-            auto *scroll = new QScrollArea;
-            scroll->setWidgetResizable(true);
-            scroll->setFrameShape(QFrame::NoFrame);
-            scroll->setWidget(page);
-            tabs->addTab(scroll, fault.group);
-            grids.insert(fault.group, grid);
+        if (fault.group != group) {
+            group = fault.group;
+            auto *header = new QLabel(group);
+            header->setObjectName(QStringLiteral("faultGroup_") + group);
+            header->setFont(headerFont);
+            header->setContentsMargins(0, grid->rowCount() > 0 ? 8 : 0, 0, 2);
+            grid->addWidget(header, grid->rowCount(), 0, 1, 2);
         }
         const int line = grid->rowCount();
         Row row;
@@ -92,7 +98,7 @@ FaultPanel::FaultPanel(Faults &faults, QWidget *parent) : QWidget(parent), m_fau
         row.check = new QCheckBox(fault.name);
         row.check->setObjectName(QStringLiteral("fault_") + fault.key);
         row.check->setToolTip(fault.description);
-        grid->addWidget(row.check, line, 0, Qt::AlignTop);
+        grid->addWidget(row.check, line, 0);
 
         auto *values = new QHBoxLayout;
         values->setSpacing(4);
@@ -119,7 +125,7 @@ FaultPanel::FaultPanel(Faults &faults, QWidget *parent) : QWidget(parent), m_fau
                 auto *validator = new IntegerValidator(param.minimum, param.maximum, param.hex, editor.line);
                 editor.line->setValidator(validator);
                 editor.validator = validator;
-                editor.line->setMaximumWidth(param.maximum > 1e6 ? 100 : 64);
+                editor.line->setMaximumWidth(param.maximum > 1e6 ? 96 : 64);
                 values->addWidget(editor.line);
             }
             row.editors.push_back(editor);
@@ -129,12 +135,13 @@ FaultPanel::FaultPanel(Faults &faults, QWidget *parent) : QWidget(parent), m_fau
 
         auto *what = new QLabel(fault.description);
         what->setWordWrap(true);
+        what->setFont(smallFont);
         what->setForegroundRole(QPalette::PlaceholderText);
-        grid->addWidget(what, line, 3);
+        what->setContentsMargins(24, 0, 0, 4);
+        grid->addWidget(what, line + 1, 0, 1, 2);
         m_rows.push_back(row);
     }
-    for (QGridLayout *grid : std::as_const(grids))
-        grid->setRowStretch(grid->rowCount(), 1);
+    grid->setRowStretch(grid->rowCount(), 1);
 
     // Connected after the rows are complete: the vector no longer moves.
     for (const Row &row : m_rows) {

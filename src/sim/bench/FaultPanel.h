@@ -31,8 +31,8 @@ private:
     bool m_hex;
 };
 
-// The fault switches of faultSwitches() as check boxes with their values, one tab
-// per group. Writes straight into the board's Faults.
+// The fault switches of faultSwitches() as check boxes with their values, under a
+// header per group. Writes straight into the board's Faults.
 class FaultPanel : public QWidget {
     Q_OBJECT
 public:

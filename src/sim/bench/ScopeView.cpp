@@ -193,8 +193,9 @@ void ScopeView::paintEvent(QPaintEvent *)
         p.drawText(left, Qt::AlignRight | Qt::AlignVCenter, tr("DAC %1").arg(c));
         if (!trace.empty() && std::isfinite(trace.back().second)) {
             const QRectF right(plot.right() + 4, top, LabelWidth, bottom - top);
-            p.drawText(right, Qt::AlignLeft | Qt::AlignVCenter,
-                       tr("%1 V").arg(locale.toString(trace.back().second, 'f', 2)));
+            // No "-0.00" for an output a few millivolts below zero.
+            const double shown = std::round(trace.back().second * 100.0) / 100.0 + 0.0;
+            p.drawText(right, Qt::AlignLeft | Qt::AlignVCenter, tr("%1 V").arg(locale.toString(shown, 'f', 2)));
         }
     }
 
