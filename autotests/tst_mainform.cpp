@@ -209,6 +209,7 @@ TEST(MainForm, DetailsTogglesExpandAndCollapseRows)
     auto *scroll = s.child<QScrollArea>(QStringLiteral("ScrollBox"));
     s.settle();
     EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(scroll->verticalScrollBar()->hasTracking()) << "content follows the thumb while dragged";
     // Anchored controls keep their distance to the panel's right edge as it is laid out.
     for (const char *name : {"TagTest0ResultLabel", "MasterResultLabel"}) {
         const QWidget *label = s.child<QWidget>(QString::fromLatin1(name));

@@ -181,6 +181,8 @@ void MainForm::FormCreate()
             FindChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("Memo")));
         auto *failLabel = qobject_cast<QLabel *>(
             FindChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("FailLabel")));
+        if (memo)
+            memo->setTabStopDistance(8 * memo->fontMetrics().averageCharWidth());
         TestTable.push_back(record);
         m_rows.push_back(std::make_unique<QtTestRow>(*this, i, memo, failLabel));
 

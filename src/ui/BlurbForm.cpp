@@ -35,6 +35,8 @@ void BlurbForm::FormCreate(std::optional<QSize> screenSize)
     QString text = NotesText().toString();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     ui->MainMemo->setPlainText(text);
+    // Tab stops every eight average characters, as the notes were laid out for.
+    ui->MainMemo->setTabStopDistance(8 * ui->MainMemo->fontMetrics().averageCharWidth());
 
     QSize screen(1024, 768);
     if (screenSize)
