@@ -331,6 +331,26 @@ TEST(ScenarioRun, DetailsToggleExpandsAndCollapses)
     EXPECT_EQ(rowOf(report, 0).value(QStringLiteral("panelHeight")).toInt(), 41);
 }
 
+TEST(ScenarioRun, ClocksAbortStopsTestAllAndTheStalledMonitorIsStopped)
+{
+    const QJsonObject report = run(R"({"faults": {"noDataWithClock": true}, "steps": ["testAll", {"monitor": 2}]})");
+    EXPECT_EQ(rowOf(report, 2).value(QStringLiteral("label")).toString(), QStringLiteral("FAIL"));
+    EXPECT_EQ(strings(rowOf(report, 2).value(QStringLiteral("memo"))),
+              (QStringList{QStringLiteral("CTR 2"), QStringLiteral("\tFail: Did not get data via counter 2."), QString(),
+                           QStringLiteral("Aborting test, PLEASE HOTPLUG.")}));
+    EXPECT_EQ(rowOf(report, 2).value(QStringLiteral("panelHeight")).toInt(), 193);
+    for (int row = 3; row < 11; ++row)
+        EXPECT_EQ(rowOf(report, row).value(QStringLiteral("label")).toString(), QStringLiteral("untested")) << row;
+    EXPECT_EQ(report.value(QStringLiteral("overall")).toString(), QStringLiteral("FAIL"));
+    EXPECT_TRUE(report.value(QStringLiteral("abortAll")).toBool());
+    EXPECT_TRUE(report.value(QStringLiteral("maximized")).toBool());
+    // The monitor's scan never arrives: Stop after 2 s of bench time, no channel listed.
+    const QStringList problems = strings(report.value(QStringLiteral("problems")));
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0].startsWith(QLatin1String("steps[1]: the monitor's acquisition did not complete"))) << qPrintable(problems[0]);
+    EXPECT_LE(report.value(QStringLiteral("monitor")).toObject().value(QStringLiteral("lines")).toArray().size(), 1);
+}
+
 TEST(ScenarioRun, LargeBoardRunsTestAllThreeTimes)
 {
     const QJsonObject report = run(R"({"board": {"productId": "0x805E"},

@@ -46,6 +46,8 @@ public:
     // Acquisitions started, and whether the latest call was a poll that found one complete.
     int acquisitions() const { return m_acquisitions; }
     bool lastCallCompletedPoll() const { return m_lastCompletedPoll; }
+    // Polls since the latest acquisition started.
+    int pollsSinceAcquire() const { return m_pollsSinceAcquire; }
 
     QString description() const override { return m_board.description(); }
     quint32 GetDevices() override { return step(CallUs), m_board.GetDevices(); }
@@ -88,11 +90,13 @@ public:
     {
         step(CallUs);
         ++m_acquisitions;
+        m_pollsSinceAcquire = 0;
         return m_board.ADC_BulkAcquire(device, bufSize, buffer);
     }
     quint32 ADC_BulkPoll(qint32 device, quint32 *bytesLeft) override
     {
         step(PollUs);
+        ++m_pollsSinceAcquire;
         const quint32 status = m_board.ADC_BulkPoll(device, bytesLeft);
         m_lastCompletedPoll = status == 0 && bytesLeft && *bytesLeft == 0;
         return status;
@@ -125,6 +129,7 @@ private:
     sim::SimBoard &m_board;
     std::int64_t m_now = 0;
     int m_acquisitions = 0;
+    int m_pollsSinceAcquire = 0;
     bool m_lastCompletedPoll = false;
 };
 
@@ -281,7 +286,9 @@ private:
     }
 
     // Go runs the monitor inside its handler; the technician presses Stop from its
-    // event pass once the wanted number of listings is on the screen.
+    // event pass once the wanted number of listings is on the screen. An acquisition
+    // that never completes gets Stop after 2 s of bench time, and the window is
+    // closed if even that does not end the monitor: a scripted run never hangs.
     void runMonitor(MainForm &form, int index, int cycles)
     {
         auto *stop = control<QAbstractButton>(form, QStringLiteral("CyclicStopButton"));
@@ -289,12 +296,24 @@ private:
             m_problems << QStringLiteral("steps[%1]: the window has no CyclicStopButton").arg(index);
             return;
         }
+        constexpr int pollsBeforeStop = int(2'000'000 / SteppingDevice::PollUs);
         const int first = m_stepping->acquisitions();
+        bool stalled = false;
         m_tech->onProcessEvents = [&, first, cycles] {
             const int done = m_stepping->acquisitions() - first;
             const bool listed = done == cycles && m_stepping->lastCallCompletedPoll();
-            if ((listed || done > cycles) && stop->isEnabled())
+            const int polls = m_stepping->pollsSinceAcquire();
+            if (polls > pollsBeforeStop && !stalled) {
+                stalled = true;
+                m_problems << QStringLiteral("steps[%1]: the monitor's acquisition did not complete in 2 s of bench time; "
+                                             "Stop pressed").arg(index);
+            }
+            if ((listed || done > cycles || stalled) && stop->isEnabled())
                 stop->click();
+            if (polls > 10 * pollsBeforeStop && !form.closing()) {
+                m_problems << QStringLiteral("steps[%1]: Stop did not end the monitor; the window was closed").arg(index);
+                form.close();
+            }
         };
         click(form, QStringLiteral("CyclicGoButton"), index);
         m_tech->onProcessEvents = nullptr;
