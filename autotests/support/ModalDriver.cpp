@@ -58,6 +58,8 @@ ModalDriver::ModalDriver(int timeoutMs, QObject *parent) : QObject(parent), m_ti
 
 ModalDriver::~ModalDriver()
 {
+    if (m_handled)
+        m_handled->removeEventFilter(this);
     if (!m_failed) {
         for (const Step &step : m_steps)
             ADD_FAILURE() << "ModalDriver: " << qPrintable(step.description) << " never appeared";

@@ -28,7 +28,11 @@ public:
         return abandoned ? int(QDialog::Rejected) : result;
     }
 
-    void addQuestion(TAskThread *question) { m_questions.append(question); }
+    void addQuestion(TAskThread *question)
+    {
+        m_questions.removeAll(QPointer<TAskThread>());
+        m_questions.append(question);
+    }
 
     void abandonAll()
     {
