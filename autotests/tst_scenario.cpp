@@ -173,7 +173,7 @@ TEST(ScenarioReader, RejectsBrokenJsonWithoutAKey)
 
 TEST(ScenarioRun, DefaultBoardThroughDetectAndTestAll)
 {
-    const QJsonObject report = run(R"({"steps": ["detect", "testAll"]})");
+    const QJsonObject report = run(R"({"locale": "C", "steps": ["detect", "testAll"]})");
     EXPECT_EQ(report.value(QStringLiteral("detection")).toString(), QStringLiteral("Detected"));
     EXPECT_TRUE(report.value(QStringLiteral("notesShown")).toBool());
     ASSERT_EQ(report.value(QStringLiteral("rows")).toArray().size(), 11);
@@ -206,6 +206,17 @@ TEST(ScenarioRun, DefaultBoardThroughDetectAndTestAll)
     EXPECT_EQ(shown[0].value(QStringLiteral("answer")).toString(), QStringLiteral("OK"));
     EXPECT_EQ(shown[1].value(QStringLiteral("caption")).toString(), QStringLiteral("Test Jig Needed"));
     EXPECT_EQ(shown[1].value(QStringLiteral("text")).toString(), QStringLiteral("Connect the test jig."));
+    QStringList sequence;
+    for (const QJsonObject &p : shown)
+        sequence << p.value(QStringLiteral("kind")).toString() + QLatin1Char(' ') + p.value(QStringLiteral("caption")).toString()
+                        + QLatin1Char(' ') + p.value(QStringLiteral("answer")).toString();
+    EXPECT_EQ(sequence, (QStringList{"JigInfo No Test Jig OK", "JigInfo Test Jig Needed OK", "Text ARef Cal OK",
+                                     "JigInfo A/D Jig Needed OK", "JigInfo 10V Switch OK", "DacRange  OK",
+                                     "DacReading DAC Low Reading OK", "DacReading DAC High Reading OK", "DacScale  Yes",
+                                     "ScopeQuestion Scope Check Yes"}));
+    EXPECT_EQ(shown[2].value(QStringLiteral("typed")).toString(), QStringLiteral("9.9300"));
+    EXPECT_EQ(shown[5].value(QStringLiteral("range")).toInt(), 3);
+    EXPECT_EQ(report.value(QStringLiteral("overall")).toString(), QStringLiteral("PASS"));
 
     // Library traffic of the loopback: 256 write/read pairs each way between the configures.
     const QStringList fn = functions(report);
