@@ -130,5 +130,41 @@ TEST(Startup, StationRunsDetectsAndEndsWhenTheWindowCloses)
     EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quillon"));
 }
 
+TEST(Startup, ClosingTheWindowDuringAPromptEndsTheProgram)
+{
+    // No board: detection waits in its Retry/Cancel box when the window is closed.
+    sim::SimBoard board;
+    board.identity.boardsPresent = 0;
+    QString boxSeen;
+    QString detected;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            w->close();
+        QCoreApplication::quit();
+    });
+    guard.start(10000);
+    const int code = runStation(board, [&](MainForm &form) {
+        auto *poll = new QTimer(&form);
+        QObject::connect(poll, &QTimer::timeout, &form, [&form, &boxSeen, &detected, poll] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll->stop();
+            boxSeen = box->windowTitle();
+            detected = form.detectLabelText();
+            form.close();
+        });
+        poll->start(10);
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(guard.isActive()) << "the program ended by itself";
+    EXPECT_EQ(boxSeen, QStringLiteral("No-Board Error"));
+    EXPECT_EQ(detected, QStringLiteral("detecting..."));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_LE(board.clearDevicesCount(), 1) << "no Retry after the window closed";
+}
+
 } // namespace
 } // namespace quillon

@@ -245,3 +245,51 @@ TEST(Closing, IdleWindowSignalsAtOnce)
 
 } // namespace
 } // namespace quillon
+
+namespace quillon {
+namespace {
+
+// The monitor through its buttons: Go runs it inside the click, Stop (or closing the
+// window) ends it after a listing.
+TEST(Monitor, GoRunsUntilStopOrClose)
+{
+    for (const bool closeInstead : {false, true}) {
+        SCOPED_TRACE(closeInstead ? "window closed" : "Stop pressed");
+        Station s;
+        int closedSignals = 0;
+        QObject::connect(s.form.get(), &MainForm::closed, [&] { ++closedSignals; });
+        s.form->show();
+        QStringList firstListing;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!firstListing.isEmpty() || s.form->monitorLines().size() != 16)
+                return;
+            firstListing = s.form->monitorLines();
+            EXPECT_TRUE(s.button(QStringLiteral("CyclicStopButton"))->isEnabled());
+            EXPECT_FALSE(s.button(QStringLiteral("CyclicGoButton"))->isEnabled());
+            if (closeInstead)
+                s.form->close();
+            else
+                s.button(QStringLiteral("CyclicStopButton"))->click();
+        });
+        watch.start(5);
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&s] { s.form->close(); });
+        guard.start(10000);
+
+        s.button(QStringLiteral("CyclicGoButton"))->click();
+        EXPECT_TRUE(guard.isActive()) << "the monitor ended without the guard";
+        ASSERT_EQ(firstListing.size(), 16);
+        EXPECT_TRUE(firstListing[0].startsWith(QStringLiteral("0: ")));
+        EXPECT_TRUE(firstListing[15].startsWith(QStringLiteral("F: ")));
+        EXPECT_EQ(s.form->monitorColumns(), 2);
+        EXPECT_TRUE(s.button(QStringLiteral("CyclicGoButton"))->isEnabled());
+        EXPECT_FALSE(s.button(QStringLiteral("CyclicStopButton"))->isEnabled());
+        EXPECT_EQ(closedSignals, closeInstead ? 1 : 0);
+        EXPECT_EQ(s.form->handlerDepth(), 0);
+    }
+}
+
+} // namespace
+} // namespace quillon
