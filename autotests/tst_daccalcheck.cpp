@@ -121,6 +121,23 @@ TEST_F(DacCalCheckTest, ItemsNameTheCalibratedVoltsOfTheRange)
     }
 }
 
+TEST_F(DacCalCheckTest, RangeStateIsAlwaysConsistent)
+{
+    // The all-zero state of a fresh station means 0-5 V: span and polarity follow it.
+    state.DacRange = DacRangeState{};
+    run();
+    EXPECT_EQ(op.prompts.size(), 1);
+    EXPECT_TRUE(op.prompts[0].text.endsWith("M&ax (4.9999 V)"));
+    EXPECT_EQ(state.DacRange.DacSpanVolts, 5);
+
+    // An answer outside the four items counts as the preselected one.
+    state.DacRange.DacRange = -1;
+    op.rangeAnswers.push_back(7);
+    run();
+    EXPECT_EQ(state.DacRange.DacRange, 3);
+    EXPECT_TRUE(state.DacRange.DacBipolar);
+}
+
 TEST_F(DacCalCheckTest, YesUntouchedPassesWithDacsAtMidScale)
 {
     run();
