@@ -8,6 +8,7 @@
 #include "sim/SimBoard.h"
 #include "support/ScriptedOperator.h"
 #include "ui/BlurbForm.h"
+#include "ui/MessageFont.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -86,6 +87,11 @@ TEST(MainForm, StartsCollapsedUntestedAndDetectsOnceByItself)
     Station s;
     MainForm &form = *s.form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("MainForm"));
+    QFont messageFont(QStringLiteral("MS Sans Serif"));
+    messageFont.setPixelSize(11);
+    ApplyMessageFont(messageFont);
+    EXPECT_EQ(form.font(), messageFont);
+    EXPECT_EQ(s.button(QStringLiteral("TestAllButton"))->font(), messageFont) << "controls use the window's font";
     ASSERT_EQ(form.rowCount(), 11);
     EXPECT_EQ(form.height(), 615);
     for (int i = 0; i < 11; ++i) {
@@ -95,6 +101,7 @@ TEST(MainForm, StartsCollapsedUntestedAndDetectsOnceByItself)
         EXPECT_EQ(r.Panel->height(), 41);
         EXPECT_EQ(r.Panel->property("tag").toInt(), i == 4 ? 41 : 193);
         EXPECT_EQ(r.ResultLabel->text(), QStringLiteral("untested"));
+        EXPECT_EQ(background(r.ResultLabel), QGuiApplication::palette().color(QPalette::Button));
         EXPECT_EQ(r.Status, TestStatus::Untested);
         EXPECT_EQ(r.GoButton->text(), QStringLiteral("Test"));
         EXPECT_EQ(r.Panel->findChild<QLabel *>(QStringLiteral("TagTest%1NameLabel").arg(digit(i)))->text(),

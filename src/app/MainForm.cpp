@@ -190,8 +190,8 @@ void MainForm::FormCreate()
         if (record.DetailButton) {
             record.DetailButton->setProperty(TagProperty, i);
             record.DetailButton->setChecked(false);
-            setPanelHeight(panel, CollapsedHeight);
         }
+        setPanelHeight(panel, CollapsedHeight);
         RefreshStatus(i);
     }
 
