@@ -111,7 +111,7 @@ TEST(SignedVoltsText, MillivoltsShortestFormWithSign)
         {10.0, "+10", "+10"},
         {4.99984741, "+5", "+5"},
         {0.0004, "+0", "+0"},         // millivolts round to 0, still not exactly 0
-        {-0.0004, "+0", "+0"},        // y = -0 * 0.001 is -0.0, which is >= 0
+        {-0.0004, "+0", "+0"},        // rounds to 0 mV: not exactly 0, so signed
         {0.0025, "+0.002", "+0,002"}, // half to even in millivolts
         {-1.2345, "-1.234", "-1,234"},
         {1e17, "+1E17", "+1E17"},
