@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +39,26 @@ void expectDacDialogFrame(QWidget *dialog, QSize client)
     EXPECT_EQ(dialog->font().family(), expected.family());
 }
 
+// Each item one column wide, side by side, inside the frame under the caption.
+void expectOneRowOfColumns(RadioGroupBox *group, int columnWidth)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(group);
+    option.text = group->title();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    const QRect contents = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                          QStyle::SC_GroupBoxContents, group);
+    for (int i = 0; i < group->count(); ++i) {
+        const QRect item = group->item(i)->geometry();
+        EXPECT_EQ(item.x(), 8 + columnWidth * i) << i;
+        EXPECT_EQ(item.width(), columnWidth) << i;
+        EXPECT_EQ(item.y(), group->item(0)->y()) << i;
+        EXPECT_GE(item.top(), contents.top()) << i;
+        EXPECT_LE(item.bottom(), contents.bottom()) << i;
+        EXPECT_GE(item.height(), group->item(i)->sizeHint().height()) << i << ": too short for its text";
+    }
+}
+
 } // namespace
 
 // --- range ---------------------------------------------------------------------------
@@ -53,13 +75,9 @@ TEST(DacRangeDialog, LayoutItemsAndPreselection)
     ASSERT_EQ(dialog.group()->count(), 4);
     const QStringList texts = {QStringLiteral("0-5 V"), QStringLiteral("\u00B15 V"), QStringLiteral("0-10 V"),
                                QStringLiteral("\u00B110 V")};
-    const int textHeight = QFontMetrics(dialog.group()->font()).height();
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         EXPECT_EQ(dialog.group()->item(i)->text(), texts.at(i));
-        // Four columns, one row: each item is a column (496 - 10) / 4 wide.
-        EXPECT_EQ(dialog.group()->item(i)->geometry(),
-                  QRect(8 + 121 * i, textHeight + 1, 121, 40 - textHeight - 5)) << i;
-    }
+    expectOneRowOfColumns(dialog.group(), 121); // (496 - 10) / 4
     EXPECT_EQ(dialog.group()->itemIndex(), 3);
     EXPECT_EQ(dialog.focusWidget(), dialog.group()->item(3));
     EXPECT_EQ(dialog.okButton()->geometry(), QRect(216, 104, 80, 24));
@@ -261,12 +279,9 @@ TEST(DacScaleDialog, LayoutAndPreselectionBeforeItShows)
     EXPECT_EQ(dialog.group()->geometry(), QRect(8, 56, 496, 48));
     EXPECT_EQ(dialog.group()->title(), QStringLiteral("Scale (Voltage)"));
     ASSERT_EQ(dialog.group()->count(), 3);
-    const int textHeight = QFontMetrics(dialog.group()->font()).height();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         EXPECT_EQ(dialog.group()->item(i)->text(), TenVoltItems.at(i));
-        EXPECT_EQ(dialog.group()->item(i)->geometry(),
-                  QRect(8 + 162 * i, textHeight + 1, 162, 48 - textHeight - 5)) << i;
-    }
+    expectOneRowOfColumns(dialog.group(), 162); // (496 - 10) / 3
     EXPECT_EQ(dialog.group()->itemIndex(), 1);
     EXPECT_EQ(dialog.focusWidget(), dialog.group()->item(1));
     EXPECT_EQ(dialog.yesButton()->text(), QStringLiteral("&Yes"));

@@ -2,8 +2,9 @@
 
 #include <QButtonGroup>
 #include <QEvent>
-#include <QFontMetrics>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 #include <algorithm>
 
@@ -64,17 +65,20 @@ void RadioGroupBox::arrangeItems()
 {
     if (m_buttons.isEmpty())
         return;
-    // The caption takes one text line; the rest is shared by the rows of items.
-    const int textHeight = QFontMetrics(font()).height();
+    // Columns of equal width filled top to bottom; the rows share the space under the
+    // caption, which the style decides (above the frame or on it).
+    QStyleOptionGroupBox option;
+    initStyleOption(&option);
+    const QRect contents = style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                   QStyle::SC_GroupBoxContents, this);
     const int perColumn = (count() + m_columns - 1) / m_columns;
-    const int itemWidth = (width() - 10) / m_columns;
-    const int rowsArea = height() - textHeight - 5;
+    const int itemWidth = std::max((width() - 10) / m_columns, 0);
+    const int rowsArea = std::max(contents.bottom() - contents.top() - 1, 0);
     const int itemHeight = rowsArea / perColumn;
-    const int topMargin = textHeight + 1 + (rowsArea % perColumn) / 2;
+    const int top = contents.top() + (rowsArea % perColumn) / 2;
     for (int i = 0; i < count(); ++i)
-        m_buttons.at(i)->setGeometry((i / perColumn) * itemWidth + 8,
-                                     (i % perColumn) * itemHeight + topMargin,
-                                     std::max(itemWidth, 0), std::max(itemHeight, 0));
+        m_buttons.at(i)->setGeometry((i / perColumn) * itemWidth + 8, (i % perColumn) * itemHeight + top,
+                                     itemWidth, itemHeight);
 }
 
 } // namespace quillon
