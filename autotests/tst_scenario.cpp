@@ -149,6 +149,10 @@ TEST(ScenarioReader, NamesTheKeyAtFault)
         {R"({"steps": [{"monitor": 0}]})", "steps[0].monitor"},
         {R"({"steps": [{"run": 1}]})", "steps[0].run"},
         {R"({"steps": [{"test": "1", "details": "1"}]})", "steps[0]"},
+        {R"({"locale": "C", "locale": "de_DE"})", "locale"},
+        {R"({"board": {"productId": 1, "calSupported": true, "productId": 2}})", "board.productId"},
+        {R"({"technician": [{"caption": "A", "press": "OK"}, {"caption": "B\"", "press": "OK", "caption": "C"}]})",
+         "technician[1].caption"},
     };
     for (const Case &c : cases) {
         Scenario s;

@@ -488,6 +488,61 @@ Error readObject(const QString &prefix, const QJsonObject &object, Scenario &s)
     return std::nullopt;
 }
 
+// The JSON reader keeps only one of two equal keys in an object; a scenario with a key
+// written twice is refused instead. json is known to be valid JSON here.
+std::optional<QString> duplicateKey(const QByteArray &json)
+{
+    struct Frame {
+        bool object = false;
+        QString path;
+        QStringList keys;
+        int index = 0;
+        bool expectKey = true;
+        QString key;
+    };
+    QList<Frame> stack;
+    const auto childPath = [&]() -> QString {
+        if (stack.isEmpty())
+            return QString();
+        const Frame &f = stack.last();
+        if (!f.object)
+            return QStringLiteral("%1[%2]").arg(f.path).arg(f.index);
+        return f.path.isEmpty() ? f.key : f.path + QLatin1Char('.') + f.key;
+    };
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '{' || c == '[') {
+            Frame frame;
+            frame.object = c == '{';
+            frame.path = childPath();
+            stack.append(frame);
+        } else if (c == '}' || c == ']') {
+            if (!stack.isEmpty())
+                stack.removeLast();
+        } else if (c == ',') {
+            if (!stack.isEmpty()) {
+                ++stack.last().index;
+                stack.last().expectKey = true;
+            }
+        } else if (c == ':') {
+            if (!stack.isEmpty())
+                stack.last().expectKey = false;
+        } else if (c == '"') {
+            const qsizetype start = ++i;
+            while (i < json.size() && json[i] != '"')
+                i += json[i] == '\\' ? 2 : 1;
+            if (!stack.isEmpty() && stack.last().object && stack.last().expectKey) {
+                Frame &f = stack.last();
+                f.key = QString::fromUtf8(json.mid(start, i - start));
+                if (f.keys.contains(f.key))
+                    return childPath();
+                f.keys << f.key;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<ScenarioError> readScenario(const QByteArray &json, Scenario &out)
@@ -500,6 +555,8 @@ std::optional<ScenarioError> readScenario(const QByteArray &json, Scenario &out)
                                             .arg(parseError.errorString())};
     if (!doc.isObject())
         return ScenarioError{QString(), QStringLiteral("expected a JSON object at the top level")};
+    if (const auto key = duplicateKey(json))
+        return ScenarioError{*key, QStringLiteral("written twice (only one value can hold)")};
     Scenario s;
     if (auto err = readObject(QString(), doc.object(), s))
         return err;
