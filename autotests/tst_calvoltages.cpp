@@ -121,8 +121,8 @@ TEST(CalibrationVoltages, CountsWrapAndNonFiniteReadingsFail)
     struct Case { double reading; const char *line; };
     const Case cases[] = {
         {-0.001, "\tExpected 0.012V\u00B10.006V, got -0.001V [FFF9 counts]"},
-        {std::nan(""), "\tExpected 0.012V\u00B10.006V, got NANV [???? counts]"},
-        {1e300, "\tExpected 0.012V\u00B10.006V, got INFV [???? counts]"},
+        {std::nan(""), "\tExpected 0.012V\u00B10.006V, got NaNV [???? counts]"},
+        {1e300, "\tExpected 0.012V\u00B10.006V, got InfV [???? counts]"},
     };
     for (const auto &c : cases) {
         AnalogBench bench;

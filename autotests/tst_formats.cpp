@@ -53,9 +53,9 @@ TEST(FixedText, UsesTheLocaleSeparatorAndNamesNonFiniteValues)
 {
     EXPECT_EQ(FixedText(3, 0.6666667f, German), QStringLiteral("0,667"));
     EXPECT_EQ(FixedText(3, -1234.5f, German), QStringLiteral("-1234,500"));
-    EXPECT_EQ(FixedText(3, std::nanf(""), C), QStringLiteral("NAN"));
-    EXPECT_EQ(FixedText(3, -INFINITY, C), QStringLiteral("-INF"));
-    EXPECT_EQ(FixedText(3, INFINITY, C), QStringLiteral("INF"));
+    EXPECT_EQ(FixedText(3, std::nanf(""), C), QStringLiteral("NaN"));
+    EXPECT_EQ(FixedText(3, -INFINITY, C), QStringLiteral("-Inf"));
+    EXPECT_EQ(FixedText(3, INFINITY, C), QStringLiteral("Inf"));
 }
 
 TEST(RangeName, AllEightCodesAndOnlyThreeBits)

@@ -105,9 +105,9 @@ QString decimalSeparator(const QLocale &locale)
 QString FixedText(int decimals, float value, const QLocale &locale)
 {
     if (std::isnan(value))
-        return QStringLiteral("NAN");
+        return QStringLiteral("NaN");
     if (std::isinf(value))
-        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+        return value < 0 ? QStringLiteral("-Inf") : QStringLiteral("Inf");
     decimals = qMax(decimals, 0);
 
     Decimal d = exactDecimal(value);
