@@ -2,6 +2,8 @@
 
 #include "tests/ProductionTests.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
 namespace quillon::testing {
@@ -260,6 +262,19 @@ TEST(LadderTests, StaleOrWildChannelCountsStayInsideTheBuffers)
             }
         }
     }
+}
+
+TEST(LadderTests, NumbersUseTheLocaleSeparator)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    AnalogBench bench;
+    bench.board.faults.adcOffsetChannel = 3;
+    bench.board.faults.adcOffsetVolts = -0.766;
+    PlainRow row(5);
+    runAdSeUnipolar(bench.ctx, row);
+    QLocale::setDefault(saved);
+    EXPECT_EQ(row.memoLines(), QStringList{QStringLiteral("\tChannel 3: expected 2,000V\u00B10,300V, got 1,234V")});
 }
 
 TEST(LadderTests, ClosingTheWindowAtAPromptEndsTheRun)
