@@ -66,6 +66,25 @@ TEST(CyclicMonitor, RawSampleEndsAndMidScale)
     }
 }
 
+TEST(CyclicMonitor, VoltsFollowTheRangeCodesInTheBlock)
+{
+    // Channel 1 samples 34953 (0.667 V under +/-10 V). After the first listing the
+    // block's codes change (as a nested handler may leave them); the next listing
+    // converts the same sample under the new code.
+    const char *expected[] = {"1: +5.33", "1: +0.67", "1: +2.67", "1: +0.33",
+                              "1: +1.07", "1: +0.13", "1: +0.53", "1: +0.07"};
+    for (int code = 0; code < 8; ++code) {
+        AnalogBench bench;
+        bench.view.onListing = [&] {
+            bench.state.Adc.setAllRanges(std::uint8_t(code));
+            bench.state.CyclicStopRequested = bench.view.listings >= 2;
+        };
+        runCyclicMonitor(bench.ctx, bench.view);
+        EXPECT_EQ(bench.state.MonitorSamples[1], 34953) << code;
+        EXPECT_EQ(bench.view.lines.value(1), QString::fromLatin1(expected[code])) << code;
+    }
+}
+
 TEST(CyclicMonitor, SixtyFourChannelsInFiveColumns)
 {
     AnalogBench bench(Board64);
