@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -270,6 +271,65 @@ TEST(TAskThread, AbandonAnswersNoWithOrWithoutTheBox)
     EXPECT_EQ(neverStarted.Answer, 7);
     neverStarted.Start(); // too late: nothing is shown
     EXPECT_EQ(neverStarted.box(), nullptr);
+}
+
+// --- the driver the dialog tests stand on -------------------------------------------
+
+namespace {
+
+// Runs body with gtest failures captured instead of reported; returns their messages.
+QStringList capturedFailures(const std::function<void()> &body)
+{
+    ::testing::TestPartResultArray results;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        body();
+    }
+    QStringList messages;
+    for (int i = 0; i < results.size(); ++i)
+        messages.append(QString::fromUtf8(results.GetTestPartResult(i).message()));
+    return messages;
+}
+
+} // namespace
+
+TEST(ModalDriver, GivesUpOnAMissingDialogAndClosesWhatIsOpen)
+{
+    struct Case {
+        const char *name;
+        std::function<void(ModalDriver &)> script;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"another dialog shows", [](ModalDriver &d) { d.expectModal(QStringLiteral("DacRangeDialog")); },
+         "modal dialog DacRangeDialog did not appear"},
+        {"no step for it", [](ModalDriver &) {}, "stayed open with no step left for it"},
+        {"no such button", [](ModalDriver &d) { d.expectModal().clickButton(QStringLiteral("Retry")); },
+         "could not click \"Retry\""},
+    };
+    for (const Case &c : cases) {
+        bool answered = true;
+        const QStringList failures = capturedFailures([&] {
+            ModalDriver driver(200);
+            c.script(driver);
+            QString value = QStringLiteral("v");
+            answered = PromptForText(QStringLiteral("c"), QStringLiteral("p"), value);
+        });
+        EXPECT_FALSE(answered) << c.name;
+        ASSERT_EQ(failures.size(), 1) << c.name << ": " << qPrintable(failures.join(QLatin1Char('|')));
+        EXPECT_TRUE(failures.front().contains(QLatin1String(c.message))) << qPrintable(failures.front());
+    }
+}
+
+TEST(ModalDriver, StepsNeverReachedFail)
+{
+    const QStringList failures = capturedFailures([] {
+        ModalDriver driver;
+        driver.expectModal(QStringLiteral("DacScaleDialog")).clickButton(QStringLiteral("Yes"));
+    });
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_TRUE(failures.front().contains(QLatin1String("DacScaleDialog never appeared"))) << qPrintable(failures.front());
 }
 
 } // namespace quillon

@@ -272,7 +272,7 @@ void ModalDriver::perform(QPointer<QWidget> target)
             return;
         }
         if (!action(target)) {
-            fail(QStringLiteral("an action on %1 missed").arg(step.description));
+            giveUp(); // the action has reported what it missed
             return;
         }
     }
@@ -292,6 +292,11 @@ bool ModalDriver::eventFilter(QObject *watched, QEvent *event)
 void ModalDriver::fail(const QString &message)
 {
     ADD_FAILURE() << "ModalDriver: " << qPrintable(message);
+    giveUp();
+}
+
+void ModalDriver::giveUp()
+{
     m_failed = true;
     m_steps.clear();
     closeLeftovers();

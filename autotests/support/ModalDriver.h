@@ -89,6 +89,7 @@ private:
     void perform(QPointer<QWidget> target);
     void watchForUnexpected();
     void fail(const QString &message);
+    void giveUp();
     void closeLeftovers();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
