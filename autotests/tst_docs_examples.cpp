@@ -175,6 +175,27 @@ TEST(DocsExamples, ExamplesRunAsDescribed)
              EXPECT_TRUE(r[QStringLiteral("eepromCal")].toString().endsWith(QLatin1String("35 FE")));
              EXPECT_TRUE(r[QStringLiteral("unusedOverrides")].toArray().isEmpty());
          }},
+        {QStringLiteral("scenarios/dac-typed-readings.json"),
+         [](const QJsonObject &r) {
+             const QStringList cal = memo(r, 8);
+             EXPECT_EQ(cal.value(1), QStringLiteral("0.1 V -> 655d counts"));
+             EXPECT_EQ(cal.value(6), QStringLiteral("9.9 V -> 64880d counts"));
+             EXPECT_TRUE(cal.contains(QStringLiteral("4 DACs.")));
+             for (int dac = 0; dac < 4; ++dac) {
+                 EXPECT_TRUE(cal.contains(QStringLiteral("M[%1] = 0.9970").arg(dac))) << dac;
+                 EXPECT_TRUE(cal.contains(QStringLiteral("B[%1] = 1.6090").arg(dac))) << dac;
+             }
+             EXPECT_EQ(cal.last(), QStringLiteral("D/A Cal Set: PASS"));
+             // Range 2 and count 4 at 7664, behind the four 36-byte records.
+             EXPECT_EQ(r[QStringLiteral("eepromCal")].toString().mid(3 * 144, 5), QStringLiteral("02 04"));
+             EXPECT_EQ(memo(r, 9), (QStringList{QStringLiteral("\tTester reported at least one DAC bad."),
+                                                QStringLiteral("D/A Cal Check: FAIL")}));
+             const QJsonArray prompts = r[QStringLiteral("prompts")].toArray();
+             const QJsonObject scale = prompts.last().toObject();
+             EXPECT_EQ(scale[QStringLiteral("kind")].toString(), QStringLiteral("DacScale"));
+             EXPECT_EQ(scale[QStringLiteral("answer")].toString(), QStringLiteral("No"));
+             EXPECT_EQ(scale[QStringLiteral("picks")].toArray(), (QJsonArray{0, 1, 2}));
+         }},
     };
     for (const auto &[file, check] : cases) {
         SCOPED_TRACE(qPrintable(file));
