@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -364,6 +365,17 @@ TEST(ScenarioRun, ClocksAbortStopsTestAllAndTheStalledMonitorIsStopped)
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0].startsWith(QLatin1String("steps[1]: the monitor's acquisition did not complete"))) << qPrintable(problems[0]);
     EXPECT_LE(report.value(QStringLiteral("monitor")).toObject().value(QStringLiteral("lines")).toArray().size(), 1);
+}
+
+TEST(ScenarioRun, LocaleHoldsForTheRunOnly)
+{
+    const QString before = QLocale().name();
+    const QJsonObject report = run(R"({"locale": "de_DE", "steps": [{"test": "3"}]})");
+    EXPECT_EQ(QLocale().name(), before);
+    const auto shown = prompts(report);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].value(QStringLiteral("typed")).toString(), QStringLiteral("9,9300"));
+    EXPECT_EQ(strings(rowOf(report, 3).value(QStringLiteral("memo"))).value(7), QStringLiteral("ARef Cal: Passed"));
 }
 
 TEST(ScenarioRun, LargeBoardRunsTestAllThreeTimes)
