@@ -116,9 +116,10 @@ MainForm::MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeC
     designFont.setPixelSize(11);
     setFont(designFont);
 
-    m_tests = {runDioPullup,    runDioLoopback,         runAdClocks,   runCalibrationVoltages,
-               runAddressDataLines, runAdSeUnipolar,    runAdSeBipolar, runAdDifferential,
-               runDacCalSet,    runDacCalCheck,         runDacRamp};
+    // Row i's Test button runs m_tests[i].
+    m_tests = {runDioPullup,      runDioLoopback,  runAdClocks,    runCalibrationVoltages,
+               runAddressDataLines, runAdSeUnipolar, runAdSeBipolar, runAdDifferential,
+               runDacCalSet,      runDacCalCheck,  runDacRamp};
 
     if (beforeCreate)
         beforeCreate(*this);
