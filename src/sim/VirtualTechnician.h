@@ -59,7 +59,8 @@ public:
     // Indexes of overrides no prompt matched.
     QList<int> unusedOverrides() const;
     // Overrides that could not be carried out as written (a button the box lacks, a
-    // text for a box that takes none, ...); the technician answered those prompts itself.
+    // text for a box that takes none, ...). Such a prompt gets the technician's default
+    // button, without the bench work the override replaced.
     const QStringList &problems() const { return m_problems; }
 
     const QList<PromptRecord> &prompts() const { return m_prompts; }
