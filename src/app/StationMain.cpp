@@ -31,12 +31,13 @@ std::unique_ptr<DeviceLibrary> loadDeviceLibrary(const QString &library, QWidget
     std::unique_ptr<SharedLibraryDevice> device = SharedLibraryDevice::load(library, &error);
     if (device)
         return device;
-    if (error.isEmpty())
-        error = QStringLiteral("unknown reason");
+    // The loader's line normally names the library already.
+    QString text = error;
+    if (error.isEmpty() || !error.contains(library))
+        text = QStringLiteral("Cannot load the device library \"%1\": %2")
+                   .arg(library, error.isEmpty() ? QStringLiteral("unknown reason") : error);
     QMessageBox::critical(parent, QStringLiteral("Quillon"),
-                          QStringLiteral("The device library \"%1\" could not be loaded:\n%2\n\n"
-                                         "No board can be tested without it.")
-                              .arg(library, error));
+                          text + QStringLiteral("\n\nNo board can be tested without it."));
     return nullptr;
 }
 
