@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -77,6 +78,24 @@ TEST(BenchWindow, SaysItIsTheSimulatorAndNeverKeepsTheProgramAlive)
     QTimer::singleShot(0, &station, &QWidget::close);
     QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0) << "the bench kept the program running";
+}
+
+TEST(BenchWindow, OpensBesideTheStationWithinTheScreen)
+{
+    Bench bench;
+    QWidget station;
+    const QRect screen = station.screen()->availableGeometry();
+    // Room on the left only, then on the right only.
+    for (int x : {screen.right() - 160, screen.left() + 10}) {
+        station.setGeometry(x, screen.top() + 50, 150, 300);
+        bench.window->resize(560, 940);
+        bench.window->placeBeside(station);
+        const QRect placed(bench.window->pos(), bench.window->size());
+        EXPECT_TRUE(screen.contains(placed)) << x;
+        if (placed.width() + 170 <= screen.width()) {
+            EXPECT_FALSE(placed.intersects(station.geometry())) << x;
+        }
+    }
 }
 
 TEST(BenchWindow, NamesEveryProductIdByItsVariant)
