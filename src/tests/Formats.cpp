@@ -173,16 +173,15 @@ QString CyclicVoltsText(double volts)
         const QString digits = QString::number(std::fabs(volts), 'f', 2);
         return (volts < 0 ? QLatin1Char('-') : QLatin1Char('+')) + digits;
     }
-    std::int64_t n = *rounded;
+    const std::int64_t rounded100 = *rounded;
     QString sign;
-    if (n == 0) {
+    if (rounded100 == 0)
         sign = QStringLiteral("\u00B1");
-    } else if (n > 0) {
-        sign = QStringLiteral("+");
-    } else {
-        sign = QStringLiteral("-");
-        n = -n; // cannot overflow: |n| < 2^63 by the range check of RoundHalfEven
-    }
+    else
+        sign = rounded100 > 0 ? QStringLiteral("+") : QStringLiteral("-");
+    // The magnitude as unsigned: -2^63 is in range and has no signed negation.
+    const std::uint64_t n = rounded100 < 0 ? 0 - static_cast<std::uint64_t>(rounded100)
+                                           : static_cast<std::uint64_t>(rounded100);
     return sign + QString::number(n / 100) + QLatin1Char('.') + QString::number((n / 10) % 10)
         + QString::number(n % 10);
 }
