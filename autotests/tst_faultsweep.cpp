@@ -337,6 +337,73 @@ TEST(FaultSweep, EveryRowUnderEveryFailingCall)
     }
 }
 
+// The monitor examines the acquisition's two statuses and shows them as its only line;
+// the configuration and the clock are not examined (with no clock, Stop ends the wait).
+TEST(FaultSweep, MonitorUnderEveryFailingCall)
+{
+    auto run = [](const Fault &fault, QList<LibraryCall> *calls) {
+        Bench b;
+        const std::vector<std::uint8_t> before = b.board.eeprom();
+        const int base = b.board.callCount();
+        if (fault.kind == Fault::FailOne) {
+            b.board.faults.failCallNumber = base + fault.call;
+            b.board.faults.failStatus = fault.status;
+        } else if (fault.kind == Fault::Unplug) {
+            b.board.faults.unplugAfterCalls = base + fault.call - 1;
+            b.board.faults.unplugStatus = fault.status;
+        }
+        b.trace.setKeeping(true);
+        testing::PlainMonitorView view;
+        QList<QStringList> listings;
+        // Stop after three listings, or after a second of simulated waiting without one.
+        view.onListing = [&] {
+            listings.append(view.lines);
+            if (listings.size() >= 3)
+                b.state.CyclicStopRequested = true;
+        };
+        int waits = 0;
+        b.shell.onTime = [&](int ms) {
+            b.now += std::int64_t(ms) * 1000;
+            if (++waits == 200)
+                b.state.CyclicStopRequested = true;
+        };
+        runCyclicMonitor(b.ctx, view);
+        SCOPED_TRACE(describe(fault).toStdString() + "\nlast listing: " + view.lines.join(QLatin1Char('|')).toStdString());
+
+        if (fault.kind == Fault::None) {
+            EXPECT_EQ(listings.size(), 3);
+            EXPECT_EQ(view.lines.size(), 16);
+        }
+        EXPECT_FALSE(view.running);
+        EXPECT_FALSE(b.state.CyclicRunning);
+        EXPECT_EQ(b.board.eeprom(), before);
+        std::optional<LibraryCall> examined;
+        for (const LibraryCall &c : b.trace.calls())
+            if (!examined && c.status != 0
+                && (c.function == QLatin1String("ADC_BulkAcquire") || c.function == QLatin1String("ADC_BulkPoll")))
+                examined = c;
+        if (examined) {
+            EXPECT_EQ(view.lines, QStringList{examined->function + QStringLiteral(" returned error ")
+                                              + QString::number(examined->status) + QLatin1Char('.')});
+        } else {
+            for (const QString &line : view.lines)
+                EXPECT_FALSE(line.contains(QLatin1String("error"))) << line.toStdString();
+        }
+        if (calls)
+            *calls = b.trace.calls();
+    };
+
+    QList<LibraryCall> clean;
+    run({}, &clean);
+    ASSERT_FALSE(clean.isEmpty());
+    for (int k : callsToFail(clean)) {
+        for (quint32 status : StatusClasses) {
+            run({Fault::FailOne, k, status}, nullptr);
+            run({Fault::Unplug, k, status}, nullptr);
+        }
+    }
+}
+
 // Detection examines the one QueryDeviceInfo(diOnly) status and shows it in the
 // Retry/Cancel box; every other call is judged by what it delivers.
 TEST(FaultSweep, DetectionUnderEveryFailingCall)
