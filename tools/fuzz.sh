@@ -42,7 +42,7 @@ for t in "${TARGETS[@]}"; do
   seeds="fuzz/corpus/$(corpus_of "$t")"
   work="$FUZZ_DIR/work/$t"
   artifacts="$FUZZ_DIR/artifacts/$t"
-  rm -rf "$work"
+  rm -rf "$work" "$artifacts"
   mkdir -p "$work" "$artifacts"
   cp "$seeds"/* "$work"/
   dict=()
