@@ -28,14 +28,13 @@ inline void PrintTo(const QByteArray &b, std::ostream *os)
 
 namespace quillon::testing {
 
-// Forwards every call; lets a test act at the moment a scan is taken (flip the jig,
-// or place an exact reading the converter's 16-bit steps could not produce).
+// Forwards every call; lets a test place an exact reading, as a library might hand it
+// over, that the converter's 16-bit steps could not produce.
 class ScanHookDevice final : public DeviceLibrary {
 public:
     explicit ScanHookDevice(DeviceLibrary &inner) : m_inner(inner) {}
 
-    std::function<void(int scan)> beforeScan;               // scan: 0-based count
-    std::function<void(int scan, double *buffer)> afterScan;
+    std::function<void(int scan, double *buffer)> afterScan; // scan: 0-based count
 
     QString description() const override { return m_inner.description(); }
     quint32 GetDevices() override { return m_inner.GetDevices(); }
@@ -56,8 +55,6 @@ public:
     quint32 ADC_GetScanV(qint32 d, double *buffer) override
     {
         const int scan = m_scans++;
-        if (beforeScan)
-            beforeScan(scan);
         const quint32 status = m_inner.ADC_GetScanV(d, buffer);
         if (afterScan)
             afterScan(scan, buffer);

@@ -87,15 +87,13 @@ TEST(DacCalBlock, BigEndianSingles)
                        "3F 80 00 00 00 00 00 00 3F 00 00 00 80 00 00 00"));
 }
 
-// Passes everything on, except where a test wants one EEPROM request to go wrong in
-// a way the board's own fault switches cannot single out.
+// Passes everything on, except where a test wants one EEPROM write to go wrong in a
+// way the board's own fault switches cannot single out (only from its second time on).
 class Interposer final : public DeviceLibrary {
 public:
     explicit Interposer(DeviceLibrary &inner) : m_inner(inner) {}
     // Status to fail a write with instead of sending it (0: send it).
     std::function<quint32(quint16 value)> failWrite;
-    // Runs after a successful read, and may change what it delivered.
-    std::function<void(quint16 value, quint32 *size, quint8 *data)> afterRead;
 
     QString description() const override { return m_inner.description(); }
     quint32 GetDevices() override { return m_inner.GetDevices(); }
@@ -106,10 +104,7 @@ public:
     quint32 ClearDevices() override { return m_inner.ClearDevices(); }
     quint32 GenericVendorRead(qint32 d, quint8 r, quint16 v, quint16 i, quint32 *size, void *data) override
     {
-        const quint32 status = m_inner.GenericVendorRead(d, r, v, i, size, data);
-        if (status == 0 && afterRead)
-            afterRead(v, size, static_cast<quint8 *>(data));
-        return status;
+        return m_inner.GenericVendorRead(d, r, v, i, size, data);
     }
     quint32 GenericVendorWrite(qint32 d, quint8 r, quint16 v, quint16 i, quint32 size, void *data) override
     {
@@ -232,34 +227,39 @@ TEST_F(DacCalStoreTest, StopsWithItsLineAndLeavesMarkersInvalid)
 {
     struct Case {
         const char *name;
-        std::function<void(SimBoard &, Interposer &)> fault;
+        std::function<void(SimBoard &)> fault;
         const char *line;
         int calls; // library calls made before the store gave up
     };
     const Case cases[] = {
         {"marker write, all bits set",
-         [](SimBoard &b, Interposer &) { b.faults.eepromFailWriteAddress = 7520; b.faults.eepromFailStatus = 0xFFFFFFFF; },
+         [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7520; b.faults.eepromFailStatus = 0xFFFFFFFF; },
          "Error 4294967295 prepping EEPROM for cal constants.", 1},
         {"record 2 block write",
-         [](SimBoard &b, Interposer &) { b.faults.eepromFailWriteAddress = 7596; },
+         [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7596; },
          "Error 31 writing cal constants to EEPROM.", 9},
         {"range/count write",
-         [](SimBoard &b, Interposer &) { b.faults.eepromFailWriteAddress = 7664; },
+         [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7664; },
          "Error 31 writing DAC range/count to EEPROM.", 6},
         {"short block read",
-         [](SimBoard &b, Interposer &) { b.faults.eepromShortRead = 1; },
+         [](SimBoard &b) { b.faults.eepromShortRead = 1; },
          "Bad length reading cal constants back from EEPROM.", 13},
         {"corrupted block read",
-         [](SimBoard &b, Interposer &) { b.faults.eepromCorruptReadback = true; },
+         [](SimBoard &b) { b.faults.eepromCorruptReadback = true; },
          "Data mismatch reading cal constants back from EEPROM.", 13},
+        {"short block read of record 3 only",
+         [](SimBoard &b) { b.faults.eepromShortRead = 1; b.faults.eepromFaultAddress = 7632; },
+         "Bad length reading cal constants back from EEPROM.", 16},
+        {"corrupted block read of record 1 only",
+         [](SimBoard &b) { b.faults.eepromCorruptReadback = true; b.faults.eepromFaultAddress = 7560; },
+         "Data mismatch reading cal constants back from EEPROM.", 14},
         {"short range/count read",
-         [](SimBoard &, Interposer &t) {
-             t.afterRead = [](quint16 v, quint32 *size, quint8 *) { if (v == DacRangeCountAddress) *size = 1; };
-         },
+         [](SimBoard &b) { b.faults.eepromShortRead = 1; b.faults.eepromFaultAddress = DacRangeCountAddress; },
          "Bad length reading DAC range/count back from EEPROM.", 17},
-        {"wrong count read back",
-         [](SimBoard &, Interposer &t) {
-             t.afterRead = [](quint16 v, quint32 *, quint8 *data) { if (v == DacRangeCountAddress) data[1] ^= 0x04; };
+        {"range/count read back corrupted",
+         [](SimBoard &b) {
+             b.faults.eepromCorruptReadback = true;
+             b.faults.eepromFaultAddress = DacRangeCountAddress;
          },
          "Data mismatch reading DAC range/count back from EEPROM.", 17},
     };
@@ -267,10 +267,9 @@ TEST_F(DacCalStoreTest, StopsWithItsLineAndLeavesMarkersInvalid)
         SCOPED_TRACE(c.name);
         SimBoard b;
         b.eeprom() = before;
-        Interposer tamper(b);
-        c.fault(b, tamper);
+        c.fault(b);
         PlainRow memo;
-        EXPECT_TRUE(DacCalStore(tamper, constants, 1, 4, memo));
+        EXPECT_TRUE(DacCalStore(b, constants, 1, 4, memo));
         EXPECT_EQ(memo.memoLines(), QStringList{c.line});
         EXPECT_EQ(b.callCount(), c.calls);
         for (int r = 0; r < 4; ++r) {
@@ -281,6 +280,17 @@ TEST_F(DacCalStoreTest, StopsWithItsLineAndLeavesMarkersInvalid)
                 EXPECT_EQ(m, "XXXX") << "record " << r;
         }
     }
+}
+
+TEST_F(DacCalStoreTest, ReadFaultsAtAnAddressItNeverReadsLeaveItPassing)
+{
+    board.faults.eepromShortRead = 1;
+    board.faults.eepromCorruptReadback = true;
+    board.faults.eepromFaultAddress = 7520; // a marker: written, never read back
+    EXPECT_FALSE(DacCalStore(board, constants, 3, 2, row));
+    EXPECT_TRUE(row.memoLines().isEmpty());
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(marker(r), "DACC") << "record " << r;
 }
 
 TEST_F(DacCalStoreTest, BlockWriteFailureKeepsEarlierRecords)

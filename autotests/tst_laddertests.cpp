@@ -192,8 +192,9 @@ TEST(LadderTests, AFailingSweepRangeKeepsItsLineAndTheOthersAreTried)
     // Full scan is call 1-2, the sweep's channel set-up call 3, range i calls 4+2i, 5+2i.
     bench.board.faults.failCallNumber = 9; // the scan of range 2 (0-5)
     bench.board.faults.failStatus = 4294967295u;
-    // Someone flips the jig to - just for the scan of range 5 (+/-2).
-    bench.lib.beforeScan = [&](int scan) { bench.board.jig.polarity = scan == 6 ? -1 : +1; };
+    // The +/-2 V range (code 5) reads 1.334 V low.
+    bench.board.faults.adcBadRangeCode = 5;
+    bench.board.faults.adcBadRangeVolts = -1.334;
     PlainRow row(5);
     runAdSeUnipolar(bench.ctx, row);
 
@@ -202,6 +203,59 @@ TEST(LadderTests, AFailingSweepRangeKeepsItsLineAndTheOthersAreTried)
     expected[6] = QStringLiteral("\t\u00B12V: expected 0.667V\u00B10.300V, got -0.667V");
     EXPECT_EQ(row.memoLines(), expected);
     EXPECT_EQ(row.status(), TestStatus::Fail);
+}
+
+// One input range other than 0-10 V reads off: the full scan (0-10 V) passes and only
+// that range's sweep line fails, with the reading the converter gives in that range.
+TEST(LadderTests, ABadRangeFailsOnlyItsSweepLine)
+{
+    struct Case { int code; double volts; const char *line; };
+    const Case cases[] = {
+        {1, -1.0, "\t\u00B110V: expected 0.667V\u00B10.300V, got -0.333V"},
+        {2, 0.5, "\t0-5V: expected 0.667V\u00B10.300V, got 1.167V"},
+        {3, -1.0, "\t\u00B15V: expected 0.667V\u00B10.300V, got -0.333V"},
+        {4, 1.0, "\t0-2V: expected 0.667V\u00B10.300V, got 1.667V"},
+        {5, -1.334, "\t\u00B12V: expected 0.667V\u00B10.300V, got -0.667V"},
+        {6, 0.5, "\t0-1V: expected 0.667V\u00B10.300V, got 1.000V"}, // clipped at the top
+        {7, -0.4, "\t\u00B11V: expected 0.667V\u00B10.300V, got 0.267V"},
+    };
+    for (const auto &c : cases) {
+        AnalogBench bench;
+        bench.board.faults.adcBadRangeCode = c.code;
+        bench.board.faults.adcBadRangeVolts = c.volts;
+        PlainRow row(5);
+        runAdSeUnipolar(bench.ctx, row);
+        QStringList expected = sweepLines(QStringLiteral("0.667V, OK"));
+        expected[c.code + 1] = QString::fromUtf8(c.line);
+        EXPECT_EQ(row.memoLines(), expected) << c.code;
+        EXPECT_EQ(row.status(), TestStatus::Fail) << c.code;
+    }
+}
+
+// A test whose full scan is taken in the faulty range fails on every channel (and the
+// unipolar test then skips its sweep); a test in another range passes.
+TEST(LadderTests, ABadRangeFailsEveryChannelOfTheTestUsingIt)
+{
+    struct Case { const char *name; LadderRun run; int code; double volts; int lines; };
+    const Case cases[] = {
+        {"unipolar in 0-10", runAdSeUnipolar, 0, -1.0, 16},
+        {"bipolar in +/-10", runAdSeBipolar, 1, 1.0, 16},
+        {"differential in +/-10 diff", runAdDifferential, 9, 1.0, 8},
+        {"bipolar, other range", runAdSeBipolar, 9, 1.0, 0},
+        {"differential, other range", runAdDifferential, 1, 1.0, 0},
+    };
+    for (const auto &c : cases) {
+        AnalogBench bench;
+        bench.board.jig.polarity = -1; // as the bipolar test leaves it; the unipolar prompt sets +
+        bench.board.faults.adcBadRangeCode = c.code;
+        bench.board.faults.adcBadRangeVolts = c.volts;
+        PlainRow row(6);
+        c.run(bench.ctx, row);
+        EXPECT_EQ(row.memoLines().size(), c.lines) << c.name;
+        for (const QString &line : row.memoLines())
+            EXPECT_TRUE(line.startsWith(QStringLiteral("\tChannel "))) << c.name << ' ' << line.toStdString();
+        EXPECT_EQ(row.status(), c.lines ? TestStatus::Fail : TestStatus::Pass) << c.name;
+    }
 }
 
 TEST(LadderTests, ScanErrorIsTheOnlyLine)

@@ -157,6 +157,43 @@ TEST(SimEeprom, WriteReadAndFaults)
     EXPECT_EQ(eepromWrite(b, 7560, {0, 0}), 0u);
 }
 
+TEST(SimEeprom, ReadFaultsCanHitOneAddressOnly)
+{
+    struct Case {
+        const char *name;
+        int shortBy;
+        bool corrupt;
+        int faultAddress;
+        quint16 readAt;
+        std::vector<quint8> delivered;
+    };
+    const Case cases[] = {
+        {"short at its address", 1, false, 7664, 7664, {0x03}},
+        {"short elsewhere", 1, false, 7664, 7600, {0xAA, 0xBB}},
+        {"short, read spanning the address", 1, false, 7664, 7663, {0xFF, 0x03, 0x02}},
+        {"corrupt at its address", 0, true, 7664, 7664, {0x02, 0x02}},
+        {"corrupt elsewhere", 0, true, 7664, 7600, {0xAA, 0xBB}},
+        {"both at its address", 1, true, 7664, 7664, {0x02}},
+        {"short everywhere", 1, false, -1, 7600, {0xAA}},
+        {"corrupt everywhere", 0, true, -1, 7600, {0xAB, 0xBB}},
+        {"address alone breaks nothing", 0, false, 7664, 7664, {0x03, 0x02}},
+    };
+    for (const Case &c : cases) {
+        Bench bench;
+        auto &b = bench.board;
+        ASSERT_EQ(eepromWrite(b, 7664, {0x03, 0x02}), 0u);
+        ASSERT_EQ(eepromWrite(b, 7600, {0xAA, 0xBB}), 0u);
+        b.faults.eepromShortRead = c.shortBy;
+        b.faults.eepromCorruptReadback = c.corrupt;
+        b.faults.eepromFaultAddress = c.faultAddress;
+        std::vector<quint8> out;
+        const quint32 asked = quint32(c.readAt == 7663 ? 3 : 2);
+        EXPECT_EQ(vendorRead(b, 0xA2, c.readAt, 0, out, asked), 0u) << c.name;
+        EXPECT_EQ(out, c.delivered) << c.name;
+        EXPECT_EQ(b.eeprom()[7664], 0x03) << c.name << ": only the read-back is affected";
+    }
+}
+
 // ---- DIO -------------------------------------------------------------------------
 
 quint16 readAfter(SimBoard &b, quint8 mask, quint16 latch)
@@ -336,6 +373,66 @@ TEST(SimAdc, InternalSourcesOffsetNoiseAndErrors)
     EXPECT_NE(a, other);
     for (int c = 0; c < 16; ++c)
         EXPECT_LE(std::abs(a[size_t(c)]), 0.01 + 20.0 / 65536);
+}
+
+// A fault in one input range: every reading taken in that range code is off by the
+// voltage (then quantised and clipped as usual), whatever the source; other ranges and
+// other channels' ranges are not.
+TEST(SimAdc, OneRangeCodeReadsOff)
+{
+    const double v1 = 10.0 / 15;
+    struct Case {
+        const char *name;
+        int badCode;
+        double by;
+        quint8 range;
+        quint8 source;
+        int channel;
+        double volts;
+        double lsb;
+    };
+    const Case cases[] = {
+        {"0-5 V, in it", 2, 0.5, 2, 0, 1, v1 + 0.5, 5.0 / 65536},
+        {"0-5 V, read in 0-10", 2, 0.5, 0, 0, 1, v1, 10.0 / 65536},
+        {"+/-2 V, low", 5, -1.334, 5, 0, 1, v1 - 1.334, 4.0 / 65536},
+        {"0-1 V clips at the top", 6, 0.5, 6, 0, 1, 1.0 - 1.0 / 65536, 1.0 / 65536},
+        {"+/-10 V differential", 9, 1.0, 9, 0, 1, v1 - 90.0 / 15 + 1.0, 20.0 / 65536},
+        {"differential, read single-ended", 9, 1.0, 1, 0, 1, v1, 20.0 / 65536},
+        {"internal ground in +/-10 V", 1, 0.5, 1, 1, 0, 0.0118 + 0.5, 20.0 / 65536},
+        {"none", -1, 0.5, 0, 0, 1, v1, 10.0 / 65536},
+    };
+    for (const Case &c : cases) {
+        Bench bench;
+        auto &b = bench.board;
+        b.jig.connected = true;
+        b.faults.adcBadRangeCode = c.badCode;
+        b.faults.adcBadRangeVolts = c.by;
+        configure(b, 0, 7, c.range, c.source);
+        EXPECT_NEAR(scan(b)[size_t(c.channel)], c.volts, c.lsb / 2 + 1e-12) << c.name;
+    }
+
+    // Ranges set per channel: only the channel in the faulty range is off, and bulk
+    // acquisitions read through the same converter.
+    Bench bench;
+    auto &b = bench.board;
+    b.jig.connected = true;
+    b.faults.adcBadRangeCode = 2;
+    b.faults.adcBadRangeVolts = 0.5;
+    configure(b, 1, 2, 0);
+    quint8 block[21];
+    std::memcpy(block, b.adcConfig().data(), 21);
+    block[1] = 2;
+    quint32 size = 21;
+    ASSERT_EQ(b.ADC_SetConfig(diOnly, block, &size), 0u);
+    const auto r = scan(b);
+    EXPECT_NEAR(r[1], v1 + 0.5, 5.0 / 65536 / 2);
+    EXPECT_NEAR(r[2], 20.0 / 15, 10.0 / 65536 / 2);
+
+    b.faults.dataWithoutClock = true;
+    std::vector<quint16> samples(2, 0);
+    ASSERT_EQ(b.ADC_BulkAcquire(diOnly, 4, samples.data()), 0u);
+    EXPECT_EQ(samples[0], quint16(std::nearbyint((v1 + 0.5) / 5.0 * 65536)));
+    EXPECT_EQ(samples[1], quint16(std::nearbyint(20.0 / 15 / 10.0 * 65536)));
 }
 
 // ---- Counter-clocked acquisition ------------------------------------------------

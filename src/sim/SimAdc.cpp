@@ -79,6 +79,8 @@ SimBoard::Conversion SimBoard::convert(int channel, const AdcConfig &config)
     double volts = internalOrInputVolts(channel, config);
     if (channel == faults.adcOffsetChannel)
         volts += faults.adcOffsetVolts;
+    if (int(range) == faults.adcBadRangeCode)
+        volts += faults.adcBadRangeVolts;
     if (noiseVolts > 0.0)
         volts += std::uniform_real_distribution<double>(-noiseVolts, noiseVolts)(m_rng);
 

@@ -258,11 +258,14 @@ quint32 SimBoard::vendorEepromRead(quint16 address, quint32 *dataSize, void *dat
 {
     const qint64 available = std::max<qint64>(0, qint64(m_eeprom.size()) - address);
     qint64 n = std::min<qint64>(*dataSize, available);
-    n = std::max<qint64>(0, n - std::max(0, faults.eepromShortRead));
+    // The read faults hit every read, or only reads starting at one address.
+    const bool faulty = faults.eepromFaultAddress < 0 || faults.eepromFaultAddress == address;
+    if (faulty)
+        n = std::max<qint64>(0, n - std::max(0, faults.eepromShortRead));
     auto *out = static_cast<quint8 *>(data);
     if (n > 0) {
         std::memcpy(out, m_eeprom.data() + address, size_t(n));
-        if (faults.eepromCorruptReadback)
+        if (faulty && faults.eepromCorruptReadback)
             out[0] ^= 0x01;
     }
     *dataSize = quint32(n);

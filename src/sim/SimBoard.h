@@ -53,6 +53,8 @@ struct Faults {
     // Analog in
     int adcOffsetChannel = -1;    // this channel reads off by adcOffsetVolts
     double adcOffsetVolts = 0.0;
+    int adcBadRangeCode = -1;     // every reading taken in this input range code (0-15; -1: none)
+    double adcBadRangeVolts = 0.0; // is off by this voltage: a fault in that range's input stage
     quint32 scanErrorStatus = 0;  // ADC_GetScanV returns this (0: no fault)
     double agndVolts = 0.0118;    // internal ground as the A/D sees it
     double arefVolts = 9.93;      // reference at R11 as a meter measures it
@@ -70,6 +72,7 @@ struct Faults {
     quint32 eepromFailStatus = 31;
     int eepromShortRead = 0;          // reads deliver this many bytes fewer
     bool eepromCorruptReadback = false; // reads flip a bit of the first byte
+    int eepromFaultAddress = -1;      // the two read faults above hit only reads starting here (-1: every read)
     // USB
     int failRequest = -1;         // vendor request number that fails (-1: none)
     int failCallNumber = -1;      // 1-based library call number that fails
