@@ -27,13 +27,16 @@ public:
                 m_runs.push_back(run);
     }
 
-    void printSummary() const
+    // Prints the summary; false when a benchmark ended in an error (a check failed).
+    bool printSummary() const
     {
+        bool ok = true;
         std::printf("\n%-52s %12s %10s  %s\n", "benchmark", "time/iter", "ratio", "reference");
         for (const Run &run : m_runs) {
             if (run.error_occurred) {
                 std::printf("%-52s %12s %10s  ERROR: %s\n", run.benchmark_name().c_str(), "-", "-",
                             run.error_message.c_str());
+                ok = false;
                 continue;
             }
             // GetAdjustedRealTime() is in the run's unit; the multiplier is units per second.
@@ -50,6 +53,7 @@ public:
             std::printf("%-52s %12s %10s  %s\n", run.benchmark_name().c_str(), time, value,
                         run.report_label.c_str());
         }
+        return ok;
     }
 
 private:
@@ -83,7 +87,7 @@ int main(int argc, char **argv)
         return 1;
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printSummary();
+    const bool ok = reporter.printSummary();
     benchmark::Shutdown();
-    return 0;
+    return ok ? 0 : 1;
 }

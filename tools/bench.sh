@@ -24,7 +24,8 @@ echo
 if [ $# -eq 0 ]; then
   set -- --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 fi
-"$BUILD/bench/quillon_bench" "$@"
+status=0
+"$BUILD/bench/quillon_bench" "$@" || status=1
 
 # Peak memory (ru_maxrss) and wall time of whole scripted runs of quillon-sim.
 echo
@@ -34,7 +35,6 @@ if [ ! -x /usr/bin/time ]; then
 fi
 report=$(mktemp)
 trap 'rm -f "$report" "$report.time" "$report.err"' EXIT
-status=0
 printf '%-52s %10s %12s %8s  %s\n' "quillon-sim --scenario" "wall" "peak RSS" "ratio" "reference"
 for s in startup testall-16 testall-160; do
   /usr/bin/time -f '%e %M' -o "$report.time" \
