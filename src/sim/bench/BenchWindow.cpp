@@ -9,9 +9,11 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +27,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -458,8 +461,26 @@ void BenchWindow::placeBeside(const QWidget &other)
     move(x, std::max(room.top(), std::min(station.top() - 120, room.bottom() - h - 30)));
 }
 
+bool BenchWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowBlocked) {
+        QWindow *prompt = QGuiApplication::modalWindow();
+        QWindow *own = windowHandle();
+        if (prompt && own && prompt != own && prompt->isTopLevel())
+            own->setTransientParent(prompt);
+    }
+    return QWidget::event(event);
+}
+
 void BenchWindow::refresh()
 {
+    // Back beside the station once no prompt is open.
+    QWindow *own = windowHandle();
+    if (own && parentWidget() && !QGuiApplication::modalWindow()) {
+        QWindow *station = parentWidget()->window()->windowHandle();
+        if (own->transientParent() != station)
+            own->setTransientParent(station);
+    }
     syncJig();
     readMeter();
     updateScopeRange();

@@ -58,6 +58,12 @@ public:
     // "0x8140 — 16 channels, DACs" and the like.
     static QString describeProductId(quint32 id);
 
+protected:
+    // The station's prompts are application-modal, yet the technician must work the
+    // meter, jig and switches while one is open: a blocked bench hangs itself under
+    // the open prompt (a transient window of it) and so stays usable.
+    bool event(QEvent *event) override;
+
 private:
     QWidget *buildBoard();
     QWidget *buildJig();
