@@ -32,6 +32,11 @@
 #include <memory>
 #include <optional>
 #include <vector>
+#include "support/CLocale.h"
+
+// Expected texts below spell numbers with a point.
+static const auto *const cLocaleEnvironment =
+    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon {
 namespace {

@@ -13,6 +13,7 @@
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
@@ -268,17 +269,17 @@ TEST(BenchWindow, MeterReadsTheReferenceAndEveryDacInTheLocalesFormat)
 
     bench.board.faults.arefVolts = 9.87654;
     bench.window->refresh();
-    EXPECT_EQ(value->text(), QStringLiteral("9.8765"));
+    EXPECT_EQ(value->text(), QLocale().toString(9.8765, 'f', 4));
 
     bench.writeDacs(0x0000, 0x4000, 0xC000, 0xFFFF);
     for (int dac = 0; dac < 4; ++dac) {
         source->setCurrentIndex(1 + dac);
-        EXPECT_EQ(value->text(), QString::number(bench.board.meterDac(dac), 'f', 4)) << dac;
+        EXPECT_EQ(value->text(), QLocale().toString(bench.board.meterDac(dac), 'f', 4)) << dac;
     }
     // A later write shows on the next refresh, as a live meter does.
     bench.writeDacs(0x0000, 0x4000, 0xC000, 0x8000);
     bench.window->refresh();
-    EXPECT_EQ(value->text(), QString::number(bench.board.meterDac(3), 'f', 4));
+    EXPECT_EQ(value->text(), QLocale().toString(bench.board.meterDac(3), 'f', 4));
 
     // A German technician types commas: the meter shows what they type.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
+#include <string>
 
 namespace quillon {
 namespace {
@@ -172,7 +174,11 @@ TEST(BindingErrors, MissingLibraryNamesItAndTheReason)
 {
     QString error;
     const QString name = QStringLiteral("/nonexistent/libquillon-no-such-vexlo.so");
+    // The loader's reason is in the language of LC_MESSAGES: English for this check.
+    const std::string messages = std::setlocale(LC_MESSAGES, nullptr);
+    std::setlocale(LC_MESSAGES, "C");
     EXPECT_EQ(SharedLibraryDevice::load(name, &error), nullptr);
+    std::setlocale(LC_MESSAGES, messages.c_str());
     EXPECT_TRUE(error.contains(name)) << qPrintable(error);
     EXPECT_TRUE(error.contains(QStringLiteral("No such file"), Qt::CaseInsensitive)) << qPrintable(error);
     EXPECT_EQ(SharedLibraryDevice::load(name, nullptr), nullptr) << "no error text wanted";

@@ -7,6 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include "support/CLocale.h"
+
+// Expected texts below spell numbers with a point.
+static const auto *const cLocaleEnvironment =
+    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon::testing {
 

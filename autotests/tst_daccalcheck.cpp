@@ -13,6 +13,11 @@
 #include <QLocale>
 
 #include <cmath>
+#include "support/CLocale.h"
+
+// Expected texts below spell numbers with a point.
+static const auto *const cLocaleEnvironment =
+    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon {
 namespace {

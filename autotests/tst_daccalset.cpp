@@ -16,6 +16,11 @@
 #include <cmath>
 #include <cstring>
 #include <vector>
+#include "support/CLocale.h"
+
+// Expected texts below spell numbers with a point.
+static const auto *const cLocaleEnvironment =
+    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon {
 namespace {

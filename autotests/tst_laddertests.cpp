@@ -5,6 +5,11 @@
 #include <QLocale>
 
 #include <gtest/gtest.h>
+#include "support/CLocale.h"
+
+// Expected texts below spell numbers with a point.
+static const auto *const cLocaleEnvironment =
+    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon::testing {
 
