@@ -68,6 +68,15 @@ public:
     virtual void waitForEvents(int maxMs) = 0;
 };
 
+// Buffers handed to the library for background acquisitions. One set per process,
+// never freed: the library may still be writing into them after the window that
+// started the acquisition is gone.
+struct AcquisitionBuffers {
+    std::array<std::uint16_t, MaxChannels> Clocks{};
+    std::array<std::uint16_t, MaxChannels> Monitor{};
+};
+AcquisitionBuffers &processAcquisitionBuffers();
+
 // Program-wide state, owned by the main window and reached through the context.
 struct StationState {
     BoardConfig Board;
@@ -76,11 +85,12 @@ struct StationState {
     bool AbortAll = false;
     bool CyclicStopRequested = false;
     bool CyclicRunning = false;
-    // Acquisition buffers are owned here, not by one run: an acquisition left
-    // outstanding (the A/D Clocks abort path, a stopped monitor) still writes
-    // into live memory. Sized for the largest board.
-    std::array<std::uint16_t, MaxChannels> ClocksSamples{};
-    std::array<std::uint16_t, MaxChannels> MonitorSamples{};
+    // Acquisition buffers: an acquisition left outstanding (the A/D Clocks abort
+    // path, a stopped monitor, a window closed mid-poll) keeps writing into them, so
+    // they outlive every run and every window: they live as long as the process.
+    // Sized for the largest board.
+    std::array<std::uint16_t, MaxChannels> &ClocksSamples = processAcquisitionBuffers().Clocks;
+    std::array<std::uint16_t, MaxChannels> &MonitorSamples = processAcquisitionBuffers().Monitor;
 };
 
 // What a test reads and drives. References only; the main window owns them all.
