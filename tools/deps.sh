@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libvulkan-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev
+  locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time
 )
 
 missing=()

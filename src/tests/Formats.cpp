@@ -64,7 +64,7 @@ void roundToDigits(Decimal &d, int keep, Tie tie)
     if (keep >= size)
         return;
     if (keep < 0) {
-        d.digits = "0";
+        d.digits.assign(1, '0');
         d.pointPos = 0;
         return;
     }
@@ -83,7 +83,7 @@ void roundToDigits(Decimal &d, int keep, Tie tie)
     }
     if (keep == 0) {
         // Rounding happens left of every digit: the result is 0 or one unit there.
-        d.digits = up ? "1" : "0";
+        d.digits.assign(1, up ? '1' : '0');
         if (up)
             ++d.pointPos;
         else
