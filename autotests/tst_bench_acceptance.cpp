@@ -6,6 +6,7 @@
 #include "MainForm.h"
 
 #include "board/TracingDevice.h"
+#include "sim/BenchTimeDevice.h"
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"
 #include "sim/bench/BenchWindow.h"
@@ -43,102 +44,12 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-// Bench time: every library call takes a fixed slice of simulated time, so counters,
-// acquisitions and the scope see the same timeline on every run.
-class SteppingDevice final : public DeviceLibrary {
-public:
-    static constexpr std::int64_t CallUs = 2'000;
-    static constexpr std::int64_t PollUs = 20'000;
-
-    // now: the bench's clock, advanced here.
-    SteppingDevice(sim::SimBoard &board, std::int64_t &now) : m_board(board), m_now(now) {}
-    std::int64_t now() const { return m_now; }
-    int acquisitions() const { return m_acquisitions; }
-    bool lastPollCompleted() const { return m_lastPollCompleted; }
-
-    QString description() const override { return m_board.description(); }
-    quint32 GetDevices() override { return step(CallUs), m_board.GetDevices(); }
-    quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name, quint32 *dioBytes,
-                            quint32 *counters) override
-    {
-        step(CallUs);
-        return m_board.QueryDeviceInfo(device, productId, nameSize, name, dioBytes, counters);
-    }
-    quint32 ClearDevices() override { return step(CallUs), m_board.ClearDevices(); }
-    quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index, quint32 *dataSize,
-                              void *data) override
-    {
-        step(CallUs);
-        return m_board.GenericVendorRead(device, request, value, index, dataSize, data);
-    }
-    quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index, quint32 dataSize,
-                               void *data) override
-    {
-        step(CallUs);
-        return m_board.GenericVendorWrite(device, request, value, index, dataSize, data);
-    }
-    quint32 ADC_SetConfig(qint32 device, quint8 *configBuf, quint32 *configBufSize) override
-    {
-        step(CallUs);
-        return m_board.ADC_SetConfig(device, configBuf, configBufSize);
-    }
-    quint32 ADC_GetScanV(qint32 device, double *buffer) override { return step(CallUs), m_board.ADC_GetScanV(device, buffer); }
-    quint32 ADC_QueryCal(qint32 device) override { return step(CallUs), m_board.ADC_QueryCal(device); }
-    quint32 ADC_SetCal(qint32 device, const char *calFileName) override
-    {
-        step(CallUs);
-        return m_board.ADC_SetCal(device, calFileName);
-    }
-    quint32 ADC_BulkAcquire(qint32 device, quint32 bufSize, void *buffer) override
-    {
-        step(CallUs);
-        ++m_acquisitions;
-        return m_board.ADC_BulkAcquire(device, bufSize, buffer);
-    }
-    quint32 ADC_BulkPoll(qint32 device, quint32 *bytesLeft) override
-    {
-        step(PollUs);
-        const quint32 status = m_board.ADC_BulkPoll(device, bytesLeft);
-        m_lastPollCompleted = status == 0 && bytesLeft && *bytesLeft == 0;
-        return status;
-    }
-    quint32 CTR_StartOutputFreq(qint32 device, quint32 blockIndex, double *hz) override
-    {
-        step(CallUs);
-        return m_board.CTR_StartOutputFreq(device, blockIndex, hz);
-    }
-    quint32 DIO_Configure(qint32 device, quint8 tristate, void *outMask, void *data) override
-    {
-        step(CallUs);
-        return m_board.DIO_Configure(device, tristate, outMask, data);
-    }
-    quint32 DIO_WriteAll(qint32 device, void *data) override { return step(CallUs), m_board.DIO_WriteAll(device, data); }
-    quint32 DIO_ReadAll(qint32 device, void *data) override { return step(CallUs), m_board.DIO_ReadAll(device, data); }
-    quint32 DACSetBoardRange(qint32 device, quint32 rangeCode) override
-    {
-        step(CallUs);
-        return m_board.DACSetBoardRange(device, rangeCode);
-    }
-
-private:
-    void step(std::int64_t us)
-    {
-        m_now += us;
-        m_lastPollCompleted = false;
-    }
-
-    sim::SimBoard &m_board;
-    std::int64_t &m_now;
-    int m_acquisitions = 0;
-    bool m_lastPollCompleted = false;
-};
-
 // The station as quillon-sim builds it, with the virtual technician in the chair: the
 // main window, its notes window and the bench (a window of the station's) over one board.
 struct Station {
     std::int64_t now = 0;
     sim::SimBoard board{[this] { return now; }};
-    SteppingDevice stepping{board, now};
+    sim::BenchTimeDevice stepping{board, now};
     TracingDevice trace{stepping};
     sim::VirtualTechnician tech{board};
     BlurbForm blurb;

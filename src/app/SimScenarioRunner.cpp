@@ -5,6 +5,7 @@
 
 #include "ui/BlurbForm.h"
 #include "board/TracingDevice.h"
+#include "sim/BenchTimeDevice.h"
 #include "sim/Scenario.h"
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"
@@ -30,108 +31,6 @@
 namespace quillon {
 
 namespace {
-
-// Bench time of the scripted run: every library call takes a fixed slice of simulated
-// time, so counters, acquisitions and the scope see the same timeline on every run
-// (real sleeps and event waits do not move it). A poll stands for the station's pause
-// between polls as well.
-class SteppingDevice final : public DeviceLibrary {
-public:
-    static constexpr std::int64_t CallUs = 2'000;
-    static constexpr std::int64_t PollUs = 20'000;
-
-    explicit SteppingDevice(sim::SimBoard &board) : m_board(board) {}
-
-    std::int64_t now() const { return m_now; }
-    // Acquisitions started, and whether the latest call was a poll that found one complete.
-    int acquisitions() const { return m_acquisitions; }
-    bool lastCallCompletedPoll() const { return m_lastCompletedPoll; }
-    // Polls since the latest acquisition started.
-    int pollsSinceAcquire() const { return m_pollsSinceAcquire; }
-
-    QString description() const override { return m_board.description(); }
-    quint32 GetDevices() override { return step(CallUs), m_board.GetDevices(); }
-    quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name,
-                            quint32 *dioBytes, quint32 *counters) override
-    {
-        step(CallUs);
-        return m_board.QueryDeviceInfo(device, productId, nameSize, name, dioBytes, counters);
-    }
-    quint32 ClearDevices() override { return step(CallUs), m_board.ClearDevices(); }
-    quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index,
-                              quint32 *dataSize, void *data) override
-    {
-        step(CallUs);
-        return m_board.GenericVendorRead(device, request, value, index, dataSize, data);
-    }
-    quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index,
-                               quint32 dataSize, void *data) override
-    {
-        step(CallUs);
-        return m_board.GenericVendorWrite(device, request, value, index, dataSize, data);
-    }
-    quint32 ADC_SetConfig(qint32 device, quint8 *configBuf, quint32 *configBufSize) override
-    {
-        step(CallUs);
-        return m_board.ADC_SetConfig(device, configBuf, configBufSize);
-    }
-    quint32 ADC_GetScanV(qint32 device, double *buffer) override
-    {
-        step(CallUs);
-        return m_board.ADC_GetScanV(device, buffer);
-    }
-    quint32 ADC_QueryCal(qint32 device) override { return step(CallUs), m_board.ADC_QueryCal(device); }
-    quint32 ADC_SetCal(qint32 device, const char *calFileName) override
-    {
-        step(CallUs);
-        return m_board.ADC_SetCal(device, calFileName);
-    }
-    quint32 ADC_BulkAcquire(qint32 device, quint32 bufSize, void *buffer) override
-    {
-        step(CallUs);
-        ++m_acquisitions;
-        m_pollsSinceAcquire = 0;
-        return m_board.ADC_BulkAcquire(device, bufSize, buffer);
-    }
-    quint32 ADC_BulkPoll(qint32 device, quint32 *bytesLeft) override
-    {
-        step(PollUs);
-        ++m_pollsSinceAcquire;
-        const quint32 status = m_board.ADC_BulkPoll(device, bytesLeft);
-        m_lastCompletedPoll = status == 0 && bytesLeft && *bytesLeft == 0;
-        return status;
-    }
-    quint32 CTR_StartOutputFreq(qint32 device, quint32 blockIndex, double *hz) override
-    {
-        step(CallUs);
-        return m_board.CTR_StartOutputFreq(device, blockIndex, hz);
-    }
-    quint32 DIO_Configure(qint32 device, quint8 tristate, void *outMask, void *data) override
-    {
-        step(CallUs);
-        return m_board.DIO_Configure(device, tristate, outMask, data);
-    }
-    quint32 DIO_WriteAll(qint32 device, void *data) override { return step(CallUs), m_board.DIO_WriteAll(device, data); }
-    quint32 DIO_ReadAll(qint32 device, void *data) override { return step(CallUs), m_board.DIO_ReadAll(device, data); }
-    quint32 DACSetBoardRange(qint32 device, quint32 rangeCode) override
-    {
-        step(CallUs);
-        return m_board.DACSetBoardRange(device, rangeCode);
-    }
-
-private:
-    void step(std::int64_t us)
-    {
-        m_now += us;
-        m_lastCompletedPoll = false;
-    }
-
-    sim::SimBoard &m_board;
-    std::int64_t m_now = 0;
-    int m_acquisitions = 0;
-    int m_pollsSinceAcquire = 0;
-    bool m_lastCompletedPoll = false;
-};
 
 QString hexBytes(const QByteArray &bytes)
 {
@@ -296,12 +195,12 @@ private:
             m_problems << QStringLiteral("steps[%1]: the window has no CyclicStopButton").arg(index);
             return;
         }
-        constexpr int pollsBeforeStop = int(2'000'000 / SteppingDevice::PollUs);
+        constexpr int pollsBeforeStop = int(2'000'000 / sim::BenchTimeDevice::PollUs);
         const int first = m_stepping->acquisitions();
         bool stalled = false;
         m_tech->onProcessEvents = [&, first, cycles] {
             const int done = m_stepping->acquisitions() - first;
-            const bool listed = done == cycles && m_stepping->lastCallCompletedPoll();
+            const bool listed = done == cycles && m_stepping->lastPollCompleted();
             const int polls = m_stepping->pollsSinceAcquire();
             if (polls > pollsBeforeStop && !stalled) {
                 stalled = true;
@@ -389,7 +288,7 @@ private:
     }
 
     const sim::Scenario &m_scenario;
-    std::optional<SteppingDevice> m_stepping;
+    std::optional<sim::BenchTimeDevice> m_stepping;
     sim::SimBoard m_board;
     std::optional<TracingDevice> m_trace;
     std::optional<sim::VirtualTechnician> m_tech;
