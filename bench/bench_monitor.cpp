@@ -1,8 +1,8 @@
 // (b) The cyclic monitor's listing for a 160-channel board, against its 100 ms
 // cycle (target below 1 %).
 //
-// BM_MonitorListing is the listing alone: the volts of every channel under its range
-// code, CyclicVoltsText, and the "i: text" lines, as the monitor builds them.
+// BM_MonitorListing is the listing alone: the station's CyclicListing (the volts of
+// every channel under its range code, CyclicVoltsText, the "i: text" lines).
 // BM_MonitorCycle runs the station's own monitor loop (runCyclicMonitor) over the
 // simulated board with a stepping clock, so every cycle is acquire + poll + listing
 // with no real waiting: the listing plus everything around it.
@@ -10,7 +10,7 @@
 
 #include "board/TracingDevice.h"
 #include "sim/SimBoard.h"
-#include "tests/Formats.h"
+#include "tests/CyclicListing.h"
 #include "tests/ProductionTests.h"
 #include "board/Detection.h"
 
@@ -25,19 +25,6 @@ namespace {
 
 constexpr double CycleSeconds = 0.100;
 
-// The monitor's conversion of one raw sample under a range code.
-double sampleVolts(std::uint16_t sample, std::uint8_t code)
-{
-    double x = sample / 65536.0;
-    if (code & 1)
-        x = 2.0 * x - 1.0;
-    if ((code & 2) == 0)
-        x = 2.0 * x;
-    if ((code & 4) == 0)
-        x = 5.0 * x;
-    return x;
-}
-
 void BM_MonitorListing(benchmark::State &state)
 {
     const int count = int(state.range(0));
@@ -45,15 +32,10 @@ void BM_MonitorListing(benchmark::State &state)
     std::mt19937 rng(7);
     for (auto &s : samples)
         s = std::uint16_t(rng());
-    std::array<std::uint8_t, 16> codes;
-    codes.fill(1);
+    AdcConfigBlock block;
+    block.setAllRanges(1);
     for (auto _ : state) {
-        QStringList listing;
-        listing.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            const double volts = sampleVolts(samples[std::size_t(i)], codes[std::size_t(i % 16)]);
-            listing.append(QString::number(i, 16).toUpper() + QStringLiteral(": ") + CyclicVoltsText(volts));
-        }
+        const QStringList listing = CyclicListing(samples.data(), count, block);
         benchmark::DoNotOptimize(listing.constData());
     }
     state.counters["ratio"] = ratioTo(CycleSeconds);

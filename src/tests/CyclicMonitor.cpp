@@ -3,20 +3,12 @@
 #include "board/Operator.h"
 #include "board/Station.h"
 #include "tests/AdcHelpers.h"
+#include "tests/CyclicListing.h"
 #include "tests/Formats.h"
 
 namespace quillon {
 
 namespace {
-
-// Pause between polls: the loop serves events instead of spinning on the library.
-constexpr int PollPauseMs = 5;
-// Once Stop is pressed, an outstanding scan gets this many more pauses (about 2.5
-// periods of the 10 Hz clock) to arrive; after that the wait is given up.
-constexpr int StopGracePolls = 50;
-
-const QString NoChannelsLine = QStringLiteral("No channels to list: press Detect first.");
-const QString NoScanLine = QStringLiteral("Stopped: no scan arrived.");
 
 // Volts of one raw sample under a range code of the configuration block.
 double sampleVolts(std::uint16_t sample, std::uint8_t code)
@@ -31,9 +23,29 @@ double sampleVolts(std::uint16_t sample, std::uint8_t code)
     return x;
 }
 
+// Pause between polls: the loop serves events instead of spinning on the library.
+constexpr int PollPauseMs = 5;
+// Once Stop is pressed, an outstanding scan gets this many more pauses (about 2.5
+// periods of the 10 Hz clock) to arrive; after that the wait is given up.
+constexpr int StopGracePolls = 50;
+
+const QString NoChannelsLine = QStringLiteral("No channels to list: press Detect first.");
+const QString NoScanLine = QStringLiteral("Stopped: no scan arrived.");
+
 enum class PollEnd { Data, Error, Abandoned };
 
 } // namespace
+
+QStringList CyclicListing(const std::uint16_t *samples, int channels, const AdcConfigBlock &block)
+{
+    QStringList listing;
+    listing.reserve(channels);
+    for (int i = 0; i < channels; ++i) {
+        const double volts = sampleVolts(samples[i], block[i % 16]);
+        listing.append(QString::number(i, 16).toUpper() + QStringLiteral(": ") + CyclicVoltsText(volts));
+    }
+    return listing;
+}
 
 void runCyclicMonitor(StationContext &ctx, MonitorView &view)
 {
@@ -128,13 +140,7 @@ void runCyclicMonitor(StationContext &ctx, MonitorView &view)
             break;
         }
 
-        QStringList listing;
-        listing.reserve(count);
-        for (int i = 0; i < count; ++i) {
-            const double volts = sampleVolts(state.MonitorSamples[static_cast<std::size_t>(i)], block[i % 16]);
-            listing.append(QString::number(i, 16).toUpper() + QStringLiteral(": ") + CyclicVoltsText(volts));
-        }
-        view.setLines(listing);
+        view.setLines(CyclicListing(state.MonitorSamples.data(), count, block));
         ctx.Op.processEvents();
         if (state.CyclicStopRequested || ctx.Shell.closing())
             break;
