@@ -3,16 +3,13 @@
 #include "board/Operator.h"
 #include "board/Station.h"
 #include "tests/AdcHelpers.h"
+#include "tests/RowSteps.h"
 
 namespace quillon {
 
 void runAdClocks(StationContext &ctx, TestRow &row)
 {
-    row.setStatus(TestStatus::Testing);
-    row.refresh();
-    row.clearMemo();
-    ctx.Op.processEvents();
-    if (ctx.Shell.closing())
+    if (!beginRow(ctx, row))
         return;
 
     const int count = adc::channelBound(ctx.State);

@@ -4,6 +4,7 @@
 #include "board/Station.h"
 #include "tests/AdcHelpers.h"
 #include "tests/Formats.h"
+#include "tests/RowSteps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -44,11 +45,7 @@ std::optional<quint16> agndCounts(float reading, std::uint8_t rangeCode)
 
 void runCalibrationVoltages(StationContext &ctx, TestRow &row)
 {
-    row.setStatus(TestStatus::Testing);
-    row.refresh();
-    row.clearMemo();
-    ctx.Op.processEvents();
-    if (ctx.Shell.closing())
+    if (!beginRow(ctx, row))
         return;
     bool failed = false;
 

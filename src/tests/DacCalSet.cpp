@@ -4,6 +4,7 @@
 #include "tests/DacMath.h"
 #include "tests/Formats.h"
 #include "tests/ProductionTests.h"
+#include "tests/RowSteps.h"
 
 #include "board/DacCal.h"
 #include "board/DeviceLibrary.h"
@@ -86,17 +87,11 @@ double DacVoltsToCounts(double volts, const DacRangeState &state)
 void runDacCalSet(StationContext &ctx, TestRow &row)
 {
     if (!ctx.State.Board.HasDacs) {
-        row.setMemoText(QStringLiteral("This test does not apply."));
-        row.setStatus(TestStatus::Pass);
-        row.refresh();
+        markNotApplicable(row);
         return;
     }
 
-    row.setStatus(TestStatus::Testing);
-    row.refresh();
-    row.clearMemo();
-    ctx.Op.processEvents();
-    if (ctx.Shell.closing())
+    if (!beginRow(ctx, row))
         return;
     bool failed = false;
 

@@ -3,6 +3,7 @@
 // from it meanwhile runs to its end inside processEvents(), and the ramp then goes on
 // from the code it had reached. Closing the window ends the ramp without a verdict.
 #include "tests/ProductionTests.h"
+#include "tests/RowSteps.h"
 
 #include "board/DacCal.h"
 #include "board/DeviceLibrary.h"
@@ -22,17 +23,11 @@ constexpr quint16 RampStep = 511; // about 128 writes per period
 void runDacRamp(StationContext &ctx, TestRow &row)
 {
     if (!ctx.State.Board.HasDacs) {
-        row.setMemoText(QStringLiteral("This test does not apply."));
-        row.setStatus(TestStatus::Pass);
-        row.refresh();
+        markNotApplicable(row);
         return;
     }
 
-    row.setStatus(TestStatus::Testing);
-    row.refresh();
-    row.clearMemo();
-    ctx.Op.processEvents();
-    if (ctx.Shell.closing())
+    if (!beginRow(ctx, row))
         return;
     bool failed = false;
 

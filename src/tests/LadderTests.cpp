@@ -4,6 +4,7 @@
 #include "board/Station.h"
 #include "tests/AdcHelpers.h"
 #include "tests/Formats.h"
+#include "tests/RowSteps.h"
 
 #include <cmath>
 
@@ -36,17 +37,6 @@ QString expectationText(float expected, float reading)
 QString scanErrorText(quint32 status)
 {
     return QStringLiteral("Error ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV.");
-}
-
-// The common start of a run: Testing, empty memo, one event pass. False when the
-// window went away meanwhile.
-bool beginRun(StationContext &ctx, TestRow &row)
-{
-    row.setStatus(TestStatus::Testing);
-    row.refresh();
-    row.clearMemo();
-    ctx.Op.processEvents();
-    return !ctx.Shell.closing();
 }
 
 void finishRun(TestRow &row, bool failed)
@@ -134,7 +124,7 @@ bool channelOneSweep(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer)
 
 void runAdSeUnipolar(StationContext &ctx, TestRow &row)
 {
-    if (!beginRun(ctx, row))
+    if (!beginRow(ctx, row))
         return;
     if (adc::channelBound(ctx.State) == 0) {
         row.addLine(NoChannelsLine);
@@ -167,7 +157,7 @@ void runAdSeUnipolar(StationContext &ctx, TestRow &row)
 
 void runAdSeBipolar(StationContext &ctx, TestRow &row)
 {
-    if (!beginRun(ctx, row))
+    if (!beginRow(ctx, row))
         return;
     if (adc::channelBound(ctx.State) == 0) {
         row.addLine(NoChannelsLine);
@@ -197,12 +187,10 @@ void runAdSeBipolar(StationContext &ctx, TestRow &row)
 void runAdDifferential(StationContext &ctx, TestRow &row)
 {
     if (!ctx.State.Board.DiffApplies) {
-        row.setMemoText(QStringLiteral("This test does not apply."));
-        row.setStatus(TestStatus::Pass);
-        row.refresh();
+        markNotApplicable(row);
         return;
     }
-    if (!beginRun(ctx, row))
+    if (!beginRow(ctx, row))
         return;
     const int count = adc::channelBound(ctx.State);
     const int half = count / 2;
