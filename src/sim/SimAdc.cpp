@@ -1,6 +1,7 @@
 // A/D physics: the jig's ladder, the internal calibration sources, the input ranges,
 // software scans, and the counter-clocked bulk acquisition.
 #include "sim/SimBoard.h"
+#include "sim/SimStatus.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,8 +11,6 @@ namespace quillon::sim {
 
 namespace {
 
-constexpr quint32 kInvalidParameter = 87;
-constexpr quint32 kBadLength = 24;
 constexpr int kConfigBytes = 21;
 constexpr int kMaxChannel = 255;
 // Byte 17 value that makes every scan wait for a tick of counter 2.
@@ -108,9 +107,9 @@ quint32 SimBoard::ADC_SetConfig(qint32 device, quint8 *configBuf, quint32 *confi
     if (auto failed = enterCall(device))
         return *failed;
     if (!configBuf || !configBufSize)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     if (*configBufSize != kConfigBytes)
-        return kBadLength;
+        return status::BadLength;
     std::memcpy(m_adcConfig.data(), configBuf, kConfigBytes);
     return 0;
 }
@@ -122,7 +121,7 @@ quint32 SimBoard::ADC_GetScanV(qint32 device, double *buffer)
     if (faults.scanErrorStatus)
         return faults.scanErrorStatus;
     if (!buffer)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     sleepMicros(scanLatencyUs);
     const int last = std::min(lastChannel(m_adcConfig), kMaxChannel);
     for (int c = firstChannel(m_adcConfig); c <= last; ++c)
@@ -146,7 +145,7 @@ quint32 SimBoard::CTR_StartOutputFreq(qint32 device, quint32 blockIndex, double 
     if (auto failed = enterCall(device))
         return *failed;
     if (!hz || blockIndex != 0)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     // Ticks at the old rate belong to the acquisition under way.
     advanceAcquisition();
     m_ticksBefore = counterTicks();
@@ -163,7 +162,7 @@ quint32 SimBoard::ADC_BulkAcquire(qint32 device, quint32 bufSize, void *buffer)
     if (faults.acquireErrorStatus)
         return faults.acquireErrorStatus;
     if (!buffer && bufSize > 0)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     // A new acquisition replaces any outstanding one; ticks before it are not its own.
     m_bulkBuffer = static_cast<std::uint8_t *>(buffer);
     m_bulkBytes = bufSize;
@@ -183,7 +182,7 @@ quint32 SimBoard::ADC_BulkPoll(qint32 device, quint32 *bytesLeft)
     if (faults.pollErrorStatus)
         return faults.pollErrorStatus;
     if (!bytesLeft)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     advanceAcquisition();
     *bytesLeft = m_bulkBuffer ? m_bulkBytes - m_bulkDone : 0;
     return 0;

@@ -1,6 +1,7 @@
 // The simulated board: identity, enumeration, the USB fault gate, vendor requests and
 // the EEPROM. DIO, A/D and D/A physics live in SimDio.cpp, SimAdc.cpp and SimDac.cpp.
 #include "sim/SimBoard.h"
+#include "sim/SimStatus.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,13 +11,6 @@
 namespace quillon::sim {
 
 namespace {
-
-// Windows system error codes, as the maker's library returns them.
-constexpr quint32 kFileNotFound = 2;
-constexpr quint32 kGenFailure = 31;
-constexpr quint32 kNotSupported = 50;
-constexpr quint32 kDuplicateName = 52;
-constexpr quint32 kInvalidParameter = 87;
 
 constexpr int kEepromBytes = 8192;
 
@@ -139,12 +133,12 @@ quint32 SimBoard::deviceStatus(qint32 device) const
     const int present = std::clamp(identity.boardsPresent, 0, 32);
     if (device == diOnly) {
         if (present == 0)
-            return kFileNotFound;
+            return status::FileNotFound;
         if (present > 1)
-            return kDuplicateName;
+            return status::DuplicateName;
         return 0;
     }
-    return (device >= 0 && device < present) ? 0 : kFileNotFound;
+    return (device >= 0 && device < present) ? 0 : status::FileNotFound;
 }
 
 quint32 SimBoard::GetDevices()
@@ -205,7 +199,7 @@ quint32 SimBoard::GenericVendorRead(qint32 device, quint8 request, quint16 value
     if (faults.failRequest >= 0 && faults.failRequest == request)
         return faults.failStatus;
     if (!dataSize || (*dataSize > 0 && !data))
-        return kInvalidParameter;
+        return status::InvalidParameter;
     sleepMicros(requestLatencyUs);
 
     auto reply = [&](const quint8 *bytes, quint32 available) {
@@ -219,14 +213,14 @@ quint32 SimBoard::GenericVendorRead(qint32 device, quint8 request, quint16 value
         return reply(identity.firmwareReply.data(), quint32(identity.firmwareReply.size()));
     case kRequestRevision:
         if (value != 0x8000 || index != 1)
-            return kGenFailure;
+            return status::GenFailure;
         return reply(identity.revisionReply.data(), quint32(identity.revisionReply.size()));
     case kRequestBusTest:
         return reply(&identity.busTestVerdict, 1);
     case kRequestEeprom:
         return vendorEepromRead(value, dataSize, data);
     default:
-        return kGenFailure;
+        return status::GenFailure;
     }
 }
 
@@ -238,7 +232,7 @@ quint32 SimBoard::GenericVendorWrite(qint32 device, quint8 request, quint16 valu
     if (faults.failRequest >= 0 && faults.failRequest == request)
         return faults.failStatus;
     if (dataSize > 0 && !data)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     sleepMicros(requestLatencyUs);
 
     switch (request) {
@@ -246,10 +240,10 @@ quint32 SimBoard::GenericVendorWrite(qint32 device, quint8 request, quint16 valu
         return vendorEepromWrite(value, dataSize, data);
     case kRequestDac:
         if (value != 0)
-            return kGenFailure;
+            return status::GenFailure;
         return vendorDacWrite(index, dataSize, data);
     default:
-        return kGenFailure;
+        return status::GenFailure;
     }
 }
 
@@ -278,7 +272,7 @@ quint32 SimBoard::vendorEepromWrite(quint16 address, quint32 dataSize, const voi
     if (faults.eepromFailWriteAddress >= 0 && faults.eepromFailWriteAddress == address)
         return faults.eepromFailStatus;
     if (quint64(address) + dataSize > m_eeprom.size())
-        return kGenFailure;
+        return status::GenFailure;
     if (dataSize > 0)
         std::memcpy(m_eeprom.data() + address, data, dataSize);
     return 0;
@@ -288,7 +282,7 @@ quint32 SimBoard::ADC_QueryCal(qint32 device)
 {
     if (auto failed = enterCall(device))
         return *failed;
-    return identity.calSupported ? 0 : kNotSupported;
+    return identity.calSupported ? 0 : status::NotSupported;
 }
 
 // The library keeps the selected calibration by name; the model converts one to one
@@ -298,12 +292,12 @@ quint32 SimBoard::ADC_SetCal(qint32 device, const char *calFileName)
     if (auto failed = enterCall(device))
         return *failed;
     if (!calFileName)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     if (!identity.calSupported)
-        return kNotSupported;
+        return status::NotSupported;
     const QByteArray name(calFileName);
     if (!name.startsWith(':'))
-        return kFileNotFound; // no calibration files on the simulated bench
+        return status::FileNotFound; // no calibration files on the simulated bench
     m_calName = name;
     return 0;
 }

@@ -1,6 +1,7 @@
 // D/A physics: the firmware's DAC frames and calibration, the converters with their
 // gain and offset errors behind the jumpered range, the meter and the scope.
 #include "sim/SimBoard.h"
+#include "sim/SimStatus.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +10,6 @@
 namespace quillon::sim {
 
 namespace {
-
-constexpr quint32 kGenFailure = 31;
-constexpr quint32 kInvalidParameter = 87;
 
 constexpr quint16 kIndexCalibrated = 0x0000;
 constexpr quint16 kIndexRaw = 0x8000;
@@ -40,9 +38,9 @@ quint32 SimBoard::vendorDacWrite(quint16 index, quint32 dataSize, const void *da
         return 0;
     }
     if (index != kIndexCalibrated && index != kIndexRaw)
-        return kGenFailure;
+        return status::GenFailure;
     if (dataSize != kFrameBytes)
-        return kGenFailure;
+        return status::GenFailure;
     if (faults.dacWriteStatus)
         return faults.dacWriteStatus;
 
@@ -152,7 +150,7 @@ quint32 SimBoard::DACSetBoardRange(qint32 device, quint32 rangeCode)
     if (auto failed = enterCall(device))
         return *failed;
     if (rangeCode > 3)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     m_dacBoardRange = rangeCode;
     return 0;
 }

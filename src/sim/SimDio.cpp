@@ -1,5 +1,6 @@
 // DIO physics: two 8-bit ports, output latches, pulls, the jig's wires and the faults.
 #include "sim/SimBoard.h"
+#include "sim/SimStatus.h"
 
 #include <array>
 #include <cstring>
@@ -9,7 +10,6 @@ namespace quillon::sim {
 
 namespace {
 
-constexpr quint32 kInvalidParameter = 87;
 constexpr int kLines = 16;
 
 // Lines joined by wires or shorts form one electrical net.
@@ -93,7 +93,7 @@ quint32 SimBoard::DIO_Configure(qint32 device, quint8 tristate, void *outMask, v
     if (auto failed = enterCall(device))
         return *failed;
     if (!outMask || !data)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     quint8 mask = 0;
     std::memcpy(&mask, outMask, 1);
     std::memcpy(&m_dioLatch, data, 2);
@@ -107,7 +107,7 @@ quint32 SimBoard::DIO_WriteAll(qint32 device, void *data)
     if (auto failed = enterCall(device))
         return *failed;
     if (!data)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     std::memcpy(&m_dioLatch, data, 2);
     return 0;
 }
@@ -117,7 +117,7 @@ quint32 SimBoard::DIO_ReadAll(qint32 device, void *data)
     if (auto failed = enterCall(device))
         return *failed;
     if (!data)
-        return kInvalidParameter;
+        return status::InvalidParameter;
     const quint16 levels = dioLevels();
     std::memcpy(data, &levels, 2);
     return 0;
