@@ -4,8 +4,8 @@
 // wrapped in a call log, a scripted technician who moves the jig as prompted, and a
 // row, shell and monitor without a window.
 
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/ScriptedOperator.h"

@@ -3,9 +3,9 @@
 // flipped the way a trainer flips it (the bench's check box and value fields), and the
 // test that the fault breaks must fail on its next run with its own failure line;
 // another board picked in the bench and Detect must reconfigure the station.
-#include "MainForm.h"
+#include "app/station/MainForm.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 #include "sim/BenchTimeDevice.h"
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"

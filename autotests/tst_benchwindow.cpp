@@ -4,7 +4,7 @@
 #include "sim/bench/ScopeView.h"
 #include "sim/bench/TrafficView.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "board/SharedLibraryDevice.h"
+#include "device/SharedLibraryDevice.h"
 
 #include "StubVexlo.h"
 

@@ -1,9 +1,9 @@
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/ScriptedOperator.h"
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "AnalogBench.h"
 
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 
 #include <QLocale>
 

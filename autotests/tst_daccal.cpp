@@ -1,6 +1,6 @@
 // DAC frames and the EEPROM calibration store, against the simulated board.
-#include "board/DacCal.h"
-#include "board/TracingDevice.h"
+#include "station/DacCalStore.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/QtPrinters.h"

@@ -1,12 +1,12 @@
 // D/A Cal Check through its entry point, and together with D/A Cal Set on the simulated bench.
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedOperator.h"
-#include "tests/DacMath.h"
-#include "tests/ProductionTests.h"
+#include "procedures/DacMath.h"
+#include "procedures/ProductionTests.h"
 
 #include <gtest/gtest.h>
 

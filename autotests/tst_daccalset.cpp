@@ -1,12 +1,12 @@
 // D/A Cal Set through its entry point, with the simulated board and a scripted technician.
-#include "board/DacCal.h"
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/DacCalStore.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedOperator.h"
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 
 #include <gtest/gtest.h>
 

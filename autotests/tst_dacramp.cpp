@@ -1,12 +1,12 @@
 // D/A Ramp through its entry point: the write sequence, the verdicts, and what happens
 // when the window is used while the scope question is open.
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedOperator.h"
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 
 #include <gtest/gtest.h>
 

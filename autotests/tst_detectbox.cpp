@@ -1,8 +1,8 @@
 // The detection error box with the real dialogs: the station stays live behind it, and
 // an answer given late is handled exactly like one given at once (nothing times out).
-#include "MainForm.h"
+#include "app/station/MainForm.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "ui/QtOperator.h"
 

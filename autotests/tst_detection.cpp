@@ -1,6 +1,6 @@
-#include "board/Detection.h"
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/Detection.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/ScriptedOperator.h"
 

@@ -1,10 +1,10 @@
-#include "board/Detection.h"
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/Detection.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/ScriptedOperator.h"
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 
 #include <gtest/gtest.h>
 

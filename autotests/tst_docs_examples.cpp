@@ -1,7 +1,7 @@
 // docs/scenarios.md stays true: every key the reader accepts is documented, every
 // example shown is the file in scenarios/, and every example runs to the outcome the
 // text describes.
-#include "SimScenarioRunner.h"
+#include "app/sim/SimScenarioRunner.h"
 #include "sim/Scenario.h"
 
 #include <QDir>

@@ -7,16 +7,16 @@
 // then cover every distinct site (a vendor request with its address, or a function),
 // its first two occurrences and its last, so long loops (512 DIO patterns, the ramp)
 // cost a handful of runs, not hundreds.
-#include "board/DacCal.h"
-#include "board/Detection.h"
-#include "board/Station.h"
-#include "board/TracingDevice.h"
+#include "station/DacCalStore.h"
+#include "station/Detection.h"
+#include "station/Station.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"
 #include "support/PlainStation.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedOperator.h"
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 
 #include <QMap>
 #include <QRegularExpression>

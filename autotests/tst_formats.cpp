@@ -1,4 +1,4 @@
-#include "tests/Formats.h"
+#include "procedures/Formats.h"
 
 #include <gtest/gtest.h>
 

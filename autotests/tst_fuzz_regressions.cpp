@@ -3,7 +3,7 @@
 // one the fuzzers reached; the checks are the invariants they assert.
 #include "sim/Scenario.h"
 #include "support/QtPrinters.h"
-#include "tests/Formats.h"
+#include "procedures/Formats.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // variable set; the child does the checks, the parent passes on its verdict and output.
 // Geometry and fonts are compared in logical pixels: at any scale the rows stay 41 px
 // high, every control stays inside its row and shows its whole text.
-#include "MainForm.h"
+#include "app/station/MainForm.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/QtPrinters.h"
 #include "support/ScriptedOperator.h"

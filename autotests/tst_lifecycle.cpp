@@ -4,10 +4,10 @@
 // ends with the window closed once, no handler on the stack, no prompt left open, the
 // EEPROM as it was before the half-finished run, the window deletable and the event
 // loop free to return.
-#include "MainForm.h"
+#include "app/station/MainForm.h"
 
-#include "board/DeviceLibrary.h"
-#include "board/TracingDevice.h"
+#include "device/DeviceLibrary.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"
 #include "support/ModalDriver.h"

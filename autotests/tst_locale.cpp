@@ -3,9 +3,9 @@
 // station's default QLocale comes from the environment (LC_ALL / LANG).
 #include "AnalogBench.h"
 
-#include "board/DacCal.h"
-#include "tests/Formats.h"
-#include "tests/ProductionTests.h"
+#include "station/DacCalStore.h"
+#include "procedures/Formats.h"
+#include "procedures/ProductionTests.h"
 
 #include <QLocale>
 

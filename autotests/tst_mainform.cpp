@@ -1,10 +1,10 @@
 // The main window: start-up state, the test table by name, Details toggles, status
 // painting, the overall label and the detection handler, over the simulated board.
-#include "MainForm.h"
-#include "QtTestRow.h"
-#include "StatusDisplay.h"
+#include "app/station/MainForm.h"
+#include "app/station/QtTestRow.h"
+#include "app/station/StatusDisplay.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "support/ScriptedOperator.h"
 #include "ui/BlurbForm.h"

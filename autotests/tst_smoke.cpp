@@ -1,4 +1,4 @@
-#include "board/AdcConfigBlock.h"
+#include "device/AdcConfigBlock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Program start: the display check, the device library error path, and a whole
 // station run over the simulated board in this process.
-#include "MainForm.h"
-#include "StationMain.h"
+#include "app/station/MainForm.h"
+#include "app/station/StationMain.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
 #include "ui/BlurbForm.h"
 

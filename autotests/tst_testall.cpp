@@ -1,11 +1,11 @@
 // The Test All run and the window's behaviour when handlers nest or the window
 // closes while one runs. Rows run seam tests (setRowTest) where the verdict matters,
 // the real tests where the board's answer does.
-#include "MainForm.h"
+#include "app/station/MainForm.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
-#include "tests/ProductionTests.h"
+#include "procedures/ProductionTests.h"
 #include "support/ScriptedOperator.h"
 
 #include <QAbstractButton>

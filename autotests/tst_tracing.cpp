@@ -1,4 +1,4 @@
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 
 #include <gtest/gtest.h>
 

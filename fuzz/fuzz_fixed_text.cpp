@@ -7,7 +7,7 @@
 // 18 significant digits). NaN and infinities give a name
 // that cannot be taken for a number.
 #include "FuzzCheck.h"
-#include "tests/Formats.h"
+#include "procedures/Formats.h"
 
 #include <QLocale>
 #include <QString>

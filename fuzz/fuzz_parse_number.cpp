@@ -10,7 +10,7 @@
 //   whose value is a finite double is accepted (in the C locale);
 // - German text T and C text T with ',' and '.' swapped give the same answer.
 #include "FuzzCheck.h"
-#include "tests/Formats.h"
+#include "procedures/Formats.h"
 
 #include <QLocale>
 #include <QString>

@@ -8,7 +8,7 @@
 // SignedVoltsText is "±0" only for zero, else a signed number (locale separator,
 // optional E exponent) that reads back within half a millivolt.
 #include "FuzzCheck.h"
-#include "tests/Formats.h"
+#include "procedures/Formats.h"
 
 #include <QLocale>
 #include <QString>

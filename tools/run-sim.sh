@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash tools/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target quillon-sim quillon
-sim=build/src/app/quillon-sim
+sim=build/src/app/sim/quillon-sim
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec "$sim" "$@"
 fi

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "board/Station.h"
+#include "station/Station.h"
 
 #include <QList>
 #include <QStringList>

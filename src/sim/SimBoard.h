@@ -1,6 +1,6 @@
 #pragma once
 
-#include "board/DeviceLibrary.h"
+#include "device/DeviceLibrary.h"
 
 #include <QByteArray>
 #include <QString>

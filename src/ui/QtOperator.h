@@ -1,6 +1,6 @@
 #pragma once
 
-#include "board/Operator.h"
+#include "station/Operator.h"
 
 #include <QPointer>
 

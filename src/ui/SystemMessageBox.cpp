@@ -1,6 +1,6 @@
 #include "ui/SystemMessageBox.h"
 
-#include "board/Operator.h"
+#include "station/Operator.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>

@@ -4,7 +4,7 @@
 #include "ScopeView.h"
 #include "TrafficView.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

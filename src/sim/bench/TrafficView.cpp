@@ -1,6 +1,6 @@
 #include "TrafficView.h"
 
-#include "board/TracingDevice.h"
+#include "device/TracingDevice.h"
 
 #include <QApplication>
 #include <QCheckBox>

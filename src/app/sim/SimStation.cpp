@@ -1,0 +1,37 @@
+#include "app/sim/SimStation.h"
+
+#include "app/station/MainForm.h"
+
+#include "sim/PromptFollower.h"
+#include "ui/BlurbForm.h"
+#include "ui/QtOperator.h"
+
+#include <QApplication>
+
+namespace quillon {
+
+// The same start as the production station, with the prompt follower between the
+// window and the dialogs.
+int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShown &shown)
+{
+    const bool quitOnLast = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtOperator dialogs;
+    sim::PromptFollower op(dialogs, board);
+    MainForm form(lib, op);
+    dialogs.setMainWindow(&form);
+    BlurbForm blurb;
+    form.setBlurbForm(&blurb);
+    QObject::connect(&form, &MainForm::closingStarted, &form, [&dialogs] { dialogs.abandonAll(); });
+    QObject::connect(&form, &MainForm::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    form.show();
+    if (shown)
+        shown(op, form);
+    const int code = QApplication::exec();
+    QApplication::setQuitOnLastWindowClosed(quitOnLast);
+    return code;
+}
+
+} // namespace quillon

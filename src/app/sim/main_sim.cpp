@@ -1,0 +1,43 @@
+// The station over the simulated board, for development, training and demonstrations.
+#include "app/sim/SimScenarioRunner.h"
+#include "app/sim/SimStation.h"
+#include "app/station/StationMain.h"
+
+#include "device/TracingDevice.h"
+#include "sim/PromptFollower.h"
+#include "sim/SimBoard.h"
+#include "sim/bench/BenchWindow.h"
+
+#include <QApplication>
+
+#include <clocale>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    // quillon-sim --scenario FILE [--report FILE]: a scripted run, headless.
+    if (quillon::isScenarioCommandLine(argc, argv))
+        return quillon::simScenarioMain(argc, argv);
+    if (!quillon::hasDisplay()) {
+        std::fprintf(stderr, "%s\n", qPrintable(quillon::noDisplayMessage(QStringLiteral("quillon-sim"))));
+        return 2;
+    }
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName(QStringLiteral("Quillon"));
+
+    quillon::sim::SimBoard board;
+    quillon::TracingDevice device(board);
+    // A real board takes its time per request and scan: the D/A Ramp then shows on the
+    // bench's scope at a few Hz. The bench changes it; scripted runs keep zero.
+    board.requestLatencyUs = 2000;
+    board.scanLatencyUs = 3000;
+    return quillon::runSimStation(board, device, [&](quillon::sim::PromptFollower &follower, QWidget &station) {
+        // A child window of the station: it closes and goes with it, before the follower.
+        quillon::sim::BenchHooks hooks;
+        hooks.setFollowPrompts = [&follower](bool on) { follower.setFollowing(on); };
+        auto *bench = new quillon::sim::BenchWindow(board, device, hooks, &station);
+        bench->placeBeside(station);
+        bench->show();
+    });
+}

@@ -1,0 +1,75 @@
+#include "app/station/StationMain.h"
+
+#include "app/station/MainForm.h"
+
+#include "device/SharedLibraryDevice.h"
+#include "ui/BlurbForm.h"
+#include "ui/QtOperator.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace quillon {
+
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+QString noDisplayMessage(const QString &program)
+{
+    return program
+        + QStringLiteral(": no display (DISPLAY and WAYLAND_DISPLAY are unset); run it under "
+                         "xvfb-run, set QT_QPA_PLATFORM=offscreen, or use --scenario FILE "
+                         "for a headless run.");
+}
+
+std::unique_ptr<DeviceLibrary> loadDeviceLibrary(const QString &library, QWidget *parent)
+{
+    QString error;
+    std::unique_ptr<SharedLibraryDevice> device = SharedLibraryDevice::load(library, &error);
+    if (device)
+        return device;
+    // The loader's line normally names the library already.
+    QString text = error;
+    if (error.isEmpty() || !error.contains(library))
+        text = QStringLiteral("Cannot load the device library \"%1\": %2")
+                   .arg(library, error.isEmpty() ? QStringLiteral("unknown reason") : error);
+    QMessageBox::critical(parent, QStringLiteral("Quillon"),
+                          text + QStringLiteral("\n\nNo board can be tested without it."));
+    return nullptr;
+}
+
+int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &started)
+{
+    // The program ends when the main window has closed and its handlers have
+    // unwound, not when the last visible window goes.
+    const bool quitOnLast = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtOperator op;
+    MainForm form(lib, op);
+    op.setMainWindow(&form);
+    BlurbForm blurb;
+    form.setBlurbForm(&blurb);
+    QObject::connect(&form, &MainForm::closingStarted, &form, [&op] { op.abandonAll(); });
+    QObject::connect(&form, &MainForm::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    form.show();
+    if (started)
+        started(form);
+    const int code = QApplication::exec();
+    QApplication::setQuitOnLastWindowClosed(quitOnLast);
+    return code;
+}
+
+int productionMain(const QString &library)
+{
+    std::unique_ptr<DeviceLibrary> lib = loadDeviceLibrary(library);
+    if (!lib)
+        return 1;
+    return runStation(*lib);
+}
+
+} // namespace quillon

@@ -1,0 +1,51 @@
+#include "procedures/ProductionTests.h"
+
+#include "device/DeviceLibrary.h"
+#include "station/Operator.h"
+#include "station/Station.h"
+#include "procedures/Formats.h"
+
+namespace quillon {
+
+namespace {
+
+// Asks the controller's firmware to exercise the address/data lines to its SRAM.
+constexpr quint8 BusTestRequest = 0x91;
+
+} // namespace
+
+void runAddressDataLines(StationContext &ctx, TestRow &row)
+{
+    row.setStatus(TestStatus::Testing);
+    row.refresh();
+    row.setFailText(QString());
+    ctx.Op.processEvents();
+    if (ctx.Shell.closing())
+        return;
+
+    quint32 size = 1;
+    // Preset: a request that fails or delivers nothing reads as verdict FF.
+    quint8 verdict = 0xFF;
+    ctx.Lib.GenericVendorRead(diOnly, BusTestRequest, 0, 0, &size, &verdict);
+
+    switch (verdict) {
+    case 0x00:
+        row.setStatus(TestStatus::Pass);
+        break;
+    case 0x01:
+        row.setStatus(TestStatus::Fail);
+        row.setFailText(QStringLiteral("Hardware Failure"));
+        break;
+    case 0xFE:
+        row.setStatus(TestStatus::Fail);
+        row.setFailText(QStringLiteral("Test Skipped"));
+        break;
+    default:
+        row.setStatus(TestStatus::Fail);
+        row.setFailText(QStringLiteral("Firmware Failure #") + Hex(verdict, 2));
+        break;
+    }
+    row.refresh();
+}
+
+} // namespace quillon

@@ -1,0 +1,145 @@
+#include "procedures/ProductionTests.h"
+
+#include "station/Operator.h"
+#include "station/Station.h"
+#include "procedures/AdcHelpers.h"
+#include "procedures/Formats.h"
+#include "procedures/RowSteps.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillon {
+
+namespace {
+
+// AGnd expectation and tolerance as the 32-bit values the memo shows (0.012, 0.006).
+constexpr float AgndExpected = 0.01234f;
+constexpr float AgndTolerance = 0.00595f;
+// 65536 counts per 10 V.
+constexpr double CountsPerVolt = 6553.6;
+constexpr quint8 EepromRequest = 0xA2;
+constexpr quint16 ArefWordAddress = 0x1DF2;
+
+const QString ArefPrompt = QStringLiteral(
+    "Measure the ref voltage at R11 (pad closest to the \"R\" in the R11 silkscreen) with a "
+    "calibrated meter and type it here. (For example, \"9.9339\".)");
+
+// The AGnd reading in A/D counts of channel 0's range, low 16 bits; empty when the
+// reading has no integer count at all (not finite, or beyond 64 bits).
+std::optional<quint16> agndCounts(float reading, std::uint8_t rangeCode)
+{
+    float x = reading;
+    if ((rangeCode & 2) == 0)
+        x = x / 2.0f;
+    if ((rangeCode & 4) == 0)
+        x = x / 5.0f;
+    x = x * 65536.0f;
+    const std::optional<std::int64_t> counts = RoundHalfEven(static_cast<double>(x));
+    if (!counts)
+        return std::nullopt;
+    return static_cast<quint16>(static_cast<std::uint64_t>(*counts) & 0xFFFFu);
+}
+
+} // namespace
+
+void runCalibrationVoltages(StationContext &ctx, TestRow &row)
+{
+    if (!beginRow(ctx, row))
+        return;
+    bool failed = false;
+
+    if (ctx.Lib.ADC_QueryCal(diOnly) != 0) {
+        row.setStatus(TestStatus::Pass);
+        row.addLine(QStringLiteral("No Calibration Detected"));
+        row.addLine(QStringLiteral("Calibration Voltages: Skipped"));
+        row.refresh();
+        return;
+    }
+    ctx.Lib.ADC_SetCal(diOnly, ":1TO1:");
+
+    AdcConfigBlock &block = ctx.State.Adc;
+    block[0] = 0;
+    block[AdcConfigBlock::CalSource] = 1;
+    block[AdcConfigBlock::TriggerMode] = 21;
+    block[AdcConfigBlock::ChannelsLow] = 0;
+    block[AdcConfigBlock::SampleCount] = 15;
+    block[AdcConfigBlock::ChannelsHigh] = 0;
+    row.addLine(QStringLiteral("AGnd"));
+
+    bool sectionFailed = false;
+    adc::sendConfig(ctx);
+    adc::ScanBuffer buffer{};
+    const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+    if (status != 0) {
+        sectionFailed = true;
+        row.addLine(QStringLiteral("\tError ") + QString::number(status)
+                    + QStringLiteral(" from ADC_GetScanV."));
+    } else {
+        const float reading = adc::toFloat(buffer[0]);
+        const double off = std::fabs(static_cast<double>(reading) - static_cast<double>(AgndExpected));
+        // Written as "not within" so that a NaN reading fails.
+        if (!(off <= static_cast<double>(AgndTolerance))) {
+            sectionFailed = true;
+            const std::optional<quint16> counts = agndCounts(reading, block[0]);
+            row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected)
+                        + QStringLiteral("V\u00B1") + FixedText(3, AgndTolerance)
+                        + QStringLiteral("V, got ") + FixedText(3, reading) + QStringLiteral("V [")
+                        + (counts ? Hex(*counts, 4) : QStringLiteral("????"))
+                        + QStringLiteral(" counts]"));
+        }
+    }
+    failed = failed || sectionFailed;
+    row.addLine(sectionFailed ? QStringLiteral("AGnd: Failed") : QStringLiteral("AGnd: Passed"));
+    row.addLine(QString());
+    row.addLine(QStringLiteral("ARef"));
+
+    block[AdcConfigBlock::CalSource] = 3;
+    adc::sendConfig(ctx);
+    row.addLine(QStringLiteral("ARef: Skipped"));
+    row.addLine(QString());
+    row.addLine(QStringLiteral("ARef Cal"));
+
+    sectionFailed = false;
+    QString typed;
+    const bool ok = ctx.Op.promptForText(QStringLiteral("ARef Cal"), ArefPrompt, typed);
+    if (ctx.Shell.closing())
+        return;
+    if (!ok) {
+        sectionFailed = true;
+        row.addLine(QStringLiteral("\tCancelled."));
+    } else {
+        const std::optional<double> volts = ParseTypedNumber(typed, QLocale());
+        const std::optional<std::int64_t> rounded =
+            volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
+        if (!rounded) {
+            sectionFailed = true;
+            row.addLine(QStringLiteral("\tError parsing \"") + typed + QStringLiteral("\"."));
+        } else {
+            const auto word = static_cast<quint16>(std::clamp<std::int64_t>(*rounded, 0, 0xFFFF));
+            if (word == 0 || word == 0xFFFF) {
+                sectionFailed = true;
+                row.addLine(QStringLiteral("\t") + Hex(word, 4) + QStringLiteral(" counts is out of range."));
+            } else {
+                quint8 bytes[2] = {static_cast<quint8>(word & 0xFF), static_cast<quint8>(word >> 8)};
+                const quint32 writeStatus =
+                    ctx.Lib.GenericVendorWrite(diOnly, EepromRequest, ArefWordAddress, 0, 2, bytes);
+                if (writeStatus != 0) {
+                    sectionFailed = true;
+                    row.addLine(QStringLiteral("\tError ") + QString::number(writeStatus)
+                                + QStringLiteral(" writing ARef cal to EEPROM."));
+                }
+            }
+        }
+    }
+    failed = failed || sectionFailed;
+    row.addLine(sectionFailed ? QStringLiteral("ARef Cal: Failed") : QStringLiteral("ARef Cal: Passed"));
+    row.addLine(QString());
+
+    row.setStatus(failed ? TestStatus::Fail : TestStatus::Pass);
+    row.addLine(failed ? QStringLiteral("Calibration Voltages: Failed")
+                       : QStringLiteral("Calibration Voltages: Passed"));
+    row.refresh();
+}
+
+} // namespace quillon

@@ -1,0 +1,215 @@
+#include "procedures/ProductionTests.h"
+
+#include "station/Operator.h"
+#include "station/Station.h"
+#include "procedures/AdcHelpers.h"
+#include "procedures/Formats.h"
+#include "procedures/RowSteps.h"
+
+#include <cmath>
+
+namespace quillon {
+
+namespace {
+
+constexpr std::uint8_t TriggerMode = 0x15;
+constexpr std::uint8_t SampleCount = 0x17;
+constexpr std::uint8_t DifferentialRange = 9;
+// The memo shows the tolerance as the 32-bit value; the check uses the constant.
+constexpr float ShownTolerance = 0.3f;
+constexpr double Tolerance = 0.3;
+
+const QString NoChannelsLine = QStringLiteral("\tNo channels to test: press Detect first.");
+
+bool withinTolerance(float reading, float expected)
+{
+    // Both are floats: their difference is exact in double. NaN fails.
+    return std::fabs(static_cast<double>(reading) - static_cast<double>(expected)) <= Tolerance;
+}
+
+QString expectationText(float expected, float reading)
+{
+    return QStringLiteral("expected ") + FixedText(3, expected) + QStringLiteral("V\u00B1")
+        + FixedText(3, ShownTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
+        + QStringLiteral("V");
+}
+
+QString scanErrorText(quint32 status)
+{
+    return QStringLiteral("Error ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV.");
+}
+
+void finishRun(TestRow &row, bool failed)
+{
+    row.setStatus(failed ? TestStatus::Fail : TestStatus::Pass);
+    row.refresh();
+}
+
+// Writes every byte the ladder tests care about except the range codes.
+void writeScanBlock(AdcConfigBlock &block, std::uint8_t range, int lastChannel)
+{
+    block.setAllRanges(range);
+    block[AdcConfigBlock::CalSource] = 0;
+    block[AdcConfigBlock::TriggerMode] = TriggerMode;
+    block.setChannels(0, lastChannel);
+    block[AdcConfigBlock::SampleCount] = SampleCount;
+}
+
+// One full scan into a zeroed buffer and the check of channels 0..count-1 against
+// expected(n). Returns true when anything failed.
+template <typename Expected>
+bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, int count,
+                  Expected expected)
+{
+    buffer.fill(0.0);
+    const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+    if (status != 0) {
+        row.addLine(QStringLiteral("\t") + scanErrorText(status));
+        return true;
+    }
+    bool failed = false;
+    for (int n = 0; n < count && n < MaxChannels; ++n) {
+        const float reading = adc::toFloat(buffer[static_cast<std::size_t>(n)]);
+        const float want = expected(n);
+        if (!withinTolerance(reading, want)) {
+            failed = true;
+            row.addLine(QStringLiteral("\tChannel ") + QString::number(n) + QStringLiteral(": ")
+                        + expectationText(want, reading));
+        }
+    }
+    return failed;
+}
+
+float singleEnded(double sign, int n, bool mux32)
+{
+    return adc::toFloat(sign * 10.0 * static_cast<double>(LadderFraction(n, mux32)));
+}
+
+// Channel 1 read once in each of the eight input ranges; always eight lines.
+bool channelOneSweep(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer)
+{
+    row.addLine(QStringLiteral("Channel 1:"));
+    AdcConfigBlock &block = ctx.State.Adc;
+    block.setChannels(1, 1);
+    adc::sendConfig(ctx);
+    const float expected = singleEnded(1.0, 1, ctx.State.Board.Mux32);
+    bool failed = false;
+    for (int code = 0; code < 8; ++code) {
+        block.setAllRanges(static_cast<std::uint8_t>(code));
+        adc::sendConfig(ctx);
+        buffer.fill(0.0);
+        const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+        QString result;
+        if (status != 0) {
+            result = scanErrorText(status);
+            failed = true;
+        } else {
+            const float reading = adc::toFloat(buffer[1]);
+            if (withinTolerance(reading, expected)) {
+                result = FixedText(3, reading) + QStringLiteral("V, OK");
+            } else {
+                result = expectationText(expected, reading);
+                failed = true;
+            }
+        }
+        row.addLine(QStringLiteral("\t") + RangeName(code) + QStringLiteral("V: ") + result);
+    }
+    return failed;
+}
+
+} // namespace
+
+// Without a detected board there is nothing to compare against: the ladder tests
+// fail at once with NoChannelsLine, before any prompt and without touching the board.
+
+void runAdSeUnipolar(StationContext &ctx, TestRow &row)
+{
+    if (!beginRow(ctx, row))
+        return;
+    if (adc::channelBound(ctx.State) == 0) {
+        row.addLine(NoChannelsLine);
+        finishRun(row, true);
+        return;
+    }
+    ctx.Op.messageBox(BoxStyle::JigInfo, QStringLiteral("A/D Jig Needed"),
+                      QStringLiteral("Connect the test jig with 10V across the analog input leads, set to +."));
+    if (ctx.Shell.closing())
+        return;
+
+    // Taken after the prompt: a Detect may have run meanwhile.
+    const int count = adc::channelBound(ctx.State);
+    const bool mux32 = ctx.State.Board.Mux32;
+    if (count == 0) {
+        row.addLine(NoChannelsLine);
+        finishRun(row, true);
+        return;
+    }
+    writeScanBlock(ctx.State.Adc, 0, count - 1);
+    adc::sendConfig(ctx);
+
+    adc::ScanBuffer buffer{};
+    bool failed = scanAndCheck(ctx, row, buffer, count,
+                               [mux32](int n) { return singleEnded(1.0, n, mux32); });
+    if (!failed)
+        failed = channelOneSweep(ctx, row, buffer);
+    finishRun(row, failed);
+}
+
+void runAdSeBipolar(StationContext &ctx, TestRow &row)
+{
+    if (!beginRow(ctx, row))
+        return;
+    if (adc::channelBound(ctx.State) == 0) {
+        row.addLine(NoChannelsLine);
+        finishRun(row, true);
+        return;
+    }
+    // The configuration goes out before the polarity prompt.
+    writeScanBlock(ctx.State.Adc, 1, adc::channelBound(ctx.State) - 1);
+    adc::sendConfig(ctx);
+    ctx.Op.messageBox(BoxStyle::JigInfo, QStringLiteral("10V Switch"),
+                      QStringLiteral("Turn off the 10V source, switch the jig to -, and turn the 10V source back on."));
+    if (ctx.Shell.closing())
+        return;
+
+    const int count = adc::channelBound(ctx.State);
+    const bool mux32 = ctx.State.Board.Mux32;
+    adc::ScanBuffer buffer{};
+    bool failed = count == 0;
+    if (failed)
+        row.addLine(NoChannelsLine);
+    else
+        failed = scanAndCheck(ctx, row, buffer, count,
+                              [mux32](int n) { return singleEnded(-1.0, n, mux32); });
+    finishRun(row, failed);
+}
+
+void runAdDifferential(StationContext &ctx, TestRow &row)
+{
+    if (!ctx.State.Board.DiffApplies) {
+        markNotApplicable(row);
+        return;
+    }
+    if (!beginRow(ctx, row))
+        return;
+    const int count = adc::channelBound(ctx.State);
+    const int half = count / 2;
+    if (half == 0) {
+        row.addLine(NoChannelsLine);
+        finishRun(row, true);
+        return;
+    }
+    writeScanBlock(ctx.State.Adc, DifferentialRange, half - 1);
+    adc::sendConfig(ctx);
+
+    const bool mux32 = ctx.State.Board.Mux32;
+    adc::ScanBuffer buffer{};
+    const bool failed = scanAndCheck(ctx, row, buffer, half, [mux32, half](int n) {
+        // The difference is narrowed to 32 bits before it is scaled.
+        const float difference = LadderFraction(n, mux32) - LadderFraction(n + half, mux32);
+        return adc::toFloat(-10.0 * static_cast<double>(difference));
+    });
+    finishRun(row, failed);
+}
+
+} // namespace quillon
