@@ -12,9 +12,8 @@ namespace {
 
 const QStringList GoodLines{QStringLiteral("CTR 2"), QStringLiteral("\tPass."), QString(),
                             QStringLiteral("External(CTR 0)"), QStringLiteral("\tSkipped.")};
-const QStringList NoClockLines{QStringLiteral("CTR 2"),
-                               QStringLiteral("\tFail: Got data without counter 2 enabled."), QString(),
-                               QStringLiteral("External(CTR 0)"), QStringLiteral("\tSkipped.")};
+const QStringList NoClockLines{QStringLiteral("CTR 2"), QStringLiteral("\tFail: Got data without counter 2 enabled."),
+                               QString(), QStringLiteral("External(CTR 0)"), QStringLiteral("\tSkipped.")};
 const QStringList AbortLines{QStringLiteral("CTR 2"), QStringLiteral("\tFail: Did not get data via counter 2."),
                              QString(), QStringLiteral("Aborting test, PLEASE HOTPLUG.")};
 
@@ -70,10 +69,10 @@ TEST(AdClocks, GoodBoardTrafficAndBlock)
     PlainRow row(2);
     runAdClocks(bench.ctx, row);
     EXPECT_EQ(callTexts(bench),
-              (QStringList{QStringLiteral("ADC_SetConfig(-3, size=21)"), QStringLiteral("ADC_BulkAcquire(-3, size=32)"),
-                           QStringLiteral("ADC_BulkPoll(-3, bytesLeft)"),
-                           QStringLiteral("CTR_StartOutputFreq(-3, 0, hz=1000)"),
-                           QStringLiteral("CTR_StartOutputFreq(-3, 0, hz=0)"), QStringLiteral("ADC_BulkPoll(-3, bytesLeft)")}));
+              (QStringList{
+                  QStringLiteral("ADC_SetConfig(-3, size=21)"), QStringLiteral("ADC_BulkAcquire(-3, size=32)"),
+                  QStringLiteral("ADC_BulkPoll(-3, bytesLeft)"), QStringLiteral("CTR_StartOutputFreq(-3, 0, hz=1000)"),
+                  QStringLiteral("CTR_StartOutputFreq(-3, 0, hz=0)"), QStringLiteral("ADC_BulkPoll(-3, bytesLeft)")}));
     EXPECT_EQ(bench.configsSent(), QList<QByteArray>{blockBytes(0, 0, 0x15, 0xF0, 0, 0x00)});
     // The polls hand back 32 bytes outstanding, then none.
     const auto polls = bench.callsOf(QStringLiteral("ADC_BulkPoll"));

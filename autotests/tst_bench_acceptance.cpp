@@ -36,8 +36,7 @@
 #include "support/CLocale.h"
 
 // Expected texts below spell numbers with a point.
-static const auto *const cLocaleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
+static const auto *const cLocaleEnvironment = ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon {
 namespace {
@@ -119,9 +118,9 @@ std::string joined(const QStringList &lines)
 struct FaultCase {
     QString key;
     std::vector<std::pair<int, QString>> values;
-    QList<int> before;   // rows run (and passing) before the switch is flipped
-    int row;             // the row the fault breaks
-    QStringList lines;   // memo lines that row must then hold
+    QList<int> before; // rows run (and passing) before the switch is flipped
+    int row;           // the row the fault breaks
+    QStringList lines; // memo lines that row must then hold
     // A setting made after the switch is on (call-counted faults count from plug-in).
     std::function<void(Station &)> arm = {};
 };
@@ -158,7 +157,9 @@ void flip(Station &s, const FaultCase &c)
 // The n-th call from now: the fault's first field set to the board's count plus n.
 std::function<void(Station &)> callsFromNow(const QString &key, int n)
 {
-    return [key, n](Station &s) { setField(s, QStringLiteral("fault_%1_0").arg(key), QString::number(s.board.callCount() + n)); };
+    return [key, n](Station &s) {
+        setField(s, QStringLiteral("fault_%1_0").arg(key), QString::number(s.board.callCount() + n));
+    };
 }
 
 const QString Tab = QStringLiteral("\t");
@@ -171,40 +172,99 @@ std::vector<FaultCase> faultCases()
         // Digital
         {u"dioStuckLow"_s, {{0, u"0x0008"_s}}, {}, 0, {Tab + u"Expected FFFF, got FFF7"_s, pullupFailed}},
         {u"dioPullDowns"_s, {{0, u"0x0080"_s}}, {}, 0, {Tab + u"Expected FFFF, got FF7F"_s, pullupFailed}},
-        {u"dioStuckHigh"_s, {{0, u"0x0001"_s}}, {}, 1,
+        {u"dioStuckHigh"_s,
+         {{0, u"0x0001"_s}},
+         {},
+         1,
          {Tab + u"A to B: expected 00, got 01"_s, Tab + u"A to B: 128 Failures"_s, Tab + u"B to A: Passed"_s,
           Tab + u"DIO Loopback: 128 Failures"_s}},
-        {u"dioBridge"_s, {{0, u"2"_s}, {1, u"3"_s}}, {}, 1,
+        {u"dioBridge"_s,
+         {{0, u"2"_s}, {1, u"3"_s}},
+         {},
+         1,
          {Tab + u"A to B: expected 04, got 00"_s, Tab + u"DIO Loopback: 256 Failures"_s}},
-        {u"jigMissing"_s, {}, {}, 1,
+        {u"jigMissing"_s,
+         {},
+         {},
+         1,
          {Tab + u"A to B: expected 00, got FF"_s, Tab + u"DIO Loopback: 510 Failures"_s,
           u"This may indicate solder bridges on the DIO pins or DIO dir pins."_s}},
         // Analog in
-        {u"adcOffset"_s, {{0, u"5"_s}, {1, u"0.5"_s}}, {}, 5, {Tab + u"Channel 5: expected 3.333V\u00B10.300V, got 3.834V"_s}},
-        {u"adcBadRange"_s, {{0, u"2"_s}, {1, u"0.5"_s}}, {}, 5, {Tab + u"0-5V: expected 0.667V\u00B10.300V, got 1.166V"_s}},
+        {u"adcOffset"_s,
+         {{0, u"5"_s}, {1, u"0.5"_s}},
+         {},
+         5,
+         {Tab + u"Channel 5: expected 3.333V\u00B10.300V, got 3.834V"_s}},
+        {u"adcBadRange"_s,
+         {{0, u"2"_s}, {1, u"0.5"_s}},
+         {},
+         5,
+         {Tab + u"0-5V: expected 0.667V\u00B10.300V, got 1.166V"_s}},
         {u"scanErrorStatus"_s, {{0, u"31"_s}}, {}, 5, {Tab + u"Error 31 from ADC_GetScanV."_s}},
-        {u"agndVolts"_s, {{0, u"0.25"_s}}, {}, 3,
-         {Tab + u"Expected 0.012V\u00B10.006V, got 0.252V [0672 counts]"_s, u"AGnd: Failed"_s, u"Calibration Voltages: Failed"_s}},
+        {u"agndVolts"_s,
+         {{0, u"0.25"_s}},
+         {},
+         3,
+         {Tab + u"Expected 0.012V\u00B10.006V, got 0.252V [0672 counts]"_s, u"AGnd: Failed"_s,
+          u"Calibration Voltages: Failed"_s}},
         // The technician types what the meter shows: a dead reference reads 0 V.
         {u"arefVolts"_s, {{0, u"0"_s}}, {}, 3, {Tab + u"0000 counts is out of range."_s, u"ARef Cal: Failed"_s}},
         // Clocking
         {u"dataWithoutClock"_s, {}, {}, 2, {u"CTR 2"_s, Tab + u"Fail: Got data without counter 2 enabled."_s}},
-        {u"noDataWithClock"_s, {}, {}, 2, {Tab + u"Fail: Did not get data via counter 2."_s, u"Aborting test, PLEASE HOTPLUG."_s}},
+        {u"noDataWithClock"_s,
+         {},
+         {},
+         2,
+         {Tab + u"Fail: Did not get data via counter 2."_s, u"Aborting test, PLEASE HOTPLUG."_s}},
         // Nothing started: the first poll finds nothing left to come.
         {u"acquireErrorStatus"_s, {{0, u"31"_s}}, {}, 2, {Tab + u"Fail: Got data without counter 2 enabled."_s}},
-        {u"pollErrorStatus"_s, {{0, u"31"_s}}, {}, 2, {Tab + u"Fail: Did not get data via counter 2."_s, u"Aborting test, PLEASE HOTPLUG."_s}},
+        {u"pollErrorStatus"_s,
+         {{0, u"31"_s}},
+         {},
+         2,
+         {Tab + u"Fail: Did not get data via counter 2."_s, u"Aborting test, PLEASE HOTPLUG."_s}},
         // Analog out
         {u"dacWriteStatus"_s, {{0, u"5"_s}}, {}, 8, {u"Error 5 from \"DACMultiDirect\"."_s, calSetFailed}},
-        {u"dacDrift"_s, {{0, u"1"_s}, {1, u"0.05"_s}}, {8}, 9, {Tab + u"Tester reported at least one DAC bad."_s, u"D/A Cal Check: FAIL"_s}},
+        {u"dacDrift"_s,
+         {{0, u"1"_s}, {1, u"0.05"_s}},
+         {8},
+         9,
+         {Tab + u"Tester reported at least one DAC bad."_s, u"D/A Cal Check: FAIL"_s}},
         // EEPROM: the calibration store
-        {u"eepromFailWrite"_s, {{0, u"7520"_s}, {1, u"31"_s}}, {}, 8, {u"Error 31 prepping EEPROM for cal constants."_s, calSetFailed}},
-        {u"eepromShortRead"_s, {{0, u"2"_s}}, {}, 8, {u"Bad length reading cal constants back from EEPROM."_s, calSetFailed}},
-        {u"eepromCorruptReadback"_s, {}, {}, 8, {u"Data mismatch reading cal constants back from EEPROM."_s, calSetFailed}},
+        {u"eepromFailWrite"_s,
+         {{0, u"7520"_s}, {1, u"31"_s}},
+         {},
+         8,
+         {u"Error 31 prepping EEPROM for cal constants."_s, calSetFailed}},
+        {u"eepromShortRead"_s,
+         {{0, u"2"_s}},
+         {},
+         8,
+         {u"Bad length reading cal constants back from EEPROM."_s, calSetFailed}},
+        {u"eepromCorruptReadback"_s,
+         {},
+         {},
+         8,
+         {u"Data mismatch reading cal constants back from EEPROM."_s, calSetFailed}},
         // USB
-        {u"failRequest"_s, {{0, u"0xA2"_s}, {1, u"31"_s}}, {}, 8, {u"Error 31 prepping EEPROM for cal constants."_s, calSetFailed}},
+        {u"failRequest"_s,
+         {{0, u"0xA2"_s}, {1, u"31"_s}},
+         {},
+         8,
+         {u"Error 31 prepping EEPROM for cal constants."_s, calSetFailed}},
         // The Pullup test's second call is its read: the word stays 0.
-        {u"failCallNumber"_s, {{1, u"31"_s}}, {}, 0, {Tab + u"Expected FFFF, got 0000"_s, pullupFailed}, callsFromNow(u"failCallNumber"_s, 2)},
-        {u"unplugAfterCalls"_s, {{1, u"2"_s}}, {}, 0, {Tab + u"Expected FFFF, got 0000"_s, pullupFailed}, callsFromNow(u"unplugAfterCalls"_s, 1)},
+        {u"failCallNumber"_s,
+         {{1, u"31"_s}},
+         {},
+         0,
+         {Tab + u"Expected FFFF, got 0000"_s, pullupFailed},
+         callsFromNow(u"failCallNumber"_s, 2)},
+        {u"unplugAfterCalls"_s,
+         {{1, u"2"_s}},
+         {},
+         0,
+         {Tab + u"Expected FFFF, got 0000"_s, pullupFailed},
+         callsFromNow(u"unplugAfterCalls"_s, 1)},
     };
 }
 
@@ -239,7 +299,8 @@ TEST(BenchAcceptance, EachFaultSwitchFailsTheTestItBreaks)
         Station s;
         for (int row : c.before) {
             s.runRow(row);
-            ASSERT_EQ(s.resultLabel(row), QStringLiteral("PASS")) << row << "\n" << joined(s.form->row(row).memoLines());
+            ASSERT_EQ(s.resultLabel(row), QStringLiteral("PASS")) << row << "\n"
+                                                                  << joined(s.form->row(row).memoLines());
         }
         // Healthy first: the row passes, so the failure below is the switch's doing.
         s.runRow(c.row);
@@ -262,14 +323,19 @@ TEST(BenchAcceptance, EachFaultSwitchFailsTheTestItBreaks)
             || c.key == QLatin1String("unplugAfterCalls"))
             continue; // the station asked for a hot-plug: not a test of recovery
         s.runRow(c.row);
-        EXPECT_EQ(s.resultLabel(c.row), QStringLiteral("PASS")) << "after switching off\n" << joined(s.form->row(c.row).memoLines());
+        EXPECT_EQ(s.resultLabel(c.row), QStringLiteral("PASS")) << "after switching off\n"
+                                                                << joined(s.form->row(c.row).memoLines());
     }
 }
 
 // The firmware's answers, set on the bench's Board tab.
 TEST(BenchAcceptance, TheBusTestVerdictSetOnTheBenchShowsInTheFailLabel)
 {
-    struct Case { const char *verdict; const char *label; const char *result; };
+    struct Case {
+        const char *verdict;
+        const char *label;
+        const char *result;
+    };
     const Case cases[] = {
         {"00", "", "PASS"},
         {"01", "Hardware Failure", "FAIL"},
@@ -288,7 +354,12 @@ TEST(BenchAcceptance, TheBusTestVerdictSetOnTheBenchShowsInTheFailLabel)
 
 TEST(BenchAcceptance, AnotherBoardPickedOnTheBenchReconfiguresTheStationAtDetect)
 {
-    struct Case { quint32 id; int channels; int columns; const char *lastLine; };
+    struct Case {
+        quint32 id;
+        int channels;
+        int columns;
+        const char *lastLine;
+    };
     const Case cases[] = {
         {0x8145, 64, 5, "3F: "},
         {0x804A, 32, 3, "1F: "},
@@ -356,8 +427,8 @@ TEST(BenchAcceptance, TheBenchStaysUsableWhileAPromptIsOpen)
     s.bench->installEventFilter(&bench);
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Test Jig Needed"), QStringLiteral("Connect the test jig."),
-                        QMessageBox::Ok, s.form.get());
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Test Jig Needed"),
+                        QStringLiteral("Connect the test jig."), QMessageBox::Ok, s.form.get());
         box.setWindowModality(Qt::ApplicationModal);
         box.show();
         QCoreApplication::processEvents();

@@ -101,7 +101,10 @@ TEST(BenchWindow, OpensBesideTheStationWithinTheScreen)
 
 TEST(BenchWindow, NamesEveryProductIdByItsVariant)
 {
-    struct Case { quint32 id; const char *text; };
+    struct Case {
+        quint32 id;
+        const char *text;
+    };
     const Case cases[] = {
         {0x8140, "0x8140 \u2014 16 channels, DACs"},
         {0x8040, "0x8040 \u2014 16 channels, no DACs"},
@@ -135,7 +138,8 @@ TEST(BenchWindow, OffersEverySupportedBoardAndSomeWrongOnes)
         const QString text = BenchWindow::describeProductId(id);
         EXPECT_TRUE(text.contains(QStringLiteral(" %1 channels").arg(board.channelCount()))) << text.toStdString();
         EXPECT_EQ(text.contains(QStringLiteral("multiplexer")) || text.contains(QStringLiteral("blocks")),
-                  board.hasMultiplexer()) << text.toStdString();
+                  board.hasMultiplexer())
+            << text.toStdString();
     }
     EXPECT_EQ(supported, 64);
     EXPECT_GE(wrong, 2);
@@ -304,13 +308,15 @@ TEST(BenchFaults, TheTableReachesEveryFaultFieldAndNamesEachSwitchOnce)
             if (&p == &s.params.front() && !std::holds_alternative<bool Faults::*>(p.field)) {
                 EXPECT_NE(p.initial, faultDefault(p.field)) << s.key.toStdString();
             }
-            EXPECT_TRUE(std::holds_alternative<bool Faults::*>(p.field) || (p.minimum <= p.initial && p.initial <= p.maximum))
+            EXPECT_TRUE(std::holds_alternative<bool Faults::*>(p.field)
+                        || (p.minimum <= p.initial && p.initial <= p.maximum))
                 << s.key.toStdString();
         }
     }
     EXPECT_EQ(fields.size(), 30u) << "every member of Faults has a switch";
-    const std::vector<QString> groups{QStringLiteral("Digital"), QStringLiteral("Analog in"), QStringLiteral("Clocking"),
-                                      QStringLiteral("Analog out"), QStringLiteral("EEPROM"), QStringLiteral("USB")};
+    const std::vector<QString> groups{QStringLiteral("Digital"),  QStringLiteral("Analog in"),
+                                      QStringLiteral("Clocking"), QStringLiteral("Analog out"),
+                                      QStringLiteral("EEPROM"),   QStringLiteral("USB")};
     for (const FaultSwitch &s : faultSwitches())
         EXPECT_NE(std::find(groups.begin(), groups.end(), s.group), groups.end()) << s.group.toStdString();
 }
@@ -337,7 +343,8 @@ TEST(BenchFaults, EachCheckBoxSetsItsOwnFieldsAndOnlyThose)
                 const bool mine = std::any_of(s.params.begin(), s.params.end(),
                                               [&](const FaultParam &q) { return q.field == p.field; });
                 if (!mine) {
-                    EXPECT_EQ(faultValue(bench.board.faults, p.field), faultDefault(p.field)) << other.key.toStdString();
+                    EXPECT_EQ(faultValue(bench.board.faults, p.field), faultDefault(p.field))
+                        << other.key.toStdString();
                 }
             }
 
@@ -375,12 +382,23 @@ TEST(BenchFaults, ValuesEditedWhileOnApplyAndHalfTypedOnesDoNot)
 
 TEST(BenchFaults, IntegerEntryTakesDecimalOrHexWithinRange)
 {
-    struct Case { double min, max; bool hex; const char *text; std::optional<double> value; };
+    struct Case {
+        double min, max;
+        bool hex;
+        const char *text;
+        std::optional<double> value;
+    };
     const Case cases[] = {
-        {0, 255, false, "12", 12},      {0, 255, false, "0x1F", 31}, {0, 255, false, "256", std::nullopt},
-        {0, 255, false, "1F", std::nullopt}, {0, 0xFFFF, true, "1F", 31}, {-1, 10, false, "-1", -1},
-        {0, 4294967295.0, false, "4294967295", 4294967295.0}, {0, 10, false, "", std::nullopt},
-        {0, 10, false, "+3", std::nullopt}, {0, 10, false, "3x", std::nullopt},
+        {0, 255, false, "12", 12},
+        {0, 255, false, "0x1F", 31},
+        {0, 255, false, "256", std::nullopt},
+        {0, 255, false, "1F", std::nullopt},
+        {0, 0xFFFF, true, "1F", 31},
+        {-1, 10, false, "-1", -1},
+        {0, 4294967295.0, false, "4294967295", 4294967295.0},
+        {0, 10, false, "", std::nullopt},
+        {0, 10, false, "+3", std::nullopt},
+        {0, 10, false, "3x", std::nullopt},
     };
     for (const Case &c : cases) {
         IntegerValidator v(c.min, c.max, c.hex);
@@ -441,7 +459,8 @@ TEST(BenchTraffic, ListsTheLatestCallsBoundedAndCopiesThem)
 
 TEST(BenchTraffic, LongDataIsCutShort)
 {
-    LibraryCall call{QStringLiteral("ADC_SetConfig"), QStringLiteral("-3, size=21"), QByteArray(21, '\x10'), {}, 0, true};
+    LibraryCall call{
+        QStringLiteral("ADC_SetConfig"), QStringLiteral("-3, size=21"), QByteArray(21, '\x10'), {}, 0, true};
     const QString line = TrafficView::format(call);
     EXPECT_TRUE(line.contains(QStringLiteral("\u2026 (21 bytes)"))) << line.toStdString();
     EXPECT_LT(line.size(), 120);
@@ -455,7 +474,8 @@ std::array<int, 4> colorPixelsPerLane(const QImage &image, int channel)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - want.red()) + std::abs(c.green() - want.green()) + std::abs(c.blue() - want.blue()) < 40)
+            if (std::abs(c.red() - want.red()) + std::abs(c.green() - want.green()) + std::abs(c.blue() - want.blue())
+                < 40)
                 ++lanes[std::size_t(std::min(3, 4 * y / image.height()))];
         }
     return lanes;
@@ -486,8 +506,8 @@ TEST(BenchScope, SurvivesOddTraces)
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<ScopeView::Trace> traces = {
         {},
-        {{0, 1.0}},                                           // long before the window
-        {{60'000'000, 2.0}},                                  // in the future
+        {{0, 1.0}},                                                // long before the window
+        {{60'000'000, 2.0}},                                       // in the future
         {{49'000'000, nan}, {49'500'000, 3.0}, {49'400'000, 4.0}}, // NaN and out of order
         {{49'000'000, 1e300}, {49'100'000, -1e300}, {49'200'000, std::numeric_limits<double>::infinity()}},
     };

@@ -24,16 +24,19 @@ TEST(NotesText, IsTheExactNotes)
     };
     const Line expected[] = {
         {1, QStringLiteral("Production Test Differences are as follows:")},
-        {4, QStringLiteral("       Korvo mux: DIO B (8-11; output only) looped to DIO A (0-3 & 4-7; input           only)")},
+        {4, QStringLiteral(
+                "       Korvo mux: DIO B (8-11; output only) looped to DIO A (0-3 & 4-7; input           only)")},
         {7, QStringLiteral("\t\t  Korvo 32-based mux: 16 voltages created; applies to channels ")},
         {10, QStringLiteral("\t\t  0-3, 4-7, 8-11, ..., 60-63.  Note that channel 0 has the third")},
-        {11, QStringLiteral("                  voltage in the ladder applied so that it can generate a \t\t  \t\t  non-zero "
-                            "differential voltage.  This is because its differential \t\t\t  pair channel is channel 32.")},
+        {11, QStringLiteral(
+                 "                  voltage in the ladder applied so that it can generate a \t\t  \t\t  non-zero "
+                 "differential voltage.  This is because its differential \t\t\t  pair channel is channel 32.")},
         {14, QStringLiteral("\t\t\t\t Korvo 32-based mux: Not Applicable")},
         {29, QStringLiteral("\t")},
         {37, QStringLiteral("\t")},
-        {38, QStringLiteral("1) Use software start(GetImmediate) to read the AGND and AREF voltages, and make sure AGND is "
-                            "within \u00B1.00595V of .0114V, and AREF is within \u00B1.0299V of 9.9V.")},
+        {38,
+         QStringLiteral("1) Use software start(GetImmediate) to read the AGND and AREF voltages, and make sure AGND is "
+                        "within \u00B1.00595V of .0114V, and AREF is within \u00B1.0299V of 9.9V.")},
         {66, QStringLiteral("1) Same as A/D SE Unipolar, but in a different mode and with a single target voltage.")},
     };
     for (const Line &l : expected)
@@ -66,10 +69,9 @@ TEST(BlurbForm, SitsAtTheRightEdgeCentredVertically)
         QPoint topLeft;
     };
     const Case cases[] = {
-        {QSize(1024, 768), QPoint(631, 114)},
-        {QSize(1920, 1080), QPoint(1527, 270)},
-        {QSize(800, 500), QPoint(407, -20)},  // taller than the screen: half the excess above
-        {QSize(800, 501), QPoint(407, -19)},  // -19.5 truncates toward zero
+        {QSize(1024, 768), QPoint(631, 114)}, {QSize(1920, 1080), QPoint(1527, 270)},
+        {QSize(800, 500), QPoint(407, -20)}, // taller than the screen: half the excess above
+        {QSize(800, 501), QPoint(407, -19)}, // -19.5 truncates toward zero
         {QSize(800, 541), QPoint(407, 0)},
     };
     for (const Case &c : cases) {

@@ -40,8 +40,10 @@ TEST(AddressDataLines, MapsTheFirmwareVerdict)
         {"skipped", [](sim::SimBoard &s) { s.identity.busTestVerdict = 0xFE; }, TestStatus::Fail, "Test Skipped"},
         {"other", [](sim::SimBoard &s) { s.identity.busTestVerdict = 0x02; }, TestStatus::Fail, "Firmware Failure #02"},
         {"ff", [](sim::SimBoard &s) { s.identity.busTestVerdict = 0xFF; }, TestStatus::Fail, "Firmware Failure #FF"},
-        {"request fails", [](sim::SimBoard &s) { s.faults.failRequest = 0x91; }, TestStatus::Fail, "Firmware Failure #FF"},
-        {"unplugged", [](sim::SimBoard &s) { s.faults.unplugAfterCalls = 0; }, TestStatus::Fail, "Firmware Failure #FF"},
+        {"request fails", [](sim::SimBoard &s) { s.faults.failRequest = 0x91; }, TestStatus::Fail,
+         "Firmware Failure #FF"},
+        {"unplugged", [](sim::SimBoard &s) { s.faults.unplugAfterCalls = 0; }, TestStatus::Fail,
+         "Firmware Failure #FF"},
     };
     for (const Case &c : cases) {
         Bench b;

@@ -10,8 +10,7 @@
 #include "support/CLocale.h"
 
 // Expected texts below spell numbers with a point.
-static const auto *const cLocaleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
+static const auto *const cLocaleEnvironment = ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon::testing {
 
@@ -19,9 +18,9 @@ namespace {
 
 constexpr int ArefAddress = 0x1DF2;
 
-const QString ArefPrompt = QStringLiteral(
-    "Measure the ref voltage at R11 (pad closest to the \"R\" in the R11 silkscreen) with a calibrated "
-    "meter and type it here. (For example, \"9.9339\".)");
+const QString ArefPrompt =
+    QStringLiteral("Measure the ref voltage at R11 (pad closest to the \"R\" in the R11 silkscreen) with a calibrated "
+                   "meter and type it here. (For example, \"9.9339\".)");
 
 QStringList memoFor(const QStringList &agnd, const QStringList &arefCal)
 {
@@ -34,7 +33,7 @@ QStringList memoFor(const QStringList &agnd, const QStringList &arefCal)
     out << (arefCal.isEmpty() ? QStringLiteral("ARef Cal: Passed") : QStringLiteral("ARef Cal: Failed"));
     out << QString();
     out << (agnd.isEmpty() && arefCal.isEmpty() ? QStringLiteral("Calibration Voltages: Passed")
-                                                 : QStringLiteral("Calibration Voltages: Failed"));
+                                                : QStringLiteral("Calibration Voltages: Failed"));
     return out;
 }
 
@@ -52,8 +51,8 @@ TEST(CalibrationVoltages, BoardWithoutCalibrationSkips)
     bench.board.identity.calSupported = false;
     PlainRow row(3);
     runCalibrationVoltages(bench.ctx, row);
-    EXPECT_EQ(row.memoLines(),
-              (QStringList{QStringLiteral("No Calibration Detected"), QStringLiteral("Calibration Voltages: Skipped")}));
+    EXPECT_EQ(row.memoLines(), (QStringList{QStringLiteral("No Calibration Detected"),
+                                            QStringLiteral("Calibration Voltages: Skipped")}));
     EXPECT_EQ(row.refreshed, (QList<TestStatus>{TestStatus::Testing, TestStatus::Pass}));
     EXPECT_EQ(bench.functions(), QStringList{QStringLiteral("ADC_QueryCal")});
     EXPECT_TRUE(bench.op.prompts.isEmpty());
@@ -75,10 +74,9 @@ TEST(CalibrationVoltages, PassingRunTrafficPromptAndEeprom)
     EXPECT_EQ(bench.op.prompts[0].caption, QStringLiteral("ARef Cal"));
     EXPECT_EQ(bench.op.prompts[0].text, ArefPrompt);
 
-    EXPECT_EQ(bench.functions(),
-              (QStringList{QStringLiteral("ADC_QueryCal"), QStringLiteral("ADC_SetCal"), QStringLiteral("ADC_SetConfig"),
-                           QStringLiteral("ADC_GetScanV"), QStringLiteral("ADC_SetConfig"),
-                           QStringLiteral("GenericVendorWrite")}));
+    EXPECT_EQ(bench.functions(), (QStringList{QStringLiteral("ADC_QueryCal"), QStringLiteral("ADC_SetCal"),
+                                              QStringLiteral("ADC_SetConfig"), QStringLiteral("ADC_GetScanV"),
+                                              QStringLiteral("ADC_SetConfig"), QStringLiteral("GenericVendorWrite")}));
     EXPECT_EQ(bench.callsOf(QStringLiteral("ADC_SetCal")).value(0).arguments, QStringLiteral("-3, \":1TO1:\""));
     QByteArray agndBlock = blockBytes(7, 1, 21, 0, 15, 0);
     agndBlock[0] = 0;
@@ -97,7 +95,10 @@ TEST(CalibrationVoltages, PassingRunTrafficPromptAndEeprom)
 
 TEST(CalibrationVoltages, AgndReadingsAndCounts)
 {
-    struct Case { double agnd; const char *line; };
+    struct Case {
+        double agnd;
+        const char *line;
+    };
     const Case cases[] = {
         {0.05, "\tExpected 0.012V\u00B10.006V, got 0.050V [0148 counts]"},
         {0.0, "\tExpected 0.012V\u00B10.006V, got 0.000V [0000 counts]"},
@@ -123,7 +124,10 @@ TEST(CalibrationVoltages, AgndReadingsAndCounts)
 TEST(CalibrationVoltages, CountsWrapAndNonFiniteReadingsFail)
 {
     // Readings a library could hand over, placed exactly.
-    struct Case { double reading; const char *line; };
+    struct Case {
+        double reading;
+        const char *line;
+    };
     const Case cases[] = {
         {-0.001, "\tExpected 0.012V\u00B10.006V, got -0.001V [FFF9 counts]"},
         {std::nan(""), "\tExpected 0.012V\u00B10.006V, got NaNV [???? counts]"},
@@ -156,8 +160,8 @@ TEST(CalibrationVoltages, TypedReadings)
     struct Case {
         const char *typed;
         bool german;
-        const char *line;  // nullptr: accepted
-        int word;          // written word when accepted
+        const char *line; // nullptr: accepted
+        int word;         // written word when accepted
     };
     const Case cases[] = {
         {"9.9339", false, nullptr, 0xFE4F},

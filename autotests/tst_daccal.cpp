@@ -119,7 +119,10 @@ public:
     quint32 ADC_SetCal(qint32 d, const char *f) override { return m_inner.ADC_SetCal(d, f); }
     quint32 ADC_BulkAcquire(qint32 d, quint32 s, void *b) override { return m_inner.ADC_BulkAcquire(d, s, b); }
     quint32 ADC_BulkPoll(qint32 d, quint32 *l) override { return m_inner.ADC_BulkPoll(d, l); }
-    quint32 CTR_StartOutputFreq(qint32 d, quint32 b, double *hz) override { return m_inner.CTR_StartOutputFreq(d, b, hz); }
+    quint32 CTR_StartOutputFreq(qint32 d, quint32 b, double *hz) override
+    {
+        return m_inner.CTR_StartOutputFreq(d, b, hz);
+    }
     quint32 DIO_Configure(qint32 d, quint8 t, void *m, void *x) override { return m_inner.DIO_Configure(d, t, m, x); }
     quint32 DIO_WriteAll(qint32 d, void *x) override { return m_inner.DIO_WriteAll(d, x); }
     quint32 DIO_ReadAll(qint32 d, void *x) override { return m_inner.DIO_ReadAll(d, x); }
@@ -233,28 +236,36 @@ TEST_F(DacCalStoreTest, StopsWithItsLineAndLeavesMarkersInvalid)
     };
     const Case cases[] = {
         {"marker write, all bits set",
-         [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7520; b.faults.eepromFailStatus = 0xFFFFFFFF; },
+         [](SimBoard &b) {
+             b.faults.eepromFailWriteAddress = 7520;
+             b.faults.eepromFailStatus = 0xFFFFFFFF;
+         },
          "Error 4294967295 prepping EEPROM for cal constants.", 1},
-        {"record 2 block write",
-         [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7596; },
+        {"record 2 block write", [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7596; },
          "Error 31 writing cal constants to EEPROM.", 9},
-        {"range/count write",
-         [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7664; },
+        {"range/count write", [](SimBoard &b) { b.faults.eepromFailWriteAddress = 7664; },
          "Error 31 writing DAC range/count to EEPROM.", 6},
-        {"short block read",
-         [](SimBoard &b) { b.faults.eepromShortRead = 1; },
+        {"short block read", [](SimBoard &b) { b.faults.eepromShortRead = 1; },
          "Bad length reading cal constants back from EEPROM.", 13},
-        {"corrupted block read",
-         [](SimBoard &b) { b.faults.eepromCorruptReadback = true; },
+        {"corrupted block read", [](SimBoard &b) { b.faults.eepromCorruptReadback = true; },
          "Data mismatch reading cal constants back from EEPROM.", 13},
         {"short block read of record 3 only",
-         [](SimBoard &b) { b.faults.eepromShortRead = 1; b.faults.eepromFaultAddress = 7632; },
+         [](SimBoard &b) {
+             b.faults.eepromShortRead = 1;
+             b.faults.eepromFaultAddress = 7632;
+         },
          "Bad length reading cal constants back from EEPROM.", 16},
         {"corrupted block read of record 1 only",
-         [](SimBoard &b) { b.faults.eepromCorruptReadback = true; b.faults.eepromFaultAddress = 7560; },
+         [](SimBoard &b) {
+             b.faults.eepromCorruptReadback = true;
+             b.faults.eepromFaultAddress = 7560;
+         },
          "Data mismatch reading cal constants back from EEPROM.", 14},
         {"short range/count read",
-         [](SimBoard &b) { b.faults.eepromShortRead = 1; b.faults.eepromFaultAddress = DacRangeCountAddress; },
+         [](SimBoard &b) {
+             b.faults.eepromShortRead = 1;
+             b.faults.eepromFaultAddress = DacRangeCountAddress;
+         },
          "Bad length reading DAC range/count back from EEPROM.", 17},
         {"range/count read back corrupted",
          [](SimBoard &b) {
@@ -311,7 +322,8 @@ TEST_F(DacCalStoreTest, EveryFailingRequestIsReportedAndLeavesNoFalseMarker)
         if (call <= 4)
             return "Error 31 prepping EEPROM for cal constants.";
         if (call <= 12)
-            return call % 2 ? "Error 31 writing cal constants to EEPROM." : "Error 31 writing DAC range/count to EEPROM.";
+            return call % 2 ? "Error 31 writing cal constants to EEPROM."
+                            : "Error 31 writing DAC range/count to EEPROM.";
         if (call <= 16)
             return "Error 31 reading cal constants back from EEPROM.";
         if (call == 17)

@@ -16,8 +16,7 @@
 #include "support/CLocale.h"
 
 // Expected texts below spell numbers with a point.
-static const auto *const cLocaleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
+static const auto *const cLocaleEnvironment = ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon {
 namespace {

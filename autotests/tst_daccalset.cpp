@@ -19,8 +19,7 @@
 #include "support/CLocale.h"
 
 // Expected texts below spell numbers with a point.
-static const auto *const cLocaleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
+static const auto *const cLocaleEnvironment = ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon {
 namespace {
@@ -105,10 +104,12 @@ TEST_F(DacCalSetTest, FitsStoresAndReloads)
 
     QStringList expected;
     expected << "DAC Low Reading" << times("0.1 V -> 655d counts", 4) << "DAC High Reading"
-             << times("9.9 V -> 64880d counts", 4) << "" << "4 DACs.";
+             << times("9.9 V -> 64880d counts", 4) << ""
+             << "4 DACs.";
     for (int i = 0; i < 4; ++i)
         expected << QStringLiteral("M[%1] = 1.0000").arg(i) << QStringLiteral("B[%1] = -0.3571").arg(i);
-    expected << "" << "D/A Cal Set: PASS";
+    expected << ""
+             << "D/A Cal Set: PASS";
     EXPECT_EQ(row.memoLines(), expected);
     EXPECT_EQ(row.status(), TestStatus::Pass);
     EXPECT_EQ(row.refreshed, (QList<TestStatus>{TestStatus::Testing, TestStatus::Pass}));
@@ -222,7 +223,8 @@ TEST_F(DacCalSetTest, EmptyFieldDropsThatDacAndTheOnesAbove)
                  << times("9.9 V -> 64880d counts", c.count) << "" << QStringLiteral("%1 DACs.").arg(c.count);
         for (int i = 0; i < c.count; ++i)
             expected << QStringLiteral("M[%1] = 1.0000").arg(i) << QStringLiteral("B[%1] = -0.3571").arg(i);
-        expected << "" << "D/A Cal Set: PASS";
+        expected << ""
+                 << "D/A Cal Set: PASS";
         EXPECT_EQ(row.memoLines(), expected);
         EXPECT_EQ(board.eeprom()[DacRangeCountAddress + 1], c.count);
         const auto stored = storedConstants(board.eeprom());
@@ -285,19 +287,31 @@ TEST_F(DacCalSetTest, UnusableReadingsFailBeforeTheStore)
         int dialogs;
     };
     const Case cases[] = {
-        {"equal readings", {"5", "0.1", "0.1", "0.1"}, {"5", "9.9", "9.9", "9.9"},
-         {"", "DAC 0: low and high readings are equal.", "", "D/A Cal Set: FAIL"}, 2},
-        {"huge reading", {"0.1", "1e300", "0.1", "0.1"}, {},
-         {"DAC Low Reading", "0.1 V -> 655d counts", "DAC 1 reading 1e300 V is out of range.", "",
-          "D/A Cal Set: FAIL"}, 1},
-        {"nothing for DAC 0", {"", "0.1", "0.1", "0.1"}, {},
-         {"DAC Low Reading", "No reading entered for DAC 0.", "", "D/A Cal Set: FAIL"}, 1},
-        {"DAC 0 cleared in the High phase", times("0.1", 4), {"abc", "9.9", "9.9", "9.9"},
-         {"DAC High Reading", "No reading entered for DAC 0.", "", "D/A Cal Set: FAIL"}, 2},
-        {"gain beyond single precision", times("0", 4), times("1e-300", 4),
+        {"equal readings",
+         {"5", "0.1", "0.1", "0.1"},
+         {"5", "9.9", "9.9", "9.9"},
+         {"", "DAC 0: low and high readings are equal.", "", "D/A Cal Set: FAIL"},
+         2},
+        {"huge reading",
+         {"0.1", "1e300", "0.1", "0.1"},
+         {},
+         {"DAC Low Reading", "0.1 V -> 655d counts", "DAC 1 reading 1e300 V is out of range.", "", "D/A Cal Set: FAIL"},
+         1},
+        {"nothing for DAC 0",
+         {"", "0.1", "0.1", "0.1"},
+         {},
+         {"DAC Low Reading", "No reading entered for DAC 0.", "", "D/A Cal Set: FAIL"},
+         1},
+        {"DAC 0 cleared in the High phase",
+         times("0.1", 4),
+         {"abc", "9.9", "9.9", "9.9"},
+         {"DAC High Reading", "No reading entered for DAC 0.", "", "D/A Cal Set: FAIL"},
+         2},
+        {"gain beyond single precision",
+         times("0", 4),
+         times("1e-300", 4),
          {"1e-300 V -> 0d counts", "", "DAC 0: readings give a gain or offset out of range.",
-          "DAC 1: readings give a gain or offset out of range.",
-          "DAC 2: readings give a gain or offset out of range.",
+          "DAC 1: readings give a gain or offset out of range.", "DAC 2: readings give a gain or offset out of range.",
           "DAC 3: readings give a gain or offset out of range.", "", "D/A Cal Set: FAIL"},
          2},
     };

@@ -46,8 +46,8 @@ void expectOneRowOfColumns(RadioGroupBox *group, int columnWidth)
     option.initFrom(group);
     option.text = group->title();
     option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    const QRect contents = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                          QStyle::SC_GroupBoxContents, group);
+    const QRect contents =
+        group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, group);
     for (int i = 0; i < group->count(); ++i) {
         const QRect item = group->item(i)->geometry();
         EXPECT_EQ(item.x(), 8 + columnWidth * i) << i;
@@ -96,18 +96,15 @@ TEST(DacRangeDialog, ReturnsTheSelectedItemHoweverClosed)
     const Case cases[] = {
         {"OK untouched", [](ModalDriver &d) { d.clickButton(QStringLiteral("OK")); }, 3},
         {"close button", [](ModalDriver &d) { d.closeWindow(); }, 3},
-        {"pick 0-5 V, OK", [](ModalDriver &d) {
-             d.clickObject(QStringLiteral("DacRangeGroupItem0")).clickButton(QStringLiteral("OK"));
-         }, 0},
-        {"pick +-5 V, Enter", [](ModalDriver &d) {
-             d.clickObject(QStringLiteral("DacRangeGroupItem1")).pressKey(Qt::Key_Return);
-         }, 1},
-        {"pick 0-10 V, close button", [](ModalDriver &d) {
-             d.clickObject(QStringLiteral("DacRangeGroupItem2")).closeWindow();
-         }, 2},
-        {"pick 0-10 V, Escape", [](ModalDriver &d) {
-             d.clickObject(QStringLiteral("DacRangeGroupItem2")).pressKey(Qt::Key_Escape);
-         }, 2},
+        {"pick 0-5 V, OK",
+         [](ModalDriver &d) { d.clickObject(QStringLiteral("DacRangeGroupItem0")).clickButton(QStringLiteral("OK")); },
+         0},
+        {"pick +-5 V, Enter",
+         [](ModalDriver &d) { d.clickObject(QStringLiteral("DacRangeGroupItem1")).pressKey(Qt::Key_Return); }, 1},
+        {"pick 0-10 V, close button",
+         [](ModalDriver &d) { d.clickObject(QStringLiteral("DacRangeGroupItem2")).closeWindow(); }, 2},
+        {"pick 0-10 V, Escape",
+         [](ModalDriver &d) { d.clickObject(QStringLiteral("DacRangeGroupItem2")).pressKey(Qt::Key_Escape); }, 2},
     };
     for (const Case &c : cases) {
         QtOperator op;
@@ -125,10 +122,12 @@ TEST(DacDialogs, CentredOnTheMainWindow)
     mainWindow.show();
     QtOperator op(&mainWindow);
     ModalDriver driver;
-    driver.expectModal(QStringLiteral("DacRangeDialog")).check([&mainWindow](QWidget *dialog) {
-        const QPoint offset = dialog->frameGeometry().center() - mainWindow.frameGeometry().center();
-        EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
-    }).clickButton(QStringLiteral("OK"));
+    driver.expectModal(QStringLiteral("DacRangeDialog"))
+        .check([&mainWindow](QWidget *dialog) {
+            const QPoint offset = dialog->frameGeometry().center() - mainWindow.frameGeometry().center();
+            EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
+        })
+        .clickButton(QStringLiteral("OK"));
     op.askDacRange();
 }
 
@@ -304,9 +303,12 @@ TEST(DacScaleDialog, EveryPickCallsTheHandlerAndOnlyYesPasses)
     const Case cases[] = {
         {"Yes untouched", [](ModalDriver &d) { d.clickButton(QStringLiteral("Yes")); }, {1}, true},
         {"Enter", [](ModalDriver &d) { d.pressKey(Qt::Key_Return); }, {1}, true},
-        {"Min, Max, Min, Yes", [&](ModalDriver &d) {
+        {"Min, Max, Min, Yes",
+         [&](ModalDriver &d) {
              d.clickObject(pick(0)).clickObject(pick(2)).clickObject(pick(0)).clickButton(QStringLiteral("Yes"));
-         }, {1, 0, 2, 0}, true},
+         },
+         {1, 0, 2, 0},
+         true},
         {"Mid again", [&](ModalDriver &d) { d.clickObject(pick(1)).clickButton(QStringLiteral("Yes")); }, {1, 1}, true},
         {"arrow key", [](ModalDriver &d) { d.pressKey(Qt::Key_Right).pressKey(Qt::Key_Return); }, {1, 2}, true},
         {"No", [](ModalDriver &d) { d.clickButton(QStringLiteral("No")); }, {1}, false},

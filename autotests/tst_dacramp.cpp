@@ -17,9 +17,9 @@ using testing::PlainRow;
 using testing::PlainShell;
 using testing::ScriptedOperator;
 
-const QString ScopeText = QStringLiteral(
-    "Look at the DACs on a scope. DACs 0 & 2 should be producing a rising saw tooth and DACs 1 & 3 a "
-    "falling sawtooth, both at a few Hz. Are they both good?");
+const QString ScopeText =
+    QStringLiteral("Look at the DACs on a scope. DACs 0 & 2 should be producing a rising saw tooth and DACs 1 & 3 a "
+                   "falling sawtooth, both at a few Hz. Are they both good?");
 
 class DacRampTest : public ::testing::Test {
 protected:
@@ -87,16 +87,21 @@ TEST_F(DacRampTest, VerdictFromAnswerAndFirstWriteError)
         {"no", IdNo, [](sim::SimBoard &) {}, {bad}},
         {"box closed otherwise", IdCancel, [](sim::SimBoard &) {}, {bad}},
         // Call 3 fails with 5; from call 6 on the board is gone and answers 2.
-        {"first error kept", IdYes,
+        {"first error kept",
+         IdYes,
          [](sim::SimBoard &b) {
              b.faults.failCallNumber = 3;
              b.faults.failStatus = 5;
              b.faults.unplugAfterCalls = 5;
          },
          {"\t\"DACMultiDirect\" returned error 5."}},
-        {"unplugged mid-run", IdYes, [](sim::SimBoard &b) { b.faults.unplugAfterCalls = 10; },
+        {"unplugged mid-run",
+         IdYes,
+         [](sim::SimBoard &b) { b.faults.unplugAfterCalls = 10; },
          {"\t\"DACMultiDirect\" returned error 2."}},
-        {"both", IdNo, [](sim::SimBoard &b) { b.faults.dacWriteStatus = 0xFFFFFFFF; },
+        {"both",
+         IdNo,
+         [](sim::SimBoard &b) { b.faults.dacWriteStatus = 0xFFFFFFFF; },
          {bad, "\t\"DACMultiDirect\" returned error 4294967295."}},
     };
     for (const Case &c : cases) {

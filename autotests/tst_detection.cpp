@@ -143,7 +143,8 @@ TEST(DetectBoard, ShowsTheRetryCancelBoxForEachFailure)
          "Failed to use diOnly; there appear to be multiple Calder USB boards plugged in."},
         {"bit 5 set", [](sim::SimBoard &s) { s.identity.productId = 0x8060; }, "Wrong-Board Error", wrong},
         {"bit 9 set", [](sim::SimBoard &s) { s.identity.productId = 0x8240; }, "Wrong-Board Error", wrong},
-        {"other status", [](sim::SimBoard &s) { s.identity.forcedQueryStatus = 31; }, "No-Board Error", generic.arg(31)},
+        {"other status", [](sim::SimBoard &s) { s.identity.forcedQueryStatus = 31; }, "No-Board Error",
+         generic.arg(31)},
         {"all bits", [](sim::SimBoard &s) { s.identity.forcedQueryStatus = 0xFFFFFFFFu; }, "No-Board Error",
          generic.arg(QStringLiteral("4294967295"))},
     };
@@ -242,7 +243,11 @@ TEST(DetectBoard, WarnsAboutOldFirmwareAndDrivers)
 
 TEST(DetectBoard, RevisionReadThatDeliversNothingSeesTheFirmwareReply)
 {
-    struct Case { std::array<quint8, 4> firmwareReply; bool newRevision; int warnings; };
+    struct Case {
+        std::array<quint8, 4> firmwareReply;
+        bool newRevision;
+        int warnings;
+    };
     for (const Case c : {Case{{1, 1, 0, 0}, true, 0}, Case{{1, 0, 0, 0}, false, 0}, Case{{0, 1, 0, 0}, false, 1}}) {
         Bench b;
         b.board.identity.firmwareReply = c.firmwareReply;

@@ -43,7 +43,11 @@ struct Bench {
         row.addLine(QStringLiteral("left over from the last run"));
     }
 
-    void wide() { state.Board.DioMask = 255; state.Board.DioSpread = 1; }
+    void wide()
+    {
+        state.Board.DioMask = 255;
+        state.Board.DioSpread = 1;
+    }
     void narrow()
     {
         // A multiplexer board of revision D: the jig fans port B's low nibble out to port A.
@@ -99,16 +103,29 @@ TEST(DioPullup, ReportsTheLinesThatAreNotPulledHigh)
     };
     const Case cases[] = {
         {"all high", [](Bench &) {}, {"", "\tDIO Pullup: Passed"}, TestStatus::Pass},
-        {"bit 3 low", [](Bench &b) { b.board.faults.dioStuckLow = 0x0008; },
-         {"\tExpected FFFF, got FFF7", "", "\tDIO Pullup: 1 Failures", kPullupHint}, TestStatus::Fail},
-        {"pull-downs", [](Bench &b) { b.board.faults.dioPullDowns = 0xFFFF; },
-         {"\tExpected FFFF, got 0000", "", "\tDIO Pullup: 1 Failures", kPullupHint}, TestStatus::Fail},
-        {"port B pulled down", [](Bench &b) { b.board.faults.dioPullDowns = 0xFF00; },
-         {"\tExpected FFFF, got 00FF", "", "\tDIO Pullup: 1 Failures", kPullupHint}, TestStatus::Fail},
-        {"jig left on, one pull-down", [](Bench &b) { b.op.onPrompt = nullptr; b.board.faults.dioPullDowns = 0x0001; },
-         {"\tExpected FFFF, got FEFE", "", "\tDIO Pullup: 1 Failures", kPullupHint}, TestStatus::Fail},
-        {"read delivers nothing", [](Bench &b) { b.board.faults.failCallNumber = 2; },
-         {"\tExpected FFFF, got 0000", "", "\tDIO Pullup: 1 Failures", kPullupHint}, TestStatus::Fail},
+        {"bit 3 low",
+         [](Bench &b) { b.board.faults.dioStuckLow = 0x0008; },
+         {"\tExpected FFFF, got FFF7", "", "\tDIO Pullup: 1 Failures", kPullupHint},
+         TestStatus::Fail},
+        {"pull-downs",
+         [](Bench &b) { b.board.faults.dioPullDowns = 0xFFFF; },
+         {"\tExpected FFFF, got 0000", "", "\tDIO Pullup: 1 Failures", kPullupHint},
+         TestStatus::Fail},
+        {"port B pulled down",
+         [](Bench &b) { b.board.faults.dioPullDowns = 0xFF00; },
+         {"\tExpected FFFF, got 00FF", "", "\tDIO Pullup: 1 Failures", kPullupHint},
+         TestStatus::Fail},
+        {"jig left on, one pull-down",
+         [](Bench &b) {
+             b.op.onPrompt = nullptr;
+             b.board.faults.dioPullDowns = 0x0001;
+         },
+         {"\tExpected FFFF, got FEFE", "", "\tDIO Pullup: 1 Failures", kPullupHint},
+         TestStatus::Fail},
+        {"read delivers nothing",
+         [](Bench &b) { b.board.faults.failCallNumber = 2; },
+         {"\tExpected FFFF, got 0000", "", "\tDIO Pullup: 1 Failures", kPullupHint},
+         TestStatus::Fail},
     };
     for (const Case &c : cases) {
         Bench b;
@@ -124,7 +141,8 @@ TEST(DioPullup, ReportsTheLinesThatAreNotPulledHigh)
         QStringList traffic;
         for (const LibraryCall &call : b.lib.calls())
             traffic << call.function + QLatin1Char('(') + call.arguments + QLatin1Char(')');
-        EXPECT_EQ(traffic, QStringList({"DIO_Configure(-3, tristate=0, mask=0x00, data=0xFFFF)", "DIO_ReadAll(-3, data)"}))
+        EXPECT_EQ(traffic,
+                  QStringList({"DIO_Configure(-3, tristate=0, mask=0x00, data=0xFFFF)", "DIO_ReadAll(-3, data)"}))
             << c.name;
     }
 }
@@ -133,7 +151,11 @@ TEST(DioPullup, ReportsTheLinesThatAreNotPulledHigh)
 
 TEST(DioLoopback, GoodJigPassesWithTheExpectedMemo)
 {
-    struct Case { bool wide; QStringList memo; int pairs; };
+    struct Case {
+        bool wide;
+        QStringList memo;
+        int pairs;
+    };
     const Case cases[] = {
         {true, {"\tA to B: Passed", "", "\tB to A: Passed", "", "\tDIO Loopback: Passed"}, 512},
         {false, {"\tB to A: Passed", "", "\tDIO Loopback: Passed"}, 16},
@@ -160,8 +182,7 @@ TEST(DioLoopback, DrivesEveryPatternInTheBoardsDirectionsAndLeavesInputs)
     runDioLoopback(b.ctx, b.row);
     QStringList expected{"DIO_Configure(-3, tristate=0, mask=0x01, data=0xFFFF)"};
     for (int p = 0; p < 256; ++p)
-        expected << QStringLiteral("DIO_WriteAll(-3, %1)").arg(word4(p))
-                 << QStringLiteral("DIO_ReadAll(-3, data)");
+        expected << QStringLiteral("DIO_WriteAll(-3, %1)").arg(word4(p)) << QStringLiteral("DIO_ReadAll(-3, data)");
     expected << "DIO_Configure(-3, tristate=0, mask=0x02, data=0xFFFF)";
     for (int p = 0; p < 256; ++p)
         expected << QStringLiteral("DIO_WriteAll(-3, %1)").arg(word4(p << 8))
@@ -184,7 +205,9 @@ TEST(DioLoopback, NarrowBoardWritesPortBNibblesAndExpectsThemInBothNibbles)
     ASSERT_EQ(memo.size(), 15);
     EXPECT_EQ(memo.first(), QStringLiteral("\tB to A: expected 00, got FF"));
     EXPECT_EQ(memo.last(), QStringLiteral("\tB to A: expected EE, got FF"));
-    memo << "\tB to A: 15 Failures" << "" << "\tDIO Loopback: 15 Failures" << kLoopHint;
+    memo << "\tB to A: 15 Failures"
+         << ""
+         << "\tDIO Loopback: 15 Failures" << kLoopHint;
     EXPECT_EQ(b.row.memoLines(), memo);
     EXPECT_EQ(b.row.status(), TestStatus::Fail);
 
@@ -202,9 +225,12 @@ TEST(DioLoopback, MissingJigFailsEveryPatternButAllOnes)
     b.board.faults.jigMissing = true;
     runDioLoopback(b.ctx, b.row);
     QStringList memo = mismatches(QStringLiteral("A to B"), 255, 1);
-    memo << "\tA to B: 255 Failures" << "";
+    memo << "\tA to B: 255 Failures"
+         << "";
     memo << mismatches(QStringLiteral("B to A"), 255, 1);
-    memo << "\tB to A: 255 Failures" << "" << "\tDIO Loopback: 510 Failures" << kLoopHint;
+    memo << "\tB to A: 255 Failures"
+         << ""
+         << "\tDIO Loopback: 510 Failures" << kLoopHint;
     EXPECT_EQ(b.row.memoLines(), memo);
     EXPECT_EQ(b.row.status(), TestStatus::Fail);
     EXPECT_EQ(b.lastConfigure(), QStringLiteral("-3, tristate=0, mask=0x00, data=0xFFFF"));
@@ -217,9 +243,8 @@ TEST(DioLoopback, OneReadThatDeliversNothingFailsOnePattern)
     // Calls: configure, 256 A-to-B pairs, configure, then B-to-A pairs; fail the read of 0x12.
     b.board.faults.failCallNumber = 1 + 512 + 1 + 2 * 0x12 + 2;
     runDioLoopback(b.ctx, b.row);
-    EXPECT_EQ(b.row.memoLines(),
-              QStringList({"\tA to B: Passed", "", "\tB to A: expected 12, got FF", "\tB to A: 1 Failures", "",
-                           "\tDIO Loopback: 1 Failures", kLoopHint}));
+    EXPECT_EQ(b.row.memoLines(), QStringList({"\tA to B: Passed", "", "\tB to A: expected 12, got FF",
+                                              "\tB to A: 1 Failures", "", "\tDIO Loopback: 1 Failures", kLoopHint}));
     EXPECT_EQ(b.row.status(), TestStatus::Fail);
 }
 
@@ -238,8 +263,7 @@ TEST(DioLoopback, BridgedLinesShowAsARealBridgeWould)
             const int both = (p & 3) == 3 ? 3 : 0;
             const int got = (p & ~3) | both;
             if (got != p) {
-                memo << QStringLiteral("\t%1: expected %2, got %3")
-                            .arg(dir, hex2(p), hex2(got));
+                memo << QStringLiteral("\t%1: expected %2, got %3").arg(dir, hex2(p), hex2(got));
                 ++n;
             }
         }
@@ -267,7 +291,9 @@ TEST(DioLoopback, MultiplexerBoardWithAnOldDriverFails)
     QStringList memo;
     for (int p = 1; p < 16; ++p)
         memo << QStringLiteral("\tB to A: expected %1, got 0%2").arg(hex2(p * 17), QString::number(p, 16).toUpper());
-    memo << "\tB to A: 15 Failures" << "" << "\tDIO Loopback: 15 Failures" << kLoopHint;
+    memo << "\tB to A: 15 Failures"
+         << ""
+         << "\tDIO Loopback: 15 Failures" << kLoopHint;
     EXPECT_EQ(b.row.memoLines(), memo);
     EXPECT_EQ(b.row.status(), TestStatus::Fail);
 }

@@ -63,7 +63,8 @@ QJsonObject runFile(const QString &relative)
 QStringList memo(const QJsonObject &report, int row)
 {
     QStringList out;
-    for (const QJsonValue v : report[QStringLiteral("rows")].toArray()[row].toObject()[QStringLiteral("memo")].toArray())
+    for (const QJsonValue v :
+         report[QStringLiteral("rows")].toArray()[row].toObject()[QStringLiteral("memo")].toArray())
         out << v.toString();
     return out;
 }
@@ -99,7 +100,8 @@ TEST(DocsExamples, ShownExamplesAreTheFiles)
         ASSERT_EQ(e.error, QJsonParseError::NoError) << qPrintable(file) << ": " << qPrintable(e.errorString());
         EXPECT_EQ(fromDocs, QJsonDocument::fromJson(readFile(file))) << qPrintable(file);
     }
-    const QStringList files = QDir(sourcePath(QStringLiteral("scenarios"))).entryList({QStringLiteral("*.json")}, QDir::Files);
+    const QStringList files =
+        QDir(sourcePath(QStringLiteral("scenarios"))).entryList({QStringLiteral("*.json")}, QDir::Files);
     for (const QString &f : files)
         EXPECT_TRUE(shown.contains(QStringLiteral("scenarios/") + f)) << qPrintable(f) << " is not shown in the docs";
     EXPECT_EQ(shown.size(), files.size());
@@ -136,13 +138,15 @@ TEST(DocsExamples, ExamplesRunAsDescribed)
                                                 QStringLiteral("This may indicate pulldowns installed instead.")}));
              EXPECT_EQ(label(r, 1), QStringLiteral("FAIL"));
              EXPECT_EQ(memo(r, 1).value(0), QStringLiteral("\tA to B: expected 08, got 00"));
-             EXPECT_EQ(memo(r, 1).last(), QStringLiteral("This may indicate solder bridges on the DIO pins or DIO dir pins."));
+             EXPECT_EQ(memo(r, 1).last(),
+                       QStringLiteral("This may indicate solder bridges on the DIO pins or DIO dir pins."));
              EXPECT_EQ(r[QStringLiteral("rows")].toArray()[1].toObject()[QStringLiteral("panelHeight")].toInt(), 193);
          }},
         {QStringLiteral("scenarios/wrong-board.json"),
          [](const QJsonObject &r) {
              EXPECT_EQ(r[QStringLiteral("detection")].toString(), QStringLiteral("FAIL"));
-             EXPECT_EQ(promptCaptions(r), (QStringList{QStringLiteral("Wrong-Board Error"), QStringLiteral("Wrong-Board Error")}));
+             EXPECT_EQ(promptCaptions(r),
+                       (QStringList{QStringLiteral("Wrong-Board Error"), QStringLiteral("Wrong-Board Error")}));
              EXPECT_EQ(r[QStringLiteral("prompts")].toArray()[0].toObject()[QStringLiteral("text")].toString(),
                        QStringLiteral("Failed to find a matching board, but found a non-matching board."));
              int clears = 0;
@@ -155,12 +159,14 @@ TEST(DocsExamples, ExamplesRunAsDescribed)
          [](const QJsonObject &r) {
              const QJsonObject warning = r[QStringLiteral("prompts")].toArray()[0].toObject();
              EXPECT_EQ(warning[QStringLiteral("caption")].toString(), QStringLiteral("Old Firmware Warning"));
-             EXPECT_TRUE(warning[QStringLiteral("text")].toString().contains(QLatin1String("Assuming rev D or earlier")));
+             EXPECT_TRUE(
+                 warning[QStringLiteral("text")].toString().contains(QLatin1String("Assuming rev D or earlier")));
              const QJsonObject config = r[QStringLiteral("boardConfig")].toObject();
              EXPECT_EQ(config[QStringLiteral("DioMask")].toInt(), 15);
              EXPECT_EQ(config[QStringLiteral("DioSpread")].toInt(), 17);
              EXPECT_FALSE(config[QStringLiteral("NewRevision")].toBool());
-             EXPECT_EQ(memo(r, 1), (QStringList{QStringLiteral("\tB to A: Passed"), QString(), QStringLiteral("\tDIO Loopback: Passed")}));
+             EXPECT_EQ(memo(r, 1), (QStringList{QStringLiteral("\tB to A: Passed"), QString(),
+                                                QStringLiteral("\tDIO Loopback: Passed")}));
          }},
         {QStringLiteral("scenarios/analog-faults.json"),
          [](const QJsonObject &r) {
@@ -168,9 +174,11 @@ TEST(DocsExamples, ExamplesRunAsDescribed)
              ASSERT_EQ(memo(r, 5).size(), 1);
              EXPECT_TRUE(memo(r, 5)[0].startsWith(QStringLiteral("\tChannel 3: expected 2,000V\u00B10,300V, got 2,")));
              ASSERT_EQ(memo(r, 6).size(), 1);
-             EXPECT_TRUE(memo(r, 6)[0].startsWith(QStringLiteral("\tChannel 3: expected -2,000V\u00B10,300V, got -1,")));
-             EXPECT_EQ(memo(r, 8), (QStringList{QStringLiteral("DAC Low Reading"), QStringLiteral("Cancelled by tester."), QString(),
-                                                QStringLiteral("D/A Cal Set: FAIL")}));
+             EXPECT_TRUE(
+                 memo(r, 6)[0].startsWith(QStringLiteral("\tChannel 3: expected -2,000V\u00B10,300V, got -1,")));
+             EXPECT_EQ(memo(r, 8),
+                       (QStringList{QStringLiteral("DAC Low Reading"), QStringLiteral("Cancelled by tester."),
+                                    QString(), QStringLiteral("D/A Cal Set: FAIL")}));
              EXPECT_TRUE(r[QStringLiteral("eepromCal")].toString().startsWith(QLatin1String("FF FF FF FF")));
              EXPECT_TRUE(r[QStringLiteral("eepromCal")].toString().endsWith(QLatin1String("35 FE")));
              EXPECT_TRUE(r[QStringLiteral("unusedOverrides")].toArray().isEmpty());

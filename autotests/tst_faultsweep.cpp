@@ -108,7 +108,8 @@ using Examined = std::function<QString(const LibraryCall &)>;
 
 bool isVendor(const LibraryCall &c, const char *fn, const char *request)
 {
-    return c.function == QLatin1String(fn) && c.arguments.section(QLatin1Char(','), 1, 1).trimmed() == QLatin1String(request);
+    return c.function == QLatin1String(fn)
+           && c.arguments.section(QLatin1Char(','), 1, 1).trimmed() == QLatin1String(request);
 }
 
 QString scanExamined(const LibraryCall &c)
@@ -140,7 +141,10 @@ QString rampExamined(const LibraryCall &c)
     return isVendor(c, "GenericVendorWrite", "0xB3") ? QStringLiteral("DACMultiDirect") : QString();
 }
 
-QString nothingExamined(const LibraryCall &) { return QString(); }
+QString nothingExamined(const LibraryCall &)
+{
+    return QString();
+}
 
 struct RowCase {
     int index;
@@ -152,7 +156,9 @@ struct RowCase {
     void (*prepare)(Bench &); // the bench as earlier rows of Test All leave it
 };
 
-void noPreparation(Bench &) {}
+void noPreparation(Bench &)
+{
+}
 
 void ladderPlus(Bench &b)
 {
@@ -188,7 +194,8 @@ const std::vector<RowCase> &rowCases()
         {0, "DIO Pullup", runDioPullup, nothingExamined, -1, -1, noPreparation},
         {1, "DIO Loopback", runDioLoopback, nothingExamined, -1, -1, noPreparation},
         {2, "A/D Clocks", runAdClocks, nothingExamined, -1, -1, noPreparation},
-        {3, "Calibration Voltages", runCalibrationVoltages, calVoltagesExamined, EepromRefWord, EepromRefWord + 1, noPreparation},
+        {3, "Calibration Voltages", runCalibrationVoltages, calVoltagesExamined, EepromRefWord, EepromRefWord + 1,
+         noPreparation},
         {4, "Address/Data Lines", runAddressDataLines, nothingExamined, -1, -1, noPreparation},
         {5, "A/D SE Unipolar", runAdSeUnipolar, scanExamined, -1, -1, noPreparation},
         {6, "A/D SE Bipolar", runAdSeBipolar, scanExamined, -1, -1, ladderPlus},
@@ -235,7 +242,10 @@ void expectNoMarkerBesideUnverifiedConstants(const std::vector<std::uint8_t> &be
             && std::memcmp(&before[rec], "DACC", 4) == 0)
             continue;
         bool verified = false;
-        const QString address = QStringLiteral("0x%1").arg(rec + 4, 4, 16, QLatin1Char('0')).toUpper().replace(QLatin1String("0X"), QLatin1String("0x"));
+        const QString address = QStringLiteral("0x%1")
+                                    .arg(rec + 4, 4, 16, QLatin1Char('0'))
+                                    .toUpper()
+                                    .replace(QLatin1String("0X"), QLatin1String("0x"));
         for (const LibraryCall &c : b.trace.calls())
             if (c.function == QLatin1String("GenericVendorRead") && c.status == 0
                 && c.arguments.section(QLatin1Char(','), 2, 2).trimmed() == address && c.dataIn == block)
@@ -262,8 +272,8 @@ Outcome runRow(const RowCase &rc, const Fault &fault)
     rc.run(b.ctx, row);
 
     const QStringList memo = row.memoLines();
-    const std::string context = describe(fault).toStdString() + "\nmemo:\n"
-        + memo.join(QLatin1Char('\n')).toStdString() + "\nfail text: " + row.failText.toStdString();
+    const std::string context = describe(fault).toStdString() + "\nmemo:\n" + memo.join(QLatin1Char('\n')).toStdString()
+                                + "\nfail text: " + row.failText.toStdString();
     SCOPED_TRACE(context);
 
     EXPECT_TRUE(row.status() == TestStatus::Pass || row.status() == TestStatus::Fail);
@@ -368,7 +378,8 @@ TEST(FaultSweep, MonitorUnderEveryFailingCall)
                 b.state.CyclicStopRequested = true;
         };
         runCyclicMonitor(b.ctx, view);
-        SCOPED_TRACE(describe(fault).toStdString() + "\nlast listing: " + view.lines.join(QLatin1Char('|')).toStdString());
+        SCOPED_TRACE(describe(fault).toStdString()
+                     + "\nlast listing: " + view.lines.join(QLatin1Char('|')).toStdString());
 
         if (fault.kind == Fault::None) {
             EXPECT_EQ(listings.size(), 3);

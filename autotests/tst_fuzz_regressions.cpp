@@ -105,11 +105,14 @@ TEST(FuzzRegressions, MonitorTextAtTheLowestSixtyFourBitCount)
 // buffer, and characters that look like digits or separators.
 TEST(FuzzRegressions, HostileTypedNumbers)
 {
-    struct Case { const char *text; std::optional<double> c; };
+    struct Case {
+        const char *text;
+        std::optional<double> c;
+    };
     const QString manyZeros = QString(400, QLatin1Char('0'));
     const Case cases[] = {
-        {"1e999999999999999999999", std::nullopt},   // overflow, exponent beyond 64 bits
-        {"1e-999999999999999999999", 0.0},           // underflow is zero, not an error
+        {"1e999999999999999999999", std::nullopt}, // overflow, exponent beyond 64 bits
+        {"1e-999999999999999999999", 0.0},         // underflow is zero, not an error
         {"0e999999999999999999999", 0.0},
         {"-1e-999999999999999999999", -0.0},
         {"1e", std::nullopt},
@@ -117,7 +120,7 @@ TEST(FuzzRegressions, HostileTypedNumbers)
         {".", std::nullopt},
         {"+-1", std::nullopt},
         {"1 2", std::nullopt},
-        {"\t1", std::nullopt},                       // blanks only, no tabs
+        {"\t1", std::nullopt}, // blanks only, no tabs
         {"0x10", std::nullopt},
         {"inf", std::nullopt},
         {"nan", std::nullopt},
@@ -140,7 +143,10 @@ TEST(FuzzRegressions, HostileTypedNumbers)
     // Look-alikes: full-width and Arabic-Indic digits, a NUL, the other separator.
     EXPECT_FALSE(ParseTypedNumber(QStringLiteral("\uFF11"), C));
     EXPECT_FALSE(ParseTypedNumber(QStringLiteral("\u0661\u0662"), German));
-    EXPECT_FALSE(ParseTypedNumber(QString::fromUtf16(u"1\0" "5", 3), C));
+    EXPECT_FALSE(ParseTypedNumber(QString::fromUtf16(u"1\0"
+                                                     "5",
+                                                     3),
+                                  C));
     EXPECT_FALSE(ParseTypedNumber(QStringLiteral("1,5"), C));
     EXPECT_FALSE(ParseTypedNumber(QStringLiteral("1.5"), German));
     EXPECT_EQ(ParseTypedNumber(QStringLiteral(" -1,5E+2 "), German), -150.0);
@@ -159,7 +165,7 @@ TEST(FuzzRegressions, MalformedScenarioFilesAreErrors)
         "{\"steps\":" + QByteArray(5000, '[') + QByteArray(5000, ']') + "}",
         "{\"steps\": [{\"test\": \"0xA\"}]}",
         "{\"steps\": [{\"monitor\": 1e308}]}",
-        "{\"board\": {\"eeprom\": {\"8191\": \"FF FF\"}}}",           // runs past the end
+        "{\"board\": {\"eeprom\": {\"8191\": \"FF FF\"}}}", // runs past the end
         "{\"board\": {\"eeprom\": {\"0x1FFFFFFFFFFFFFFFF\": \"FF\"}}}",
         "{\"latencyUs\": -1}",
         "[]",

@@ -8,8 +8,7 @@
 #include "support/CLocale.h"
 
 // Expected texts below spell numbers with a point.
-static const auto *const cLocaleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
+static const auto *const cLocaleEnvironment = ::testing::AddGlobalTestEnvironment(new quillon::testing::CLocale);
 
 namespace quillon::testing {
 
@@ -99,7 +98,11 @@ TEST(LadderTests, BipolarSendsItsConfigurationBeforeThePrompt)
 
 TEST(LadderTests, BlockBytesFollowTheChannelCount)
 {
-    struct Case { BoardKind kind; LadderRun run; QByteArray block; };
+    struct Case {
+        BoardKind kind;
+        LadderRun run;
+        QByteArray block;
+    };
     const Case cases[] = {
         {Board64, runAdSeBipolar, blockBytes(1, 0, 0x15, 0xF0, 0x17, 0x30)},
         {Board64, runAdDifferential, blockBytes(9, 0, 0x15, 0xF0, 0x17, 0x10)},
@@ -120,7 +123,14 @@ TEST(LadderTests, BlockBytesFollowTheChannelCount)
 // the expectations exercise the ladder of each board kind.
 TEST(LadderTests, FailingChannelLinesShowExpectationAndReading)
 {
-    struct Case { const char *name; BoardKind kind; LadderRun run; int channel; double offset; const char *line; };
+    struct Case {
+        const char *name;
+        BoardKind kind;
+        LadderRun run;
+        int channel;
+        double offset;
+        const char *line;
+    };
     const Case cases[] = {
         {"uni ch3", Board16, runAdSeUnipolar, 3, -0.766, "\tChannel 3: expected 2.000V\u00B10.300V, got 1.234V"},
         {"uni ch0", Board16, runAdSeUnipolar, 0, -1.0, "\tChannel 0: expected 10.000V\u00B10.300V, got 9.000V"},
@@ -136,8 +146,10 @@ TEST(LadderTests, FailingChannelLinesShowExpectationAndReading)
         {"diff64 ch1", Board64, runAdDifferential, 1, 0.5, "\tChannel 1: expected 0.000V\u00B10.300V, got 0.500V"},
         {"diff64 ch31", Board64, runAdDifferential, 31, 0.5, "\tChannel 31: expected 0.000V\u00B10.300V, got 0.500V"},
         // Blocks of 32: the first channel of every block of 16 is raised.
-        {"mux32 ch32", Board96Mux32, runAdSeUnipolar, 32, -1.0, "\tChannel 32: expected 10.000V\u00B10.300V, got 9.000V"},
-        {"mux32 ch16", Board96Mux32, runAdSeBipolar, 16, 1.0, "\tChannel 16: expected -10.000V\u00B10.300V, got -9.000V"},
+        {"mux32 ch32", Board96Mux32, runAdSeUnipolar, 32, -1.0,
+         "\tChannel 32: expected 10.000V\u00B10.300V, got 9.000V"},
+        {"mux32 ch16", Board96Mux32, runAdSeBipolar, 16, 1.0,
+         "\tChannel 16: expected -10.000V\u00B10.300V, got -9.000V"},
         {"mux32 ch33", Board96Mux32, runAdSeUnipolar, 33, 1.0, "\tChannel 33: expected 0.667V\u00B10.300V, got 1.667V"},
     };
     for (const auto &c : cases) {
@@ -158,7 +170,10 @@ TEST(LadderTests, ToleranceIsInclusiveOnTheThirtyTwoBitValues)
 {
     // Channel 3 expects 2.000 V; the reading is placed exactly, as a library might
     // hand it over (the converter's steps could not land on these values).
-    struct Case { double reading; bool pass; };
+    struct Case {
+        double reading;
+        bool pass;
+    };
     const Case cases[] = {{1.7, true}, {2.3, true}, {2.31, false}, {1.69, false}, {2.0, true}};
     for (const auto &c : cases) {
         AnalogBench bench;
@@ -179,7 +194,10 @@ TEST(LadderTests, ToleranceIsInclusiveOnTheThirtyTwoBitValues)
 TEST(LadderTests, ToleranceThroughTheConverter)
 {
     // The same boundary placed with the offset fault: 16-bit steps of the 0-10 V range.
-    struct Case { double offset; bool pass; };
+    struct Case {
+        double offset;
+        bool pass;
+    };
     const Case cases[] = {{0.2999, true}, {-0.2999, true}, {0.31, false}, {-0.31, false}};
     for (const auto &c : cases) {
         AnalogBench bench;
@@ -214,7 +232,11 @@ TEST(LadderTests, AFailingSweepRangeKeepsItsLineAndTheOthersAreTried)
 // that range's sweep line fails, with the reading the converter gives in that range.
 TEST(LadderTests, ABadRangeFailsOnlyItsSweepLine)
 {
-    struct Case { int code; double volts; const char *line; };
+    struct Case {
+        int code;
+        double volts;
+        const char *line;
+    };
     const Case cases[] = {
         {1, -1.0, "\t\u00B110V: expected 0.667V\u00B10.300V, got -0.333V"},
         {2, 0.5, "\t0-5V: expected 0.667V\u00B10.300V, got 1.167V"},
@@ -241,7 +263,13 @@ TEST(LadderTests, ABadRangeFailsOnlyItsSweepLine)
 // unipolar test then skips its sweep); a test in another range passes.
 TEST(LadderTests, ABadRangeFailsEveryChannelOfTheTestUsingIt)
 {
-    struct Case { const char *name; LadderRun run; int code; double volts; int lines; };
+    struct Case {
+        const char *name;
+        LadderRun run;
+        int code;
+        double volts;
+        int lines;
+    };
     const Case cases[] = {
         {"unipolar in 0-10", runAdSeUnipolar, 0, -1.0, 16},
         {"bipolar in +/-10", runAdSeBipolar, 1, 1.0, 16},

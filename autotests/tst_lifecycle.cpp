@@ -149,12 +149,12 @@ TEST(Lifecycle, ClosingDuringEveryModalPrompt)
         {"D/A Cal Check dialog", "TagTest9GoButton",
          [&](Station &s, ModalDriver &d) {
              d.expectModal(QStringLiteral("DacRangeDialog")).clickButton(QStringLiteral("OK"));
-             d.expectModal(QStringLiteral("DacScaleDialog")).clickObject(QStringLiteral("DacScaleGroupItem2")).check(closeIt(s));
+             d.expectModal(QStringLiteral("DacScaleDialog"))
+                 .clickObject(QStringLiteral("DacScaleGroupItem2"))
+                 .check(closeIt(s));
          }},
         {"ramp question", "TagTestAGoButton",
-         [&](Station &s, ModalDriver &d) {
-             d.expectTopLevel(QLatin1String("AskThreadBox")).check(closeIt(s));
-         }},
+         [&](Station &s, ModalDriver &d) { d.expectTopLevel(QLatin1String("AskThreadBox")).check(closeIt(s)); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

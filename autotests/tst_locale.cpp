@@ -64,7 +64,7 @@ TEST(Locale, TextsUnderAGermanDefault)
         std::optional<double> value;
     };
     const Typed typed[] = {
-        {"9,9339", 9.9339}, {" -0,5 ", -0.5}, {"1,5E1", 15.0},
+        {"9,9339", 9.9339},       {" -0,5 ", -0.5},          {"1,5E1", 15.0},
         {"9.9339", std::nullopt}, {"1.000,5", std::nullopt}, {"9,9,3", std::nullopt},
     };
     for (const Typed &t : typed)
@@ -97,7 +97,8 @@ TEST(Locale, ArefPromptTakesTheLocaleSeparatorOnly)
             EXPECT_EQ(bench.board.eeprom()[ArefAddress + 1], 0xFE);
         } else {
             EXPECT_EQ(bench.board.eeprom(), before);
-            EXPECT_TRUE(row.memoLines().contains(QString::fromLatin1(c.line))) << row.memoLines().join('|').toStdString();
+            EXPECT_TRUE(row.memoLines().contains(QString::fromLatin1(c.line)))
+                << row.memoLines().join('|').toStdString();
         }
     }
 }
@@ -144,7 +145,8 @@ TEST(Locale, DacTextsShowCommas)
     bool constantWithComma = false;
     for (const QString &line : row.memoLines())
         constantWithComma = constantWithComma
-            || (line.startsWith(QLatin1String("M[0] = ")) && line.contains(QLatin1Char(',')) && !line.contains(QLatin1Char('.')));
+                            || (line.startsWith(QLatin1String("M[0] = ")) && line.contains(QLatin1Char(','))
+                                && !line.contains(QLatin1Char('.')));
     EXPECT_TRUE(constantWithComma) << memo;
 
     PlainRow check(9);

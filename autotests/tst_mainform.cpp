@@ -29,9 +29,9 @@ namespace {
 
 using testing::ScriptedOperator;
 
-const char *const RowNames[] = {"DIO Pullup", "DIO Loopback", "A/D Clocks", "Calibration Voltages",
-                                "Address/Data Lines", "A/D SE Unipolar", "A/D SE Bipolar",
-                                "A/D Differential (Bipolar)", "D/A Cal Set", "D/A Cal Check", "D/A Ramp"};
+const char *const RowNames[] = {"DIO Pullup",         "DIO Loopback",    "A/D Clocks",     "Calibration Voltages",
+                                "Address/Data Lines", "A/D SE Unipolar", "A/D SE Bipolar", "A/D Differential (Bipolar)",
+                                "D/A Cal Set",        "D/A Cal Check",   "D/A Ramp"};
 
 QString digit(int i)
 {
@@ -66,7 +66,11 @@ struct Station {
             n += c.function == function;
         return n;
     }
-    template <typename T> T *child(const QString &name) const { return form->findChild<T *>(name); }
+    template <typename T>
+    T *child(const QString &name) const
+    {
+        return form->findChild<T *>(name);
+    }
     QWidget *panel(int i) const { return child<QWidget>(QStringLiteral("TagTest%1Panel").arg(digit(i))); }
     QLabel *label(const QString &name) const { return child<QLabel>(name); }
     QAbstractButton *button(const QString &name) const { return child<QAbstractButton>(name); }
@@ -271,7 +275,8 @@ TEST(MainForm, ToggleOfARowWithoutDetailsReportsNullDetailButton)
     EXPECT_EQ(p.kind, QStringLiteral("Warning"));
     EXPECT_EQ(p.caption, QStringLiteral("Null DetailButton"));
     EXPECT_EQ(p.text, QStringLiteral("Failed to find detail button 4. Contact Software for details."));
-    EXPECT_EQ(s.op.prompts[before + 1].text, QStringLiteral("Failed to find detail button -1. Contact Software for details."));
+    EXPECT_EQ(s.op.prompts[before + 1].text,
+              QStringLiteral("Failed to find detail button -1. Contact Software for details."));
     for (int i = 0; i < 11; ++i)
         EXPECT_EQ(s.panel(i)->height(), 41) << i;
 }
@@ -284,10 +289,11 @@ TEST(MainForm, TableIsBuiltByNameIgnoringCaseAndEndsAtTheFirstGap)
         int rows;
     };
     const Case cases[] = {
-        {"row 5 removed",
-         [](MainForm &f) { delete f.findChild<QWidget *>(QStringLiteral("TagTest5Panel")); }, 5},
+        {"row 5 removed", [](MainForm &f) { delete f.findChild<QWidget *>(QStringLiteral("TagTest5Panel")); }, 5},
         {"row 0 renamed in other case",
-         [](MainForm &f) { f.findChild<QWidget *>(QStringLiteral("TagTest0Panel"))->setObjectName(QStringLiteral("tagtest0PANEL")); },
+         [](MainForm &f) {
+             f.findChild<QWidget *>(QStringLiteral("TagTest0Panel"))->setObjectName(QStringLiteral("tagtest0PANEL"));
+         },
          11},
         {"row 0 removed", [](MainForm &f) { delete f.findChild<QWidget *>(QStringLiteral("TagTest0Panel")); }, 0},
     };

@@ -9,7 +9,10 @@ namespace quillon {
 
 TEST(ApplyMessageFont, ThreeQuartersOfTheMessageFontHeightHalvesToEven)
 {
-    struct Case { int pixelHeight; int expected; };
+    struct Case {
+        int pixelHeight;
+        int expected;
+    };
     // 12 -> 9 exactly; 10 -> 7.5 and 14 -> 10.5 go to the even neighbour; 11 -> 8.25.
     const Case cases[] = {{12, 9}, {10, 8}, {14, 10}, {18, 14}, {11, 8}, {13, 10}, {1, 1}};
     for (const Case &c : cases) {

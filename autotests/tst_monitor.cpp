@@ -27,10 +27,9 @@ TEST(CyclicMonitor, SixteenChannelListingTrafficAndState)
     stopAfterListings(bench, 1);
     runCyclicMonitor(bench.ctx, bench.view);
 
-    EXPECT_EQ(bench.view.lines,
-              (QStringList{"0: +10.00", "1: +0.67", "2: +1.33", "3: +2.00", "4: +2.67", "5: +3.33", "6: +4.00",
-                           "7: +4.67", "8: +5.33", "9: +6.00", "A: +6.67", "B: +7.33", "C: +8.00", "D: +8.67",
-                           "E: +9.33", "F: +10.00"}));
+    EXPECT_EQ(bench.view.lines, (QStringList{"0: +10.00", "1: +0.67", "2: +1.33", "3: +2.00", "4: +2.67", "5: +3.33",
+                                             "6: +4.00", "7: +4.67", "8: +5.33", "9: +6.00", "A: +6.67", "B: +7.33",
+                                             "C: +8.00", "D: +8.67", "E: +9.33", "F: +10.00"}));
     EXPECT_EQ(bench.view.columns, 2);
     EXPECT_EQ(bench.view.runningChanges, (QList<bool>{true, false}));
     EXPECT_FALSE(bench.state.CyclicRunning);
@@ -49,7 +48,13 @@ TEST(CyclicMonitor, SixteenChannelListingTrafficAndState)
 
 TEST(CyclicMonitor, RawSampleEndsAndMidScale)
 {
-    struct Case { const char *name; bool jig; int polarity; std::uint16_t sample; const char *line; };
+    struct Case {
+        const char *name;
+        bool jig;
+        int polarity;
+        std::uint16_t sample;
+        const char *line;
+    };
     const Case cases[] = {
         {"mid-scale", false, +1, 32768, "0: \u00B10.00"},
         {"bottom", true, -1, 0, "0: -10.00"},
@@ -117,7 +122,12 @@ TEST(CyclicMonitor, StopMidCycleStillShowsThatCycle)
 
 TEST(CyclicMonitor, ErrorsAreTheOnlyContent)
 {
-    struct Case { const char *name; quint32 acquire, poll; const char *line; int polls; };
+    struct Case {
+        const char *name;
+        quint32 acquire, poll;
+        const char *line;
+        int polls;
+    };
     const Case cases[] = {
         {"acquire", 4294967295u, 0, "ADC_BulkAcquire returned error 4294967295.", 0},
         {"poll", 0, 5, "ADC_BulkPoll returned error 5.", 1},

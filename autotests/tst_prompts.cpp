@@ -23,10 +23,12 @@ using testing::ModalDriver;
 
 TEST(MulDiv, RoundsHalvesAwayFromZero)
 {
-    struct Case { int a, b, c, expected; };
-    const Case cases[] = {{180, 7, 4, 315}, {80, 13, 8, 130}, {8, 13, 8, 13}, {7, 1, 2, 4},
-                          {5, 1, 4, 1}, {6, 1, 4, 2}, {-7, 1, 2, -4}, {7, -1, 2, -4},
-                          {1, 1, 0, -1}, {2000000000, 3, 1000000000, 6}};
+    struct Case {
+        int a, b, c, expected;
+    };
+    const Case cases[] = {
+        {180, 7, 4, 315}, {80, 13, 8, 130}, {8, 13, 8, 13}, {7, 1, 2, 4},  {5, 1, 4, 1},
+        {6, 1, 4, 2},     {-7, 1, 2, -4},   {7, -1, 2, -4}, {1, 1, 0, -1}, {2000000000, 3, 1000000000, 6}};
     for (const Case &c : cases)
         EXPECT_EQ(mulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
 }
@@ -105,8 +107,8 @@ TEST(PromptForText, OkReturnsWhatWasTyped)
         {"typed over, OK", QStringLiteral("9.93"),
          [](ModalDriver &d) { d.typeText(QStringLiteral("9,9312")).clickButton(QStringLiteral("OK")); },
          QStringLiteral("9,9312")},
-        {"Enter", QString(),
-         [](ModalDriver &d) { d.typeText(QStringLiteral("abc")).pressKey(Qt::Key_Return); }, QStringLiteral("abc")},
+        {"Enter", QString(), [](ModalDriver &d) { d.typeText(QStringLiteral("abc")).pressKey(Qt::Key_Return); },
+         QStringLiteral("abc")},
         {"empty", QStringLiteral("9.93"),
          [](ModalDriver &d) { d.pressKey(Qt::Key_Delete).clickButton(QStringLiteral("OK")); }, QString()},
         {"unchanged", QStringLiteral("1.0"), [](ModalDriver &d) { d.clickButton(QStringLiteral("OK")); },
@@ -329,7 +331,8 @@ TEST(ModalDriver, StepsNeverReachedFail)
         driver.expectModal(QStringLiteral("DacScaleDialog")).clickButton(QStringLiteral("Yes"));
     });
     ASSERT_EQ(failures.size(), 1);
-    EXPECT_TRUE(failures.front().contains(QLatin1String("DacScaleDialog never appeared"))) << qPrintable(failures.front());
+    EXPECT_TRUE(failures.front().contains(QLatin1String("DacScaleDialog never appeared")))
+        << qPrintable(failures.front());
 }
 
 } // namespace quillon

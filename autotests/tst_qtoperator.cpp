@@ -32,8 +32,7 @@ const BoxLook Looks[] = {
     {BoxStyle::RetryCancel, QMessageBox::Warning, QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Cancel,
      QMessageBox::AcceptRole},
     {BoxStyle::JigInfo, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, QMessageBox::AcceptRole},
-    {BoxStyle::YesNo, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
-     QMessageBox::YesRole},
+    {BoxStyle::YesNo, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, QMessageBox::YesRole},
 };
 
 // Lets events run until done() or 5 s have passed.
@@ -82,9 +81,7 @@ TEST(QtOperator, MessageBoxAnswers)
         std::function<void(ModalDriver &)> answer;
         int expected;
     };
-    const auto click = [](const char *text) {
-        return [text](ModalDriver &d) { d.clickButton(QLatin1String(text)); };
-    };
+    const auto click = [](const char *text) { return [text](ModalDriver &d) { d.clickButton(QLatin1String(text)); }; };
     const auto close = [](ModalDriver &d) { d.closeWindow(); };
     const auto escape = [](ModalDriver &d) { d.pressKey(Qt::Key_Escape); };
     const auto enter = [](ModalDriver &d) { d.pressKey(Qt::Key_Return); };
@@ -165,22 +162,26 @@ TEST(QtOperator, AbandonAllClosesWhatIsOpen)
         std::function<void(QtOperator &)> run; // runs the prompt and checks its answer
     };
     const Case cases[] = {
-        {"Retry/Cancel box", "SystemMessageBox", [](QtOperator &op) {
+        {"Retry/Cancel box", "SystemMessageBox",
+         [](QtOperator &op) {
              EXPECT_EQ(op.messageBox(BoxStyle::RetryCancel, QStringLiteral("c"), QStringLiteral("t")), IdCancel);
          }},
-        {"Yes/No box", "SystemMessageBox", [](QtOperator &op) {
+        {"Yes/No box", "SystemMessageBox",
+         [](QtOperator &op) {
              EXPECT_EQ(op.messageBox(BoxStyle::YesNo, QStringLiteral("c"), QStringLiteral("t")), IdNo);
          }},
-        {"text prompt", "PromptForTextDialog", [](QtOperator &op) {
+        {"text prompt", "PromptForTextDialog",
+         [](QtOperator &op) {
              QString value = QStringLiteral("kept");
              EXPECT_FALSE(op.promptForText(QStringLiteral("c"), QStringLiteral("p"), value));
              EXPECT_EQ(value, QStringLiteral("kept"));
          }},
         {"range", "DacRangeDialog", [](QtOperator &op) { EXPECT_EQ(op.askDacRange(), 3); }},
         {"reading", "DacReadingDialog", [](QtOperator &op) { EXPECT_FALSE(op.createDacReadingDialog()->exec()); }},
-        {"scale", "DacScaleDialog", [](QtOperator &op) {
-             EXPECT_FALSE(op.checkDacScale(QStringLiteral("l"), {QStringLiteral("a"), QStringLiteral("b"),
-                                                                  QStringLiteral("c")}, [](int) {}));
+        {"scale", "DacScaleDialog",
+         [](QtOperator &op) {
+             EXPECT_FALSE(op.checkDacScale(
+                 QStringLiteral("l"), {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}, [](int) {}));
          }},
     };
     for (const Case &c : cases) {

@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 
 using quillon::runScenario;
+using quillon::sim::readScenario;
 using quillon::sim::Scenario;
 using quillon::sim::ScenarioStep;
-using quillon::sim::readScenario;
 
 namespace {
 
@@ -186,7 +186,8 @@ TEST(ScenarioRun, DefaultBoardThroughDetectAndTestAll)
     const QJsonObject row0 = rowOf(report, 0);
     EXPECT_EQ(row0.value(QStringLiteral("name")).toString(), QStringLiteral("DIO Pullup"));
     EXPECT_EQ(row0.value(QStringLiteral("label")).toString(), QStringLiteral("PASS"));
-    EXPECT_EQ(strings(row0.value(QStringLiteral("memo"))), (QStringList{QString(), QStringLiteral("\tDIO Pullup: Passed")}));
+    EXPECT_EQ(strings(row0.value(QStringLiteral("memo"))),
+              (QStringList{QString(), QStringLiteral("\tDIO Pullup: Passed")}));
     EXPECT_EQ(row0.value(QStringLiteral("panelHeight")).toInt(), 41);
     const QJsonObject row1 = rowOf(report, 1);
     EXPECT_EQ(row1.value(QStringLiteral("label")).toString(), QStringLiteral("PASS"));
@@ -206,15 +207,17 @@ TEST(ScenarioRun, DefaultBoardThroughDetectAndTestAll)
     const auto shown = prompts(report);
     ASSERT_GE(shown.size(), 2);
     EXPECT_EQ(shown[0].value(QStringLiteral("caption")).toString(), QStringLiteral("No Test Jig"));
-    EXPECT_EQ(shown[0].value(QStringLiteral("text")).toString(), QStringLiteral("Make sure the test jig is NOT connected."));
+    EXPECT_EQ(shown[0].value(QStringLiteral("text")).toString(),
+              QStringLiteral("Make sure the test jig is NOT connected."));
     EXPECT_EQ(shown[0].value(QStringLiteral("kind")).toString(), QStringLiteral("JigInfo"));
     EXPECT_EQ(shown[0].value(QStringLiteral("answer")).toString(), QStringLiteral("OK"));
     EXPECT_EQ(shown[1].value(QStringLiteral("caption")).toString(), QStringLiteral("Test Jig Needed"));
     EXPECT_EQ(shown[1].value(QStringLiteral("text")).toString(), QStringLiteral("Connect the test jig."));
     QStringList sequence;
     for (const QJsonObject &p : shown)
-        sequence << p.value(QStringLiteral("kind")).toString() + QLatin1Char(' ') + p.value(QStringLiteral("caption")).toString()
-                        + QLatin1Char(' ') + p.value(QStringLiteral("answer")).toString();
+        sequence << p.value(QStringLiteral("kind")).toString() + QLatin1Char(' ')
+                        + p.value(QStringLiteral("caption")).toString() + QLatin1Char(' ')
+                        + p.value(QStringLiteral("answer")).toString();
     EXPECT_EQ(sequence, (QStringList{"JigInfo No Test Jig OK", "JigInfo Test Jig Needed OK", "Text ARef Cal OK",
                                      "JigInfo A/D Jig Needed OK", "JigInfo 10V Switch OK", "DacRange  OK",
                                      "DacReading DAC Low Reading OK", "DacReading DAC High Reading OK", "DacScale  Yes",
@@ -236,7 +239,8 @@ TEST(ScenarioRun, DefaultBoardThroughDetectAndTestAll)
         const QJsonObject write = calls[loop + 1 + 2 * p].toObject();
         ASSERT_EQ(write.value(QStringLiteral("function")).toString(), QStringLiteral("DIO_WriteAll")) << p;
         EXPECT_EQ(write.value(QStringLiteral("dataOut")).toString(),
-                  QStringLiteral("%1 00").arg(p, 2, 16, QLatin1Char('0')).toUpper()) << p;
+                  QStringLiteral("%1 00").arg(p, 2, 16, QLatin1Char('0')).toUpper())
+            << p;
         ASSERT_EQ(fn[loop + 2 + 2 * p], QStringLiteral("DIO_ReadAll")) << p;
     }
     const qsizetype back = loop + 1 + 2 * 256;
@@ -245,7 +249,8 @@ TEST(ScenarioRun, DefaultBoardThroughDetectAndTestAll)
         const QJsonObject write = calls[back + 1 + 2 * p].toObject();
         ASSERT_EQ(write.value(QStringLiteral("function")).toString(), QStringLiteral("DIO_WriteAll")) << p;
         EXPECT_EQ(write.value(QStringLiteral("dataOut")).toString(),
-                  QStringLiteral("00 %1").arg(p, 2, 16, QLatin1Char('0')).toUpper()) << p;
+                  QStringLiteral("00 %1").arg(p, 2, 16, QLatin1Char('0')).toUpper())
+            << p;
     }
     EXPECT_EQ(fn[back + 1 + 2 * 256], QStringLiteral("DIO_Configure"));
     EXPECT_TRUE(report.value(QStringLiteral("problems")).toArray().isEmpty());
@@ -274,13 +279,15 @@ TEST(ScenarioRun, GivingUpAtDetectionErrors)
         for (const QJsonObject &p : shown) {
             EXPECT_EQ(p.value(QStringLiteral("kind")).toString(), QStringLiteral("RetryCancel"));
             EXPECT_EQ(p.value(QStringLiteral("caption")).toString(), QStringLiteral("No-Board Error"));
-            EXPECT_EQ(p.value(QStringLiteral("text")).toString(),
-                      QStringLiteral("Failed to use diOnly; there doesn't appear to be an Calder USB board plugged in."));
+            EXPECT_EQ(
+                p.value(QStringLiteral("text")).toString(),
+                QStringLiteral("Failed to use diOnly; there doesn't appear to be an Calder USB board plugged in."));
         }
         EXPECT_EQ(shown.last().value(QStringLiteral("answer")).toString(), QStringLiteral("Cancel"));
         EXPECT_EQ(functions(report).count(QStringLiteral("ClearDevices")), c.boxes);
         EXPECT_TRUE(report.value(QStringLiteral("unusedOverrides")).toArray().isEmpty());
-        EXPECT_EQ(report.value(QStringLiteral("boardConfig")).toObject().value(QStringLiteral("ChannelCount")).toInt(), 0);
+        EXPECT_EQ(report.value(QStringLiteral("boardConfig")).toObject().value(QStringLiteral("ChannelCount")).toInt(),
+                  0);
     }
 }
 
@@ -289,9 +296,10 @@ TEST(ScenarioRun, FaultReachesTheReport)
     const QJsonObject report = run(R"({"faults": {"dioStuckLow": 8}, "steps": [{"test": "0"}]})");
     const QJsonObject row0 = rowOf(report, 0);
     EXPECT_EQ(row0.value(QStringLiteral("label")).toString(), QStringLiteral("FAIL"));
-    EXPECT_EQ(strings(row0.value(QStringLiteral("memo"))),
-              (QStringList{QStringLiteral("\tExpected FFFF, got FFF7"), QString(), QStringLiteral("\tDIO Pullup: 1 Failures"),
-                           QStringLiteral("This may indicate pulldowns installed instead.")}));
+    EXPECT_EQ(
+        strings(row0.value(QStringLiteral("memo"))),
+        (QStringList{QStringLiteral("\tExpected FFFF, got FFF7"), QString(), QStringLiteral("\tDIO Pullup: 1 Failures"),
+                     QStringLiteral("This may indicate pulldowns installed instead.")}));
     EXPECT_EQ(report.value(QStringLiteral("overall")).toString(), QStringLiteral("testing..."));
 }
 
@@ -321,7 +329,8 @@ TEST(ScenarioRun, UnfitOverridesAreReportedNotIgnored)
         {"caption": "Never Shown", "press": "OK"}], "steps": [{"test": "0"}]})");
     const QStringList problems = strings(report.value(QStringLiteral("problems")));
     ASSERT_EQ(problems.size(), 1);
-    EXPECT_TRUE(problems[0].startsWith(QLatin1String("technician[0]: \"Retry\" is not a button"))) << qPrintable(problems[0]);
+    EXPECT_TRUE(problems[0].startsWith(QLatin1String("technician[0]: \"Retry\" is not a button")))
+        << qPrintable(problems[0]);
     EXPECT_EQ(report.value(QStringLiteral("unusedOverrides")).toArray(), QJsonArray{1});
     EXPECT_EQ(prompts(report)[0].value(QStringLiteral("answer")).toString(), QStringLiteral("OK"));
 }
@@ -341,7 +350,8 @@ TEST(ScenarioRun, SameScenarioGivesTheSameReport)
 
 TEST(ScenarioRun, DetailsToggleExpandsAndCollapses)
 {
-    const QJsonObject report = run(R"({"steps": [{"details": "1"}, {"details": "2"}, {"details": "2"}, {"details": "cyclic"}]})");
+    const QJsonObject report =
+        run(R"({"steps": [{"details": "1"}, {"details": "2"}, {"details": "2"}, {"details": "cyclic"}]})");
     EXPECT_EQ(rowOf(report, 1).value(QStringLiteral("panelHeight")).toInt(), 193);
     EXPECT_EQ(rowOf(report, 2).value(QStringLiteral("panelHeight")).toInt(), 41);
     EXPECT_EQ(rowOf(report, 0).value(QStringLiteral("panelHeight")).toInt(), 41);
@@ -352,8 +362,8 @@ TEST(ScenarioRun, ClocksAbortStopsTestAllAndTheStalledMonitorIsStopped)
     const QJsonObject report = run(R"({"faults": {"noDataWithClock": true}, "steps": ["testAll", {"monitor": 2}]})");
     EXPECT_EQ(rowOf(report, 2).value(QStringLiteral("label")).toString(), QStringLiteral("FAIL"));
     EXPECT_EQ(strings(rowOf(report, 2).value(QStringLiteral("memo"))),
-              (QStringList{QStringLiteral("CTR 2"), QStringLiteral("\tFail: Did not get data via counter 2."), QString(),
-                           QStringLiteral("Aborting test, PLEASE HOTPLUG.")}));
+              (QStringList{QStringLiteral("CTR 2"), QStringLiteral("\tFail: Did not get data via counter 2."),
+                           QString(), QStringLiteral("Aborting test, PLEASE HOTPLUG.")}));
     EXPECT_EQ(rowOf(report, 2).value(QStringLiteral("panelHeight")).toInt(), 193);
     for (int row = 3; row < 11; ++row)
         EXPECT_EQ(rowOf(report, row).value(QStringLiteral("label")).toString(), QStringLiteral("untested")) << row;
@@ -363,7 +373,8 @@ TEST(ScenarioRun, ClocksAbortStopsTestAllAndTheStalledMonitorIsStopped)
     // The monitor's scan never arrives: Stop after 2 s of bench time, no channel listed.
     const QStringList problems = strings(report.value(QStringLiteral("problems")));
     ASSERT_EQ(problems.size(), 1);
-    EXPECT_TRUE(problems[0].startsWith(QLatin1String("steps[1]: the monitor's acquisition did not complete"))) << qPrintable(problems[0]);
+    EXPECT_TRUE(problems[0].startsWith(QLatin1String("steps[1]: the monitor's acquisition did not complete")))
+        << qPrintable(problems[0]);
     EXPECT_LE(report.value(QStringLiteral("monitor")).toObject().value(QStringLiteral("lines")).toArray().size(), 1);
 }
 
@@ -382,7 +393,8 @@ TEST(ScenarioRun, LargeBoardRunsTestAllThreeTimes)
 {
     const QJsonObject report = run(R"({"board": {"productId": "0x805E"},
         "steps": ["detect", "testAll", "testAll", "testAll"]})");
-    EXPECT_EQ(report.value(QStringLiteral("boardConfig")).toObject().value(QStringLiteral("ChannelCount")).toInt(), 160);
+    EXPECT_EQ(report.value(QStringLiteral("boardConfig")).toObject().value(QStringLiteral("ChannelCount")).toInt(),
+              160);
     EXPECT_EQ(functions(report).count(QStringLiteral("ADC_BulkAcquire")), 3);
     for (int row = 0; row < 11; ++row) {
         const QString label = rowOf(report, row).value(QStringLiteral("label")).toString();

@@ -18,8 +18,7 @@ struct Bench {
     Bench() { board.noiseVolts = 0.0; }
 };
 
-quint32 vendorRead(SimBoard &b, quint8 request, quint16 value, quint16 index,
-                   std::vector<quint8> &out, quint32 size)
+quint32 vendorRead(SimBoard &b, quint8 request, quint16 value, quint16 index, std::vector<quint8> &out, quint32 size)
 {
     out.assign(size, 0xEE);
     quint32 n = size;
@@ -37,7 +36,11 @@ quint32 eepromWrite(SimBoard &b, quint16 address, std::vector<quint8> bytes)
 
 TEST(SimIdentity, BoardCountDecidesMaskAndQueryStatus)
 {
-    struct Case { int boards; quint32 mask; quint32 status; };
+    struct Case {
+        int boards;
+        quint32 mask;
+        quint32 status;
+    };
     for (const Case c : {Case{0, 0x0, 2}, Case{1, 0x1, 0}, Case{2, 0x3, 52}, Case{3, 0x7, 52}}) {
         Bench bench;
         bench.board.identity.boardsPresent = c.boards;
@@ -64,8 +67,7 @@ TEST(SimIdentity, ForcedStatusAndEnumerationName)
     EXPECT_EQ(bench.board.QueryDeviceInfo(0, nullptr, &size, name, nullptr, nullptr), 0u);
     EXPECT_EQ(size, 5u);
     EXPECT_EQ(std::strlen(name), 5u);
-    EXPECT_NE(bench.board.QueryDeviceInfo(1, nullptr, &size, name, nullptr, nullptr), 0u)
-        << "no board at index 1";
+    EXPECT_NE(bench.board.QueryDeviceInfo(1, nullptr, &size, name, nullptr, nullptr), 0u) << "no board at index 1";
     EXPECT_TRUE(bench.board.description().contains(QStringLiteral("Simulated")));
 }
 
@@ -208,16 +210,22 @@ quint16 readAfter(SimBoard &b, quint8 mask, quint16 latch)
 
 TEST(SimDio, JigWiringFollowsBoardKindAndRevision)
 {
-    struct Case { quint32 pid; bool newer; bool jig; quint8 mask; quint16 latch; quint16 read; };
+    struct Case {
+        quint32 pid;
+        bool newer;
+        bool jig;
+        quint8 mask;
+        quint16 latch;
+        quint16 read;
+    };
     const Case cases[] = {
         {0x8140, false, false, 0, 0x0000, 0xFFFF}, // nothing driven: pull-ups
         {0x8140, false, true, 1, 0x00A5, 0xA5A5},  // no multiplexer: A <-> B whatever the rev
-        {0x8140, false, true, 2, 0x3C00, 0x3C3C},
-        {0x8145, true, true, 1, 0x005A, 0x5A5A},   // mux, newer than rev D
-        {0x8145, false, true, 2, 0x0500, 0x0555},  // mux, rev D: B 8-11 drive both A nibbles
-        {0x8145, false, true, 2, 0xF000, 0xF000},  // B 12-15 reach nothing
-        {0x8145, false, true, 1, 0x000F, 0xF000},  // A nibbles fight on B 8-11: low wins
-        {0x805F, false, true, 1, 0x0081, 0x8181},  // variant 31 has no multiplexer
+        {0x8140, false, true, 2, 0x3C00, 0x3C3C},  {0x8145, true, true, 1, 0x005A, 0x5A5A}, // mux, newer than rev D
+        {0x8145, false, true, 2, 0x0500, 0x0555}, // mux, rev D: B 8-11 drive both A nibbles
+        {0x8145, false, true, 2, 0xF000, 0xF000}, // B 12-15 reach nothing
+        {0x8145, false, true, 1, 0x000F, 0xF000}, // A nibbles fight on B 8-11: low wins
+        {0x805F, false, true, 1, 0x0081, 0x8181}, // variant 31 has no multiplexer
     };
     for (const Case &c : cases) {
         Bench bench;
@@ -231,16 +239,38 @@ TEST(SimDio, JigWiringFollowsBoardKindAndRevision)
 
 TEST(SimDio, LineFaults)
 {
-    struct Case { const char *what; bool jig; Faults faults; quint8 mask; quint16 latch; quint16 read; };
-    auto with = [](auto set) { Faults f; set(f); return f; };
+    struct Case {
+        const char *what;
+        bool jig;
+        Faults faults;
+        quint8 mask;
+        quint16 latch;
+        quint16 read;
+    };
+    auto with = [](auto set) {
+        Faults f;
+        set(f);
+        return f;
+    };
     const Case cases[] = {
         {"pull-downs everywhere", false, with([](Faults &f) { f.dioPullDowns = 0xFFFF; }), 0, 0, 0x0000},
         {"stuck low under a driver", true, with([](Faults &f) { f.dioStuckLow = 0x0008; }), 1, 0x00FF, 0xF7F7},
-        {"stuck high through the jig", true,
-         with([](Faults &f) { f.dioStuckHigh = 0x0100; f.dioPullDowns = 0xFFFF; }), 0, 0, 0x0101},
-        {"bridge, one driven low", true, with([](Faults &f) { f.dioBridgeA = 2; f.dioBridgeB = 3; }), 1, 0x0004, 0x0000},
-        {"bridge, undriven, one pull-down", false,
-         with([](Faults &f) { f.dioBridgeA = 8; f.dioBridgeB = 9; f.dioPullDowns = 0x0200; }), 0, 0, 0xFCFF},
+        {"stuck high through the jig", true, with([](Faults &f) {
+             f.dioStuckHigh = 0x0100;
+             f.dioPullDowns = 0xFFFF;
+         }),
+         0, 0, 0x0101},
+        {"bridge, one driven low", true, with([](Faults &f) {
+             f.dioBridgeA = 2;
+             f.dioBridgeB = 3;
+         }),
+         1, 0x0004, 0x0000},
+        {"bridge, undriven, one pull-down", false, with([](Faults &f) {
+             f.dioBridgeA = 8;
+             f.dioBridgeB = 9;
+             f.dioPullDowns = 0x0200;
+         }),
+         0, 0, 0xFCFF},
         {"jig missing", true, with([](Faults &f) { f.jigMissing = true; }), 1, 0x0000, 0xFF00},
     };
     for (const Case &c : cases) {
@@ -277,11 +307,15 @@ std::vector<double> scan(SimBoard &b, quint32 *status = nullptr)
 
 TEST(SimAdc, LadderPerBoardVariant)
 {
-    struct Case { quint32 pid; int channel; double volts; };
+    struct Case {
+        quint32 pid;
+        int channel;
+        double volts;
+    };
     const Case cases[] = {
-        {0x8140, 0, 10.0}, {0x8140, 1, 10.0 / 15}, {0x8140, 8, 80.0 / 15}, {0x8140, 15, 10.0},
-        {0x8145, 16, 0.0}, {0x8145, 17, 10.0 / 15}, {0x8145, 48, 0.0}, {0x8145, 63, 10.0},
-        {0x815E, 16, 10.0}, {0x815E, 144, 10.0}, {0x815E, 159, 10.0}, {0x814A, 31, 10.0},
+        {0x8140, 0, 10.0},  {0x8140, 1, 10.0 / 15},  {0x8140, 8, 80.0 / 15}, {0x8140, 15, 10.0},
+        {0x8145, 16, 0.0},  {0x8145, 17, 10.0 / 15}, {0x8145, 48, 0.0},      {0x8145, 63, 10.0},
+        {0x815E, 16, 10.0}, {0x815E, 144, 10.0},     {0x815E, 159, 10.0},    {0x814A, 31, 10.0},
         {0x814A, 40, 0.0}, // beyond the 32 channels this board has
     };
     for (const Case &c : cases) {
@@ -290,19 +324,31 @@ TEST(SimAdc, LadderPerBoardVariant)
         bench.board.jig.connected = true;
         configure(bench.board, 0, 255, 1); // +/-10 V: nothing clips
         const auto r = scan(bench.board);
-        EXPECT_NEAR(r[size_t(c.channel)], c.volts, 20.0 / 65536) << std::hex << c.pid << std::dec << " ch " << c.channel;
+        EXPECT_NEAR(r[size_t(c.channel)], c.volts, 20.0 / 65536)
+            << std::hex << c.pid << std::dec << " ch " << c.channel;
         EXPECT_DOUBLE_EQ(bench.board.channelVolts(c.channel), c.volts);
     }
 }
 
 TEST(SimAdc, RangesClipAndQuantise)
 {
-    struct Case { quint8 range; int channel; int polarity; double volts; double lsb; };
+    struct Case {
+        quint8 range;
+        int channel;
+        int polarity;
+        double volts;
+        double lsb;
+    };
     const double v1 = 10.0 / 15;
     const Case cases[] = {
-        {0, 1, +1, v1, 10.0 / 65536}, {1, 1, +1, v1, 20.0 / 65536}, {2, 1, +1, v1, 5.0 / 65536},
-        {3, 1, +1, v1, 10.0 / 65536}, {4, 1, +1, v1, 2.0 / 65536}, {5, 1, +1, v1, 4.0 / 65536},
-        {6, 1, +1, v1, 1.0 / 65536}, {7, 1, +1, v1, 2.0 / 65536},
+        {0, 1, +1, v1, 10.0 / 65536},
+        {1, 1, +1, v1, 20.0 / 65536},
+        {2, 1, +1, v1, 5.0 / 65536},
+        {3, 1, +1, v1, 10.0 / 65536},
+        {4, 1, +1, v1, 2.0 / 65536},
+        {5, 1, +1, v1, 4.0 / 65536},
+        {6, 1, +1, v1, 1.0 / 65536},
+        {7, 1, +1, v1, 2.0 / 65536},
         {0, 15, +1, 10.0 - 10.0 / 65536, 10.0 / 65536}, // top code
         {3, 15, +1, 5.0 - 10.0 / 65536, 10.0 / 65536},  // clipped at +5
         {7, 15, -1, -1.0, 2.0 / 65536},                 // clipped at -1
@@ -324,9 +370,17 @@ TEST(SimAdc, RangesClipAndQuantise)
 
 TEST(SimAdc, DifferentialPairsHalfABoardApart)
 {
-    struct Case { quint32 pid; int channel; double volts; };
-    const Case cases[] = {{0x8140, 0, -10.0 + 80.0 / 15}, {0x8140, 1, 80.0 / 15}, {0x8140, 7, 80.0 / 15},
-                          {0x8145, 0, -10.0}, {0x8145, 1, 0.0}, {0x8145, 31, 0.0}};
+    struct Case {
+        quint32 pid;
+        int channel;
+        double volts;
+    };
+    const Case cases[] = {{0x8140, 0, -10.0 + 80.0 / 15},
+                          {0x8140, 1, 80.0 / 15},
+                          {0x8140, 7, 80.0 / 15},
+                          {0x8145, 0, -10.0},
+                          {0x8145, 1, 0.0},
+                          {0x8145, 31, 0.0}};
     for (const Case &c : cases) {
         Bench bench;
         bench.board.identity.productId = c.pid;
@@ -579,7 +633,9 @@ void storeCalibration(SimBoard &b, float m, float bOffset, const char *marker = 
     }
     for (int r = 0; r < 4; ++r) {
         ASSERT_EQ(eepromWrite(b, quint16(7524 + 36 * r), block), 0u);
-        ASSERT_EQ(eepromWrite(b, quint16(7520 + 36 * r), {quint8(marker[0]), quint8(marker[1]), quint8(marker[2]), quint8(marker[3])}), 0u);
+        ASSERT_EQ(eepromWrite(b, quint16(7520 + 36 * r),
+                              {quint8(marker[0]), quint8(marker[1]), quint8(marker[2]), quint8(marker[3])}),
+                  0u);
     }
 }
 
@@ -591,14 +647,19 @@ quint32 reload(SimBoard &b)
 
 TEST(SimDac, RawOutputThroughJumperedRangeAndErrors)
 {
-    struct Case { int jumper; quint16 code; double ideal; };
+    struct Case {
+        int jumper;
+        quint16 code;
+        double ideal;
+    };
     const Case cases[] = {{0, 32768, 2.5}, {1, 0, -5.0}, {2, 65535, 10.0 * 65535 / 65536}, {3, 32768, 0.0}};
     for (const Case &c : cases) {
         Bench bench;
         bench.board.identity.dacJumperRange = c.jumper;
         ASSERT_EQ(dacWrite(bench.board, 0x8000, {c.code, c.code, c.code, c.code}), 0u);
         for (int d = 0; d < 4; ++d)
-            EXPECT_NEAR(bench.board.meterDac(d), c.ideal * bench.board.dacGain[size_t(d)] + bench.board.dacOffset[size_t(d)], 1e-12);
+            EXPECT_NEAR(bench.board.meterDac(d),
+                        c.ideal * bench.board.dacGain[size_t(d)] + bench.board.dacOffset[size_t(d)], 1e-12);
     }
 }
 
@@ -642,7 +703,12 @@ TEST(SimDac, CalibratedWritesApplyReloadedRecords)
 
 TEST(SimDac, InvalidRecordsTurnCalibrationOff)
 {
-    struct Case { const char *what; float m; const char *marker; quint16 tamperAddress; };
+    struct Case {
+        const char *what;
+        float m;
+        const char *marker;
+        quint16 tamperAddress;
+    };
     const Case cases[] = {{"marker XXXX", 0.5f, "XXXX", 0},
                           {"non-finite gain", std::nanf(""), "DACC", 0},
                           {"record 2 marked invalid", 0.5f, "DACC", 7520 + 2 * 36},

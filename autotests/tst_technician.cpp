@@ -78,7 +78,8 @@ TEST(VirtualTechnician, DoesWhatEachJigPromptAsks)
     for (const Case &c : cases) {
         Bench bench;
         bench.board.jig = c.before;
-        EXPECT_EQ(bench.tech.messageBox(BoxStyle::JigInfo, QLatin1String(c.caption), QStringLiteral("text")), quillon::IdOk);
+        EXPECT_EQ(bench.tech.messageBox(BoxStyle::JigInfo, QLatin1String(c.caption), QStringLiteral("text")),
+                  quillon::IdOk);
         EXPECT_EQ(bench.board.jig.connected, c.after.connected) << c.caption;
         EXPECT_EQ(bench.board.jig.sourceOn, c.after.sourceOn) << c.caption;
         EXPECT_EQ(bench.board.jig.polarity, c.after.polarity) << c.caption;
@@ -91,8 +92,10 @@ TEST(VirtualTechnician, DoesWhatEachJigPromptAsks)
 TEST(VirtualTechnician, DefaultAnswersByBoxStyle)
 {
     Bench bench;
-    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()), quillon::IdCancel);
-    EXPECT_EQ(bench.tech.messageBox(BoxStyle::Warning, QStringLiteral("Old Firmware Warning"), QString()), quillon::IdOk);
+    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()),
+              quillon::IdCancel);
+    EXPECT_EQ(bench.tech.messageBox(BoxStyle::Warning, QStringLiteral("Old Firmware Warning"), QString()),
+              quillon::IdOk);
     EXPECT_EQ(bench.tech.messageBox(BoxStyle::YesNo, QStringLiteral("Question"), QString()), quillon::IdYes);
     // A text prompt it has no instructions for is cancelled, not guessed at.
     QString value = QStringLiteral("kept");
@@ -108,10 +111,8 @@ TEST(VirtualTechnician, TypesTheReferenceAsMetered)
         const char *typed;
     };
     const Case cases[] = {
-        {"C", 9.93, "9.9300"},
-        {"de_DE", 9.93, "9,9300"},
-        {"en_US", 9.93391, "9.9339"},
-        {"en_US", 12345.6, "12345.6000"},
+        {"C", 9.93, "9.9300"},          {"de_DE", 9.93, "9,9300"},
+        {"en_US", 9.93391, "9.9339"},   {"en_US", 12345.6, "12345.6000"},
         {"fr_FR", -0.00004, "-0,0000"},
     };
     for (const Case &c : cases) {
@@ -151,8 +152,8 @@ TEST(VirtualTechnician, JudgesTheCalCheckLevelsByTheMeter)
 {
     struct Case {
         int range;
-        int dac;          // DAC given an output error
-        double offset;    // volts
+        int dac;       // DAC given an output error
+        double offset; // volts
         bool yes;
     };
     const Case cases[] = {
@@ -170,7 +171,9 @@ TEST(VirtualTechnician, JudgesTheCalCheckLevelsByTheMeter)
             const quint16 code = item == 0 ? 0 : item == 1 ? 0x8000 : 0xFFFF;
             bench.writeDacs({code, code, code, code});
         };
-        EXPECT_EQ(bench.tech.checkDacScale(QStringLiteral("Measure"), {QStringLiteral("M&in"), QStringLiteral("&Mid"), QStringLiteral("M&ax")}, onClick),
+        EXPECT_EQ(bench.tech.checkDacScale(QStringLiteral("Measure"),
+                                           {QStringLiteral("M&in"), QStringLiteral("&Mid"), QStringLiteral("M&ax")},
+                                           onClick),
                   c.yes)
             << c.range << ' ' << c.dac;
         EXPECT_EQ(clicks, (QList<int>{1, 0, 1, 2}));
@@ -185,8 +188,10 @@ TEST(VirtualTechnician, WatchesTheScopeBeforeAnswering)
         Ramp ramp;
         int answer;
     };
-    const Case cases[] = {{Ramp::AsAsked, quillon::IdYes}, {Ramp::AllRising, quillon::IdNo},
-                          {Ramp::Swapped, quillon::IdNo}, {Ramp::WritesFail, quillon::IdNo}};
+    const Case cases[] = {{Ramp::AsAsked, quillon::IdYes},
+                          {Ramp::AllRising, quillon::IdNo},
+                          {Ramp::Swapped, quillon::IdNo},
+                          {Ramp::WritesFail, quillon::IdNo}};
     for (const Case &c : cases) {
         Bench bench;
         if (c.ramp == Ramp::WritesFail)
@@ -222,15 +227,23 @@ TEST(VirtualTechnician, OverridesMatchByCaptionOrKindInOrder)
     TechnicianOverride leaveJig{QStringLiteral("No Test Jig"), QStringLiteral("OK"), {}, {}, {}, {}};
     TechnicianOverride typeAbc{QStringLiteral("ARef Cal"), {}, QStringLiteral("abc"), {}, {}, {}};
     TechnicianOverride range{QStringLiteral("@DacRange"), {}, {}, {}, 1, {}};
-    TechnicianOverride fields{QStringLiteral("DAC Low Reading"), {}, {}, QList<std::optional<QString>>{QStringLiteral("0.1"), std::nullopt, QString()}, {}, {}};
+    TechnicianOverride fields{QStringLiteral("DAC Low Reading"),
+                              {},
+                              {},
+                              QList<std::optional<QString>>{QStringLiteral("0.1"), std::nullopt, QString()},
+                              {},
+                              {}};
     TechnicianOverride picks{QStringLiteral("@DacScale"), QStringLiteral("No"), {}, {}, {}, QList<int>{2}};
     TechnicianOverride scope{QStringLiteral("@ScopeQuestion"), QStringLiteral("Close"), {}, {}, {}, {}};
     TechnicianOverride unused{QStringLiteral("Never"), QStringLiteral("OK"), {}, {}, {}, {}};
     bench.tech.setOverrides({retry, close, leaveJig, typeAbc, range, fields, picks, scope, unused});
 
-    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()), quillon::IdRetry);
-    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()), quillon::IdCancel);
-    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()), quillon::IdCancel);
+    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()),
+              quillon::IdRetry);
+    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()),
+              quillon::IdCancel);
+    EXPECT_EQ(bench.tech.messageBox(BoxStyle::RetryCancel, QStringLiteral("No-Board Error"), QString()),
+              quillon::IdCancel);
     EXPECT_EQ(bench.tech.messageBox(BoxStyle::JigInfo, QStringLiteral("No Test Jig"), QString()), quillon::IdOk);
     EXPECT_TRUE(bench.board.jig.connected); // pressed OK without removing the jig
     QString value;
@@ -277,11 +290,17 @@ TEST(VirtualTechnician, OverridesThatDoNotFitAreReported)
         const char *problem;
     };
     const Case cases[] = {
-        {{QStringLiteral("Old Firmware Warning"), QStringLiteral("Retry"), {}, {}, {}, {}}, BoxStyle::Warning, quillon::IdOk,
+        {{QStringLiteral("Old Firmware Warning"), QStringLiteral("Retry"), {}, {}, {}, {}},
+         BoxStyle::Warning,
+         quillon::IdOk,
          "technician[0]: \"Retry\" is not a button of \"Old Firmware Warning\" (OK, Close)"},
-        {{QStringLiteral("Old Firmware Warning"), {}, QStringLiteral("text"), {}, {}, {}}, BoxStyle::Warning, quillon::IdOk,
+        {{QStringLiteral("Old Firmware Warning"), {}, QStringLiteral("text"), {}, {}, {}},
+         BoxStyle::Warning,
+         quillon::IdOk,
          "technician[0]: \"type\" does not apply to a Warning prompt (only to the text prompt); ignored"},
-        {{QStringLiteral("@RetryCancel"), QStringLiteral("Yes"), {}, {}, {}, {}}, BoxStyle::RetryCancel, quillon::IdCancel,
+        {{QStringLiteral("@RetryCancel"), QStringLiteral("Yes"), {}, {}, {}, {}},
+         BoxStyle::RetryCancel,
+         quillon::IdCancel,
          "technician[0]: \"Yes\" is not a button of \"Old Firmware Warning\" (Retry, Cancel, Close)"},
     };
     for (const Case &c : cases) {
@@ -305,11 +324,26 @@ TEST(PromptFollower, MovesTheJigOnlyWhenThePersonConfirms)
     };
     const Case cases[] = {
         {"Test Jig Needed", "Connect the test jig.", quillon::IdOk, true, {false, true, 1, 10}, {true, true, 1, 10}},
-        {"No Test Jig", "Make sure the test jig is NOT connected.", quillon::IdOk, true, {true, true, 1, 10}, {false, true, 1, 10}},
-        {"A/D Jig Needed", "Connect the test jig with 10V", quillon::IdOk, true, {false, false, -1, 10}, {true, true, 1, 10}},
+        {"No Test Jig",
+         "Make sure the test jig is NOT connected.",
+         quillon::IdOk,
+         true,
+         {true, true, 1, 10},
+         {false, true, 1, 10}},
+        {"A/D Jig Needed",
+         "Connect the test jig with 10V",
+         quillon::IdOk,
+         true,
+         {false, false, -1, 10},
+         {true, true, 1, 10}},
         {"10V Switch", "Turn off the 10V source", quillon::IdOk, true, {true, false, 1, 10}, {true, true, -1, 10}},
         {"Test Jig Needed", "Connect the test jig.", quillon::IdOk, false, {false, true, 1, 10}, {false, true, 1, 10}},
-        {"Test Jig Needed", "Connect the test jig.", quillon::IdCancel, true, {false, true, 1, 10}, {false, true, 1, 10}},
+        {"Test Jig Needed",
+         "Connect the test jig.",
+         quillon::IdCancel,
+         true,
+         {false, true, 1, 10},
+         {false, true, 1, 10}},
     };
     for (const Case &c : cases) {
         SimBoard board;

@@ -50,8 +50,7 @@ public:
             char value[32] = "-";
             if (ratio != run.counters.end())
                 std::snprintf(value, sizeof value, "%.4g", double(ratio->second));
-            std::printf("%-52s %12s %10s  %s\n", run.benchmark_name().c_str(), time, value,
-                        run.report_label.c_str());
+            std::printf("%-52s %12s %10s  %s\n", run.benchmark_name().c_str(), time, value, run.report_label.c_str());
         }
         return ok;
     }

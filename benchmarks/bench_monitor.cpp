@@ -67,15 +67,13 @@ void BM_MonitorCycle(benchmark::State &state)
     for (auto _ : state) {
         runCyclicMonitor(ctx, view);
     }
-    if (view.listings != int(state.iterations()) * ListingsPerRun
-        || view.lines.size() != station.Board.ChannelCount) {
+    if (view.listings != int(state.iterations()) * ListingsPerRun || view.lines.size() != station.Board.ChannelCount) {
         state.SkipWithError("the monitor did not list every cycle");
         return;
     }
     state.SetItemsProcessed(std::int64_t(view.listings));
-    state.counters["ratio"] = benchmark::Counter(CycleSeconds * ListingsPerRun,
-                                                 benchmark::Counter::kIsIterationInvariantRate
-                                                     | benchmark::Counter::kInvert);
+    state.counters["ratio"] = benchmark::Counter(
+        CycleSeconds * ListingsPerRun, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetLabel("20 whole cycles per iteration; ratio: one cycle vs 100 ms; target < 0.01");
 }
 BENCHMARK(BM_MonitorCycle)->ArgName("channels")->Arg(160)->Arg(16)->UseRealTime();

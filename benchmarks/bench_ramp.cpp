@@ -41,8 +41,8 @@ void BM_RampIteration(benchmark::State &state)
         return;
     }
 
-    const std::unique_ptr<AsyncQuestion> question = op.startQuestion(
-        QStringLiteral("Scope Check"), QStringLiteral("Are both saw teeth good?"));
+    const std::unique_ptr<AsyncQuestion> question =
+        op.startQuestion(QStringLiteral("Scope Check"), QStringLiteral("Are both saw teeth good?"));
     quint16 code = 0;
     quint32 firstError = 0;
     bool answered = false;

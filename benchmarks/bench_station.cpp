@@ -72,8 +72,7 @@ void BM_TestAll(benchmark::State &state)
         return;
     }
     state.counters["ratio"] = ratioTo(RequiredWaitSeconds);
-    state.SetLabel(state.range(0) == 16 ? "vs 101 ms of required waits; target < 1.5"
-                                        : "vs 101 ms of required waits");
+    state.SetLabel(state.range(0) == 16 ? "vs 101 ms of required waits; target < 1.5" : "vs 101 ms of required waits");
     form.close();
     QCoreApplication::processEvents();
 }

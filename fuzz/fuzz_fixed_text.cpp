@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QLocale &locale = german ? de : c;
 
     const QString text = quillon::FixedText(decimals, value, locale);
-    const QString detail = QString::number(double(value), 'g', 9) + QStringLiteral(" /")
-        + QString::number(decimals) + QStringLiteral(" -> ") + text;
+    const QString detail = QString::number(double(value), 'g', 9) + QStringLiteral(" /") + QString::number(decimals)
+                           + QStringLiteral(" -> ") + text;
 
     if (!std::isfinite(value)) {
         quillon::fuzz::checkNonFiniteName(text, value, detail);

@@ -47,7 +47,10 @@ bool sameNumber(double a, double b)
     return a == b && std::signbit(a) == std::signbit(b);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The typed-number grammar with '.' as separator, over ASCII text.
 bool matchesGrammar(const std::string &s)
@@ -115,8 +118,8 @@ void checkAccepted(const QString &text, const QLocale &locale, double value)
     std::string normal;
     for (QChar c : text) {
         const bool allowed = c == QLatin1Char(' ') || c == QLatin1Char('+') || c == QLatin1Char('-')
-            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('e')
-            || c == QLatin1Char('E') || c == sep;
+                             || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('e')
+                             || c == QLatin1Char('E') || c == sep;
         check(allowed, "accepted text holds only number characters", text);
         normal += c == sep ? '.' : char(c.unicode());
     }

@@ -29,17 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(first.steps.size() == second.steps.size(), "the same steps twice");
     for (const ScenarioStep &step : first.steps) {
         switch (step.kind) {
-        case ScenarioStep::Kind::Test:
-            check(step.row >= 0 && step.row <= 10, "a test step names a row 0-A");
-            break;
+        case ScenarioStep::Kind::Test: check(step.row >= 0 && step.row <= 10, "a test step names a row 0-A"); break;
         case ScenarioStep::Kind::Details:
             check(step.row >= -1 && step.row <= 10, "a details step names a row or the cyclic row");
             break;
         case ScenarioStep::Kind::Monitor:
             check(step.cycles >= 1 && step.cycles <= 1000, "a monitor step runs 1-1000 listings");
             break;
-        default:
-            break;
+        default: break;
         }
     }
     if (first.latencyUs)

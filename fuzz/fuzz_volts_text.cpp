@@ -26,7 +26,10 @@ namespace {
 
 const QChar PlusMinus(0x00B1);
 
-bool asciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool asciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 // Digits from i on; returns the count and moves i past them.
 qsizetype digitsAt(const QString &s, qsizetype &i)
@@ -55,8 +58,7 @@ void checkRounding(double v)
     const auto r = quillon::RoundHalfEven(v);
     const bool fits = std::isfinite(v) && v >= -9223372036854775808.0 && v < 9223372036854775807.5;
     // Between 2^63 - 0.5 and 2^63 there is no double: the two bounds agree.
-    check(r.has_value() == fits, "rounds exactly when the result fits in 64 bits",
-          QString::number(v, 'g', 17));
+    check(r.has_value() == fits, "rounds exactly when the result fits in 64 bits", QString::number(v, 'g', 17));
     if (!r)
         return;
     const long double diff = static_cast<long double>(*r) - static_cast<long double>(v);

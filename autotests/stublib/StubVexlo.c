@@ -7,10 +7,10 @@
 #include <string.h>
 
 static const char *const names[] = {
-    "GetDevices",     "QueryDeviceInfo",     "ClearDevices", "GenericVendorRead", "GenericVendorWrite",
-    "ADC_SetConfig",  "ADC_GetScanV",        "ADC_QueryCal", "ADC_SetCal",        "ADC_BulkAcquire",
-    "ADC_BulkPoll",   "CTR_StartOutputFreq", "DIO_Configure", "DIO_WriteAll",     "DIO_ReadAll",
-    "DACSetBoardRange",
+    "GetDevices",         "QueryDeviceInfo", "ClearDevices", "GenericVendorRead",
+    "GenericVendorWrite", "ADC_SetConfig",   "ADC_GetScanV", "ADC_QueryCal",
+    "ADC_SetCal",         "ADC_BulkAcquire", "ADC_BulkPoll", "CTR_StartOutputFreq",
+    "DIO_Configure",      "DIO_WriteAll",    "DIO_ReadAll",  "DACSetBoardRange",
 };
 enum { FunctionCount = sizeof names / sizeof names[0] };
 static StubCall records[FunctionCount];
@@ -53,8 +53,8 @@ uint32_t GetDevices(void)
     return StubDeviceMask;
 }
 
-uint32_t QueryDeviceInfo(uint32_t device, uint32_t *productId, uint32_t *nameSize, char *name,
-                         uint32_t *dioBytes, uint32_t *counters)
+uint32_t QueryDeviceInfo(uint32_t device, uint32_t *productId, uint32_t *nameSize, char *name, uint32_t *dioBytes,
+                         uint32_t *counters)
 {
     StubCall *c = enter(1);
     c->args[0] = device;
@@ -82,8 +82,7 @@ uint32_t ClearDevices(void)
     return status(2);
 }
 
-uint32_t GenericVendorRead(uint32_t device, uint8_t request, uint16_t value, uint16_t index, uint32_t *size,
-                           void *data)
+uint32_t GenericVendorRead(uint32_t device, uint8_t request, uint16_t value, uint16_t index, uint32_t *size, void *data)
 {
     StubCall *c = enter(3);
     c->args[0] = device;
@@ -102,8 +101,7 @@ uint32_t GenericVendorRead(uint32_t device, uint8_t request, uint16_t value, uin
     return status(3);
 }
 
-uint32_t GenericVendorWrite(uint32_t device, uint8_t request, uint16_t value, uint16_t index, uint32_t size,
-                            void *data)
+uint32_t GenericVendorWrite(uint32_t device, uint8_t request, uint16_t value, uint16_t index, uint32_t size, void *data)
 {
     StubCall *c = enter(4);
     c->args[0] = device;

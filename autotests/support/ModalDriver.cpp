@@ -23,8 +23,7 @@ QString describe(const QWidget *widget)
     if (!widget)
         return QStringLiteral("none");
     return QStringLiteral("%1 \"%2\" (%3)")
-        .arg(QString::fromLatin1(widget->metaObject()->className()), widget->windowTitle(),
-             widget->objectName());
+        .arg(QString::fromLatin1(widget->metaObject()->className()), widget->windowTitle(), widget->objectName());
 }
 
 QWidget *keyTarget(QWidget *dialog)
@@ -72,8 +71,8 @@ ModalDriver &ModalDriver::expectModal(const QString &objectName)
         m_stepClock.restart();
     Step step;
     step.objectName = objectName;
-    step.description = objectName.isEmpty() ? QStringLiteral("a modal dialog")
-                                            : QStringLiteral("modal dialog %1").arg(objectName);
+    step.description =
+        objectName.isEmpty() ? QStringLiteral("a modal dialog") : QStringLiteral("modal dialog %1").arg(objectName);
     m_steps.push_back(std::move(step));
     if (!objectName.isEmpty())
         m_names.append(objectName);
@@ -120,7 +119,8 @@ ModalDriver &ModalDriver::typeText(const QString &text)
 {
     return addAction(QStringLiteral("type \"%1\"").arg(text), [text](QWidget *dialog) {
         for (const QChar c : text) {
-            const int key = c.isLetterOrNumber() && c.unicode() < 128 ? int(c.toUpper().unicode()) : int(Qt::Key_unknown);
+            const int key =
+                c.isLetterOrNumber() && c.unicode() < 128 ? int(c.toUpper().unicode()) : int(Qt::Key_unknown);
             sendKey(keyTarget(dialog), key, QString(c));
         }
         return true;

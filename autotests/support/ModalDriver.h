@@ -97,8 +97,8 @@ private:
     QTimer m_poll;
     QElapsedTimer m_stepClock;
     std::deque<Step> m_steps;
-    QStringList m_names; // every object name expected, closed when giving up
-    QPointer<QWidget> m_handled; // acted on during its current showing
+    QStringList m_names;            // every object name expected, closed when giving up
+    QPointer<QWidget> m_handled;    // acted on during its current showing
     QPointer<QWidget> m_unexpected; // open modal no step asked for, since m_unexpectedClock
     QElapsedTimer m_unexpectedClock;
     bool m_acting = false;

@@ -24,7 +24,11 @@ public:
     void setFailText(const QString &text) override { failText = text; }
     bool hasDetails() const override { return m_hasDetails; }
     bool detailsDown() const override { return m_down; }
-    void pressDetails() override { m_down = true; ++detailPresses; }
+    void pressDetails() override
+    {
+        m_down = true;
+        ++detailPresses;
+    }
 
     QString failText;
     QList<TestStatus> refreshed; // status at every refresh(), in order
@@ -62,10 +66,20 @@ public:
 // Monitor controls without a window.
 class PlainMonitorView final : public MonitorView {
 public:
-    void setRunning(bool r) override { running = r; runningChanges.append(r); }
+    void setRunning(bool r) override
+    {
+        running = r;
+        runningChanges.append(r);
+    }
     void clearList() override { lines.clear(); }
     void setColumns(int c) override { columns = c; }
-    void setLines(const QStringList &l) override { lines = l; ++listings; if (onListing) onListing(); }
+    void setLines(const QStringList &l) override
+    {
+        lines = l;
+        ++listings;
+        if (onListing)
+            onListing();
+    }
 
     bool running = false;
     QList<bool> runningChanges;

@@ -15,7 +15,8 @@ QString styleName(BoxStyle style)
     return {};
 }
 
-template <typename T> bool takeFront(std::deque<T> &queue, T &out)
+template <typename T>
+bool takeFront(std::deque<T> &queue, T &out)
 {
     if (queue.empty())
         return false;

@@ -13,11 +13,11 @@ namespace quillon::testing {
 
 // One prompt as the station showed it.
 struct Prompt {
-    QString kind;     // "Warning", "RetryCancel", "JigInfo", "YesNo", "Text", "DacRange",
-                      // "DacReading", "DacScale", "Question"
+    QString kind; // "Warning", "RetryCancel", "JigInfo", "YesNo", "Text", "DacRange",
+                  // "DacReading", "DacScale", "Question"
     QString caption;
     QString text;
-    int answer = 0;   // code given back (DialogCode), or the item for DacRange
+    int answer = 0; // code given back (DialogCode), or the item for DacRange
 };
 
 // An Operator for the suite: records every prompt and answers from a script.
@@ -36,10 +36,16 @@ public:
     std::deque<int> rangeAnswers;
     // DAC reading dialogs: each entry fills the visible fields (index = DAC) and says
     // whether OK was pressed.
-    struct Readings { bool ok = true; QStringList fields; };
+    struct Readings {
+        bool ok = true;
+        QStringList fields;
+    };
     std::deque<Readings> readingAnswers;
     // Scale dialog: the picks made before answering, then the answer.
-    struct ScaleAnswer { QList<int> picks; bool yes = true; };
+    struct ScaleAnswer {
+        QList<int> picks;
+        bool yes = true;
+    };
     std::deque<ScaleAnswer> scaleAnswers;
     // Async question: answered after this many isDone() polls with this code.
     int questionPolls = 0;

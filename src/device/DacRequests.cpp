@@ -28,8 +28,8 @@ std::array<std::uint8_t, DacFrameSize> DacFrame(std::span<const quint16> codes)
 quint32 DACMultiDirect(DeviceLibrary &lib, qint32 device, std::span<const quint16> codes, bool raw)
 {
     auto frame = DacFrame(codes);
-    return lib.GenericVendorWrite(device, DacRequest, 0, raw ? DacIndexRaw : DacIndexCalibrated,
-                                  quint32(frame.size()), frame.data());
+    return lib.GenericVendorWrite(device, DacRequest, 0, raw ? DacIndexRaw : DacIndexCalibrated, quint32(frame.size()),
+                                  frame.data());
 }
 
 quint32 ByteSwap32(quint32 value)

@@ -24,13 +24,13 @@ public:
     virtual QString description() const = 0;
 
     virtual quint32 GetDevices() = 0;
-    virtual quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize,
-                                    char *name, quint32 *dioBytes, quint32 *counters) = 0;
+    virtual quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name, quint32 *dioBytes,
+                                    quint32 *counters) = 0;
     virtual quint32 ClearDevices() = 0;
-    virtual quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index,
-                                      quint32 *dataSize, void *data) = 0;
-    virtual quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index,
-                                       quint32 dataSize, void *data) = 0;
+    virtual quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index, quint32 *dataSize,
+                                      void *data) = 0;
+    virtual quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index, quint32 dataSize,
+                                       void *data) = 0;
     virtual quint32 ADC_SetConfig(qint32 device, quint8 *configBuf, quint32 *configBufSize) = 0;
     // Writes the reading of every scanned channel at the channel's own index.
     virtual quint32 ADC_GetScanV(qint32 device, double *buffer) = 0;

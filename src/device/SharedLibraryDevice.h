@@ -21,13 +21,13 @@ public:
 
     QString description() const override;
     quint32 GetDevices() override;
-    quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name,
-                            quint32 *dioBytes, quint32 *counters) override;
+    quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name, quint32 *dioBytes,
+                            quint32 *counters) override;
     quint32 ClearDevices() override;
-    quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index,
-                              quint32 *dataSize, void *data) override;
-    quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index,
-                               quint32 dataSize, void *data) override;
+    quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index, quint32 *dataSize,
+                              void *data) override;
+    quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index, quint32 dataSize,
+                               void *data) override;
     quint32 ADC_SetConfig(qint32 device, quint8 *configBuf, quint32 *configBufSize) override;
     quint32 ADC_GetScanV(qint32 device, double *buffer) override;
     quint32 ADC_QueryCal(qint32 device) override;

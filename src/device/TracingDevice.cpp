@@ -58,7 +58,9 @@ bool listening(bool keeping)
 
 } // namespace
 
-TracingDevice::TracingDevice(DeviceLibrary &inner) : m_inner(inner) {}
+TracingDevice::TracingDevice(DeviceLibrary &inner) : m_inner(inner)
+{
+}
 
 QString TracingDevice::description() const
 {
@@ -122,14 +124,16 @@ quint32 TracingDevice::ClearDevices()
     return status;
 }
 
-quint32 TracingDevice::GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index,
-                                         quint32 *dataSize, void *data)
+quint32 TracingDevice::GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index, quint32 *dataSize,
+                                         void *data)
 {
     const bool tracing = listening(m_keep);
     QString args;
     const quint32 asked = dataSize ? *dataSize : 0;
     if (tracing)
-        args = QStringLiteral("%1, %2, %3, %4, %5").arg(device).arg(hex(request, 2), hex(value, 4), hex(index, 4), sizeText(dataSize));
+        args = QStringLiteral("%1, %2, %3, %4, %5")
+                   .arg(device)
+                   .arg(hex(request, 2), hex(value, 4), hex(index, 4), sizeText(dataSize));
     const quint32 status = m_inner.GenericVendorRead(device, request, value, index, dataSize, data);
     if (tracing) {
         // Only what the library says it delivered, and never past what the caller offered.
@@ -141,14 +145,17 @@ quint32 TracingDevice::GenericVendorRead(qint32 device, quint8 request, quint16 
     return status;
 }
 
-quint32 TracingDevice::GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index,
-                                          quint32 dataSize, void *data)
+quint32 TracingDevice::GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index, quint32 dataSize,
+                                          void *data)
 {
     const bool tracing = listening(m_keep);
     QString args;
     QByteArray out;
     if (tracing) {
-        args = QStringLiteral("%1, %2, %3, %4, size=%5").arg(device).arg(hex(request, 2), hex(value, 4), hex(index, 4)).arg(dataSize);
+        args = QStringLiteral("%1, %2, %3, %4, size=%5")
+                   .arg(device)
+                   .arg(hex(request, 2), hex(value, 4), hex(index, 4))
+                   .arg(dataSize);
         if (data)
             out = QByteArray(static_cast<const char *>(data), static_cast<qsizetype>(dataSize));
     }
@@ -198,7 +205,8 @@ quint32 TracingDevice::ADC_SetCal(qint32 device, const char *calFileName)
     QString args;
     if (tracing) {
         args = QStringLiteral("%1, %2").arg(device).arg(
-            calFileName ? QLatin1Char('"') + QString::fromLatin1(calFileName) + QLatin1Char('"') : QStringLiteral("null"));
+            calFileName ? QLatin1Char('"') + QString::fromLatin1(calFileName) + QLatin1Char('"')
+                        : QStringLiteral("null"));
     }
     const quint32 status = m_inner.ADC_SetCal(device, calFileName);
     if (tracing)
@@ -210,7 +218,11 @@ quint32 TracingDevice::ADC_BulkAcquire(qint32 device, quint32 bufSize, void *buf
 {
     const quint32 status = m_inner.ADC_BulkAcquire(device, bufSize, buffer);
     if (listening(m_keep))
-        record({QStringLiteral("ADC_BulkAcquire"), QStringLiteral("%1, size=%2").arg(device).arg(bufSize), {}, {}, status});
+        record({QStringLiteral("ADC_BulkAcquire"),
+                QStringLiteral("%1, size=%2").arg(device).arg(bufSize),
+                {},
+                {},
+                status});
     return status;
 }
 
@@ -219,8 +231,11 @@ quint32 TracingDevice::ADC_BulkPoll(qint32 device, quint32 *bytesLeft)
     const quint32 status = m_inner.ADC_BulkPoll(device, bytesLeft);
     if (listening(m_keep)) {
         // dataIn: the bytes-left count handed back (4 bytes).
-        record({QStringLiteral("ADC_BulkPoll"), QStringLiteral("%1, %2").arg(device).arg(pointerText(bytesLeft, QStringLiteral("bytesLeft"))),
-                {}, bytesLeft ? le32(*bytesLeft) : QByteArray(), status});
+        record({QStringLiteral("ADC_BulkPoll"),
+                QStringLiteral("%1, %2").arg(device).arg(pointerText(bytesLeft, QStringLiteral("bytesLeft"))),
+                {},
+                bytesLeft ? le32(*bytesLeft) : QByteArray(),
+                status});
     }
     return status;
 }
@@ -293,8 +308,11 @@ quint32 TracingDevice::DIO_ReadAll(qint32 device, void *data)
 {
     const quint32 status = m_inner.DIO_ReadAll(device, data);
     if (listening(m_keep)) {
-        record({QStringLiteral("DIO_ReadAll"), QStringLiteral("%1, %2").arg(device).arg(pointerText(data, QStringLiteral("data"))),
-                {}, wordBytes(data), status});
+        record({QStringLiteral("DIO_ReadAll"),
+                QStringLiteral("%1, %2").arg(device).arg(pointerText(data, QStringLiteral("data"))),
+                {},
+                wordBytes(data),
+                status});
     }
     return status;
 }
@@ -303,7 +321,8 @@ quint32 TracingDevice::DACSetBoardRange(qint32 device, quint32 rangeCode)
 {
     const quint32 status = m_inner.DACSetBoardRange(device, rangeCode);
     if (listening(m_keep))
-        record({QStringLiteral("DACSetBoardRange"), QStringLiteral("%1, %2").arg(device).arg(rangeCode), {}, {}, status});
+        record(
+            {QStringLiteral("DACSetBoardRange"), QStringLiteral("%1, %2").arg(device).arg(rangeCode), {}, {}, status});
     return status;
 }
 

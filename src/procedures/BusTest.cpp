@@ -29,9 +29,7 @@ void runAddressDataLines(StationContext &ctx, TestRow &row)
     ctx.Lib.GenericVendorRead(diOnly, BusTestRequest, 0, 0, &size, &verdict);
 
     switch (verdict) {
-    case 0x00:
-        row.setStatus(TestStatus::Pass);
-        break;
+    case 0x00: row.setStatus(TestStatus::Pass); break;
     case 0x01:
         row.setStatus(TestStatus::Fail);
         row.setFailText(QStringLiteral("Hardware Failure"));

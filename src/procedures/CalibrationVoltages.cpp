@@ -21,9 +21,9 @@ constexpr double CountsPerVolt = 6553.6;
 constexpr quint8 EepromRequest = 0xA2;
 constexpr quint16 ArefWordAddress = 0x1DF2;
 
-const QString ArefPrompt = QStringLiteral(
-    "Measure the ref voltage at R11 (pad closest to the \"R\" in the R11 silkscreen) with a "
-    "calibrated meter and type it here. (For example, \"9.9339\".)");
+const QString ArefPrompt =
+    QStringLiteral("Measure the ref voltage at R11 (pad closest to the \"R\" in the R11 silkscreen) with a "
+                   "calibrated meter and type it here. (For example, \"9.9339\".)");
 
 // The AGnd reading in A/D counts of channel 0's range, low 16 bits; empty when the
 // reading has no integer count at all (not finite, or beyond 64 bits).
@@ -73,8 +73,7 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
     const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
     if (status != 0) {
         sectionFailed = true;
-        row.addLine(QStringLiteral("\tError ") + QString::number(status)
-                    + QStringLiteral(" from ADC_GetScanV."));
+        row.addLine(QStringLiteral("\tError ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV."));
     } else {
         const float reading = adc::toFloat(buffer[0]);
         const double off = std::fabs(static_cast<double>(reading) - static_cast<double>(AgndExpected));
@@ -82,10 +81,9 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
         if (!(off <= static_cast<double>(AgndTolerance))) {
             sectionFailed = true;
             const std::optional<quint16> counts = agndCounts(reading, block[0]);
-            row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected)
-                        + QStringLiteral("V\u00B1") + FixedText(3, AgndTolerance)
-                        + QStringLiteral("V, got ") + FixedText(3, reading) + QStringLiteral("V [")
-                        + (counts ? Hex(*counts, 4) : QStringLiteral("????"))
+            row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected) + QStringLiteral("V\u00B1")
+                        + FixedText(3, AgndTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
+                        + QStringLiteral("V [") + (counts ? Hex(*counts, 4) : QStringLiteral("????"))
                         + QStringLiteral(" counts]"));
         }
     }
@@ -110,8 +108,7 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
         row.addLine(QStringLiteral("\tCancelled."));
     } else {
         const std::optional<double> volts = ParseTypedNumber(typed, QLocale());
-        const std::optional<std::int64_t> rounded =
-            volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
+        const std::optional<std::int64_t> rounded = volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
         if (!rounded) {
             sectionFailed = true;
             row.addLine(QStringLiteral("\tError parsing \"") + typed + QStringLiteral("\"."));

@@ -120,8 +120,8 @@ void runCyclicMonitor(StationContext &ctx, MonitorView &view)
                 break;
             const quint32 pollStatus = ctx.Lib.ADC_BulkPoll(diOnly, &bytesLeft);
             if (pollStatus != 0) {
-                view.setLines({QStringLiteral("ADC_BulkPoll returned error ") + QString::number(pollStatus)
-                               + QLatin1Char('.')});
+                view.setLines(
+                    {QStringLiteral("ADC_BulkPoll returned error ") + QString::number(pollStatus) + QLatin1Char('.')});
                 end = PollEnd::Error;
                 break;
             }

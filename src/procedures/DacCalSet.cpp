@@ -126,7 +126,8 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
         const std::array<quint16, Dacs> phaseCodes{phase.code, phase.code, phase.code, phase.code};
         if (const quint32 status = DACMultiDirect(ctx.Lib, diOnly, phaseCodes, true)) {
             failed = true;
-            row.addLine(QStringLiteral("Error ") + QString::number(status) + QStringLiteral(" from \"DACMultiDirect\"."));
+            row.addLine(QStringLiteral("Error ") + QString::number(status)
+                        + QStringLiteral(" from \"DACMultiDirect\"."));
             continue;
         }
 
@@ -206,7 +207,8 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
         const double low = readings[0][size_t(i)];
         const double high = readings[1][size_t(i)];
         if (high == low) {
-            row.addLine(QStringLiteral("DAC ") + QString::number(i) + QStringLiteral(": low and high readings are equal."));
+            row.addLine(QStringLiteral("DAC ") + QString::number(i)
+                        + QStringLiteral(": low and high readings are equal."));
             fitFailed = true;
             continue;
         }
@@ -242,8 +244,8 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
     // Sent whatever the store reported, so the board never goes on applying constants
     // the EEPROM no longer marks valid.
     std::array<std::uint8_t, DacFrameSize> zeros{};
-    if (const quint32 status = ctx.Lib.GenericVendorWrite(diOnly, DacRequest, 0, DacIndexReloadCal,
-                                                          quint32(zeros.size()), zeros.data())) {
+    if (const quint32 status =
+            ctx.Lib.GenericVendorWrite(diOnly, DacRequest, 0, DacIndexReloadCal, quint32(zeros.size()), zeros.data())) {
         failed = true;
         row.addLine(QStringLiteral("Error ") + QString::number(status)
                     + QStringLiteral(" loading newly-written calibration."));

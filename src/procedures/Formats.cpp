@@ -180,10 +180,10 @@ QString CyclicVoltsText(double volts)
     else
         sign = rounded100 > 0 ? QStringLiteral("+") : QStringLiteral("-");
     // The magnitude as unsigned: -2^63 is in range and has no signed negation.
-    const std::uint64_t n = rounded100 < 0 ? 0 - static_cast<std::uint64_t>(rounded100)
-                                           : static_cast<std::uint64_t>(rounded100);
+    const std::uint64_t n =
+        rounded100 < 0 ? 0 - static_cast<std::uint64_t>(rounded100) : static_cast<std::uint64_t>(rounded100);
     return sign + QString::number(n / 100) + QLatin1Char('.') + QString::number((n / 10) % 10)
-        + QString::number(n % 10);
+           + QString::number(n % 10);
 }
 
 QString SignedVoltsText(double volts, const QLocale &locale)

@@ -30,8 +30,7 @@ bool withinTolerance(float reading, float expected)
 QString expectationText(float expected, float reading)
 {
     return QStringLiteral("expected ") + FixedText(3, expected) + QStringLiteral("V\u00B1")
-        + FixedText(3, ShownTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
-        + QStringLiteral("V");
+           + FixedText(3, ShownTolerance) + QStringLiteral("V, got ") + FixedText(3, reading) + QStringLiteral("V");
 }
 
 QString scanErrorText(quint32 status)
@@ -58,8 +57,7 @@ void writeScanBlock(AdcConfigBlock &block, std::uint8_t range, int lastChannel)
 // One full scan into a zeroed buffer and the check of channels 0..count-1 against
 // expected(n). Returns true when anything failed.
 template <typename Expected>
-bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, int count,
-                  Expected expected)
+bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, int count, Expected expected)
 {
     buffer.fill(0.0);
     const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
@@ -148,8 +146,7 @@ void runAdSeUnipolar(StationContext &ctx, TestRow &row)
     adc::sendConfig(ctx);
 
     adc::ScanBuffer buffer{};
-    bool failed = scanAndCheck(ctx, row, buffer, count,
-                               [mux32](int n) { return singleEnded(1.0, n, mux32); });
+    bool failed = scanAndCheck(ctx, row, buffer, count, [mux32](int n) { return singleEnded(1.0, n, mux32); });
     if (!failed)
         failed = channelOneSweep(ctx, row, buffer);
     finishRun(row, failed);
@@ -179,8 +176,7 @@ void runAdSeBipolar(StationContext &ctx, TestRow &row)
     if (failed)
         row.addLine(NoChannelsLine);
     else
-        failed = scanAndCheck(ctx, row, buffer, count,
-                              [mux32](int n) { return singleEnded(-1.0, n, mux32); });
+        failed = scanAndCheck(ctx, row, buffer, count, [mux32](int n) { return singleEnded(-1.0, n, mux32); });
     finishRun(row, failed);
 }
 

@@ -4,9 +4,13 @@
 
 namespace quillon::sim {
 
-BenchTimeDevice::BenchTimeDevice(SimBoard &board) : m_board(board), m_now(m_ownNow) {}
+BenchTimeDevice::BenchTimeDevice(SimBoard &board) : m_board(board), m_now(m_ownNow)
+{
+}
 
-BenchTimeDevice::BenchTimeDevice(SimBoard &board, std::int64_t &now) : m_board(board), m_now(now) {}
+BenchTimeDevice::BenchTimeDevice(SimBoard &board, std::int64_t &now) : m_board(board), m_now(now)
+{
+}
 
 void BenchTimeDevice::step(std::int64_t us)
 {

@@ -4,7 +4,9 @@
 
 namespace quillon::sim {
 
-PromptFollower::PromptFollower(Operator &inner, SimBoard &board) : m_inner(inner), m_board(board) {}
+PromptFollower::PromptFollower(Operator &inner, SimBoard &board) : m_inner(inner), m_board(board)
+{
+}
 
 int PromptFollower::messageBox(BoxStyle style, const QString &caption, const QString &text)
 {

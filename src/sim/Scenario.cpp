@@ -71,10 +71,12 @@ std::optional<qint64> integer(const QJsonValue &v, qint64 min, qint64 max)
     return n;
 }
 
-template <typename Get> Entry intEntry(const char *path, Get get, qint64 min, qint64 max)
+template <typename Get>
+Entry intEntry(const char *path, Get get, qint64 min, qint64 max)
 {
     const QString expected = integerText(min, max);
-    return {{QLatin1String(path), expected}, [get, min, max, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+    return {{QLatin1String(path), expected},
+            [get, min, max, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
                 const auto n = integer(v, min, max);
                 if (!n)
                     return fault(p, expected);
@@ -84,15 +86,18 @@ template <typename Get> Entry intEntry(const char *path, Get get, qint64 min, qi
             }};
 }
 
-template <typename Get> Entry unsignedEntry(const char *path, Get get)
+template <typename Get>
+Entry unsignedEntry(const char *path, Get get)
 {
     using T = std::remove_reference_t<decltype(get(std::declval<Scenario &>()))>;
     return intEntry(path, get, 0, qint64(std::numeric_limits<T>::max()));
 }
 
-template <typename Get> Entry boolEntry(const char *path, Get get)
+template <typename Get>
+Entry boolEntry(const char *path, Get get)
 {
-    return {{QLatin1String(path), QStringLiteral("true or false")}, [get](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+    return {{QLatin1String(path), QStringLiteral("true or false")},
+            [get](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
                 if (!v.isBool())
                     return fault(p, QStringLiteral("true or false"));
                 get(s) = v.toBool();
@@ -100,10 +105,12 @@ template <typename Get> Entry boolEntry(const char *path, Get get)
             }};
 }
 
-template <typename Get> Entry voltsEntry(const char *path, Get get)
+template <typename Get>
+Entry voltsEntry(const char *path, Get get)
 {
     const QString expected = QStringLiteral("a number of volts from -100 to 100");
-    return {{QLatin1String(path), expected}, [get, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+    return {{QLatin1String(path), expected},
+            [get, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
                 if (!v.isDouble() || !std::isfinite(v.toDouble()) || std::abs(v.toDouble()) > 100.0)
                     return fault(p, expected);
                 get(s) = v.toDouble();
@@ -111,10 +118,12 @@ template <typename Get> Entry voltsEntry(const char *path, Get get)
             }};
 }
 
-template <size_t N, typename Get> Entry bytesEntry(const char *path, Get get)
+template <size_t N, typename Get>
+Entry bytesEntry(const char *path, Get get)
 {
     const QString expected = QStringLiteral("an array of %1 bytes (each 0-255 or \"0x..\")").arg(N);
-    return {{QLatin1String(path), expected}, [get, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+    return {{QLatin1String(path), expected},
+            [get, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
                 if (!v.isArray() || v.toArray().size() != qsizetype(N))
                     return fault(p, expected);
                 const QJsonArray a = v.toArray();
@@ -154,9 +163,11 @@ Error applyEeprom(const QString &path, const QJsonValue &v, Scenario &s)
     for (auto it = o.begin(); it != o.end(); ++it) {
         const QString at = path + QLatin1Char('.') + it.key();
         bool ok = false;
-        int address = it.key().startsWith(QLatin1String("0x")) ? it.key().mid(2).toInt(&ok, 16) : it.key().toInt(&ok, 10);
+        int address =
+            it.key().startsWith(QLatin1String("0x")) ? it.key().mid(2).toInt(&ok, 16) : it.key().toInt(&ok, 10);
         if (!ok || address < 0 || address > 8191)
-            return ScenarioError{at, QStringLiteral("expected an EEPROM address 0-8191 as the key (decimal or \"0x...\")")};
+            return ScenarioError{at,
+                                 QStringLiteral("expected an EEPROM address 0-8191 as the key (decimal or \"0x...\")")};
         const auto bytes = it.value().isString() ? hexBytes(it.value().toString()) : std::nullopt;
         if (!bytes)
             return fault(at, QStringLiteral("a string of hex bytes, e.g. \"3F 80 00 00\""));
@@ -181,8 +192,8 @@ Error applyLocale(const QString &path, const QJsonValue &v, Scenario &s)
 
 const QStringList &buttonNames()
 {
-    static const QStringList names{QStringLiteral("OK"), QStringLiteral("Cancel"), QStringLiteral("Retry"),
-                                   QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("Close")};
+    static const QStringList names{QStringLiteral("OK"),  QStringLiteral("Cancel"), QStringLiteral("Retry"),
+                                   QStringLiteral("Yes"), QStringLiteral("No"),     QStringLiteral("Close")};
     return names;
 }
 
@@ -228,7 +239,8 @@ Error applyTechnician(const QString &path, const QJsonValue &v, Scenario &s)
                 ++actions;
             } else if (it.key() == QLatin1String("fields")) {
                 if (!val.isArray() || val.toArray().size() > 4)
-                    return fault(at, QStringLiteral("an array of at most 4 field texts (null: the technician measures)"));
+                    return fault(at,
+                                 QStringLiteral("an array of at most 4 field texts (null: the technician measures)"));
                 QList<std::optional<QString>> fields;
                 for (const QJsonValue f : val.toArray()) {
                     if (f.isNull())
@@ -236,7 +248,8 @@ Error applyTechnician(const QString &path, const QJsonValue &v, Scenario &s)
                     else if (f.isString())
                         fields << f.toString();
                     else
-                        return fault(QStringLiteral("%1[%2]").arg(at).arg(fields.size()), QStringLiteral("a text or null"));
+                        return fault(QStringLiteral("%1[%2]").arg(at).arg(fields.size()),
+                                     QStringLiteral("a text or null"));
                 }
                 ov.fields = fields;
                 ++actions;
@@ -253,17 +266,20 @@ Error applyTechnician(const QString &path, const QJsonValue &v, Scenario &s)
                 for (const QJsonValue p : val.toArray()) {
                     const auto n = integer(p, 0, 2);
                     if (!n)
-                        return fault(QStringLiteral("%1[%2]").arg(at).arg(picks.size()), QStringLiteral("an item 0-2 (Min, Mid, Max)"));
+                        return fault(QStringLiteral("%1[%2]").arg(at).arg(picks.size()),
+                                     QStringLiteral("an item 0-2 (Min, Mid, Max)"));
                     picks << int(*n);
                 }
                 ov.picks = picks;
                 ++actions;
             } else {
-                return ScenarioError{at, QStringLiteral("unknown key (expected caption, press, type, fields, range or picks)")};
+                return ScenarioError{
+                    at, QStringLiteral("unknown key (expected caption, press, type, fields, range or picks)")};
             }
         }
         if (ov.caption.isEmpty())
-            return ScenarioError{item + QStringLiteral(".caption"), QStringLiteral("missing: every override names its prompt")};
+            return ScenarioError{item + QStringLiteral(".caption"),
+                                 QStringLiteral("missing: every override names its prompt")};
         if (actions > 1)
             return ScenarioError{item, QStringLiteral("expected at most one of type, fields, range, picks")};
         if (actions == 0 && !ov.press)
@@ -278,7 +294,8 @@ Error applySteps(const QString &path, const QJsonValue &v, Scenario &s)
     if (!v.isArray())
         return fault(path, QStringLiteral("an array of steps"));
     const QJsonArray a = v.toArray();
-    const QString expectedStep = QStringLiteral("\"detect\", \"testAll\", or an object with one of test, details, correction, monitor");
+    const QString expectedStep =
+        QStringLiteral("\"detect\", \"testAll\", or an object with one of test, details, correction, monitor");
     for (qsizetype i = 0; i < a.size(); ++i) {
         const QString item = QStringLiteral("%1[%2]").arg(path).arg(i);
         ScenarioStep step;
@@ -322,7 +339,8 @@ Error applySteps(const QString &path, const QJsonValue &v, Scenario &s)
                 step.kind = ScenarioStep::Kind::Monitor;
                 step.cycles = int(*n);
             } else {
-                return ScenarioError{at, QStringLiteral("unknown step (expected test, details, correction or monitor)")};
+                return ScenarioError{at,
+                                     QStringLiteral("unknown step (expected test, details, correction or monitor)")};
             }
         } else {
             return fault(item, expectedStep);
@@ -342,9 +360,21 @@ Entry documented(const char *path, const char *expected)
     return {{QLatin1String(path), QLatin1String(expected)}, nullptr};
 }
 
-#define BOARD(name) [](Scenario &s) -> auto & { return s.board.name; }
-#define FAULT(name) [](Scenario &s) -> auto & { return s.faults.name; }
-#define JIG(name) [](Scenario &s) -> auto & { return s.jig.name; }
+#define BOARD(name)                                                                                                    \
+    [](Scenario & s) -> auto &                                                                                         \
+    {                                                                                                                  \
+        return s.board.name;                                                                                           \
+    }
+#define FAULT(name)                                                                                                    \
+    [](Scenario & s) -> auto &                                                                                         \
+    {                                                                                                                  \
+        return s.faults.name;                                                                                          \
+    }
+#define JIG(name)                                                                                                      \
+    [](Scenario & s) -> auto &                                                                                         \
+    {                                                                                                                  \
+        return s.jig.name;                                                                                             \
+    }
 
 const QList<Entry> &entries()
 {
@@ -426,7 +456,8 @@ const QList<Entry> &entries()
         documented("technician[].picks", "D/A Cal Check items 0-2, in order"),
 
         custom("locale", "a locale name such as \"de_DE\"", applyLocale),
-        intEntry("latencyUs", [](Scenario &s) -> auto & { return s.latencyUs.emplace(); }, 0, 1000000),
+        intEntry(
+            "latencyUs", [](Scenario & s) -> auto & { return s.latencyUs.emplace(); }, 0, 1000000),
 
         custom("steps", "an array of steps", applySteps),
         documented("steps[].detect", "the string \"detect\": click Detect"),
@@ -481,8 +512,9 @@ Error readObject(const QString &prefix, const QJsonObject &object, Scenario &s)
         }
         const QStringList below = keysUnder(path);
         if (below.isEmpty())
-            return ScenarioError{path, QStringLiteral("unknown key (expected one of %1)")
-                                           .arg(keysUnder(prefix).join(QStringLiteral(", ")))};
+            return ScenarioError{
+                path,
+                QStringLiteral("unknown key (expected one of %1)").arg(keysUnder(prefix).join(QStringLiteral(", ")))};
         if (!it.value().isObject())
             return fault(path, QStringLiteral("an object with keys ") + below.join(QStringLiteral(", ")));
         if (auto err = readObject(path, it.value().toObject(), s))
@@ -553,9 +585,9 @@ std::optional<ScenarioError> readScenario(const QByteArray &json, Scenario &out)
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return ScenarioError{QString(), QStringLiteral("not valid JSON at offset %1: %2")
-                                            .arg(parseError.offset)
-                                            .arg(parseError.errorString())};
+        return ScenarioError{
+            QString(),
+            QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString())};
     if (!doc.isObject())
         return ScenarioError{QString(), QStringLiteral("expected a JSON object at the top level")};
     if (const auto key = duplicateKey(json))

@@ -16,9 +16,9 @@ namespace quillon::sim {
 struct ScenarioStep {
     enum class Kind { Detect, TestAll, Test, Details, Correction, Monitor };
     Kind kind = Kind::Detect;
-    int row = -1;       // Test, Details: the row (0-10); Details: -1 for the cyclic row
+    int row = -1;         // Test, Details: the row (0-10); Details: -1 for the cyclic row
     bool checked = false; // Correction: the box's new state
-    int cycles = 0;     // Monitor: listings before Stop is pressed
+    int cycles = 0;       // Monitor: listings before Stop is pressed
 };
 
 // A scripted bench run: the board, its faults, the jig, the technician's deviations,
@@ -30,15 +30,15 @@ struct Scenario {
     Faults faults;
     JigState jig;
     QList<TechnicianOverride> technician;
-    QString locale;                 // empty: the system's
-    std::optional<int> latencyUs;   // request and scan latency (0 when absent)
+    QString locale;               // empty: the system's
+    std::optional<int> latencyUs; // request and scan latency (0 when absent)
     QList<ScenarioStep> steps;
 };
 
 // A scenario file that cannot be run as written.
 struct ScenarioError {
-    QString key;      // the key path at fault, e.g. "board.productId", "steps[2]"
-    QString message;  // what was expected
+    QString key;     // the key path at fault, e.g. "board.productId", "steps[2]"
+    QString message; // what was expected
     QString text() const;
 };
 
@@ -48,8 +48,8 @@ std::optional<ScenarioError> readScenario(const QByteArray &json, Scenario &out)
 
 // One documented key of the format.
 struct ScenarioKey {
-    QString path;      // "board.productId", "technician[].press", "steps[].monitor"
-    QString expected;  // what the value must be
+    QString path;     // "board.productId", "technician[].press", "steps[].monitor"
+    QString expected; // what the value must be
 };
 
 // Every key the reader accepts, in document order: the reader and docs/scenarios.md

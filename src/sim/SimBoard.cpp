@@ -24,14 +24,12 @@ constexpr quint8 kRequestBusTest = 0x91;
 
 std::int64_t steadyMicros()
 {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
 SimBoard::SimBoard(Clock clock, std::uint32_t seed)
-    : m_clock(clock ? std::move(clock) : Clock(steadyMicros)),
-      m_eeprom(kEepromBytes, 0xFF)
+    : m_clock(clock ? std::move(clock) : Clock(steadyMicros)), m_eeprom(kEepromBytes, 0xFF)
 {
     reset(seed);
 }
@@ -150,8 +148,8 @@ quint32 SimBoard::GetDevices()
     return present >= 32 ? 0xFFFFFFFFu : ((1u << present) - 1u);
 }
 
-quint32 SimBoard::QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize,
-                                  char *name, quint32 *dioBytes, quint32 *counters)
+quint32 SimBoard::QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name, quint32 *dioBytes,
+                                  quint32 *counters)
 {
     if (auto failed = enterCallWithoutDevice())
         return *failed;
@@ -164,8 +162,7 @@ quint32 SimBoard::QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *na
     if (productId)
         *productId = identity.productId;
     if (nameSize) {
-        const QByteArray text =
-            "SIM-" + QByteArray::number(identity.productId, 16).toUpper().rightJustified(4, '0');
+        const QByteArray text = "SIM-" + QByteArray::number(identity.productId, 16).toUpper().rightJustified(4, '0');
         if (name && *nameSize > 0) {
             // Zero-terminated, truncated to the caller's buffer; the length excludes the zero.
             const quint32 copied = std::min<quint32>(quint32(text.size()), *nameSize - 1);
@@ -191,8 +188,8 @@ quint32 SimBoard::ClearDevices()
     return 0;
 }
 
-quint32 SimBoard::GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index,
-                                    quint32 *dataSize, void *data)
+quint32 SimBoard::GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index, quint32 *dataSize,
+                                    void *data)
 {
     if (auto failed = enterCall(device))
         return *failed;
@@ -209,23 +206,19 @@ quint32 SimBoard::GenericVendorRead(qint32 device, quint8 request, quint16 value
         return quint32(0);
     };
     switch (request) {
-    case kRequestDac:
-        return reply(identity.firmwareReply.data(), quint32(identity.firmwareReply.size()));
+    case kRequestDac: return reply(identity.firmwareReply.data(), quint32(identity.firmwareReply.size()));
     case kRequestRevision:
         if (value != 0x8000 || index != 1)
             return status::GenFailure;
         return reply(identity.revisionReply.data(), quint32(identity.revisionReply.size()));
-    case kRequestBusTest:
-        return reply(&identity.busTestVerdict, 1);
-    case kRequestEeprom:
-        return vendorEepromRead(value, dataSize, data);
-    default:
-        return status::GenFailure;
+    case kRequestBusTest: return reply(&identity.busTestVerdict, 1);
+    case kRequestEeprom: return vendorEepromRead(value, dataSize, data);
+    default: return status::GenFailure;
     }
 }
 
-quint32 SimBoard::GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index,
-                                     quint32 dataSize, void *data)
+quint32 SimBoard::GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index, quint32 dataSize,
+                                     void *data)
 {
     if (auto failed = enterCall(device))
         return *failed;
@@ -236,14 +229,12 @@ quint32 SimBoard::GenericVendorWrite(qint32 device, quint8 request, quint16 valu
     sleepMicros(requestLatencyUs);
 
     switch (request) {
-    case kRequestEeprom:
-        return vendorEepromWrite(value, dataSize, data);
+    case kRequestEeprom: return vendorEepromWrite(value, dataSize, data);
     case kRequestDac:
         if (value != 0)
             return status::GenFailure;
         return vendorDacWrite(index, dataSize, data);
-    default:
-        return status::GenFailure;
+    default: return status::GenFailure;
     }
 }
 

@@ -22,62 +22,62 @@ std::int64_t steadyMicros();
 
 // The board on the bench: who it says it is and how its firmware answers.
 struct BoardIdentity {
-    quint32 productId = 0x8140;          // 16 channels, DACs: every test applies
-    int boardsPresent = 1;               // 0 -> status 2, 2+ -> status 52
-    std::optional<quint32> forcedQueryStatus; // QueryDeviceInfo(diOnly) answers this instead
+    quint32 productId = 0x8140;                      // 16 channels, DACs: every test applies
+    int boardsPresent = 1;                           // 0 -> status 2, 2+ -> status 52
+    std::optional<quint32> forcedQueryStatus;        // QueryDeviceInfo(diOnly) answers this instead
     std::array<quint8, 4> firmwareReply{1, 0, 0, 0}; // reply to read request 0xB3
     std::array<quint8, 2> revisionReply{1, 1};       // reply to read request 0xA3: newer than rev D
-    bool calSupported = true;            // ADC_QueryCal answers 0
-    quint8 busTestVerdict = 0x00;        // firmware's reply to read request 0x91
-    int dacJumperRange = 3;              // jumpered D/A output range: 0-5, +/-5, 0-10, +/-10 V
-    bool newerThanRevD = true;           // the board itself (the jig is wired for it)
+    bool calSupported = true;                        // ADC_QueryCal answers 0
+    quint8 busTestVerdict = 0x00;                    // firmware's reply to read request 0x91
+    int dacJumperRange = 3;                          // jumpered D/A output range: 0-5, +/-5, 0-10, +/-10 V
+    bool newerThanRevD = true;                       // the board itself (the jig is wired for it)
 };
 
 // The test jig and the instruments around the board.
 struct JigState {
-    bool connected = false;     // DIO loopback wiring and ladder on the inputs
-    bool sourceOn = true;       // the 10 V source across the analog input leads
-    int polarity = +1;          // +1 or -1: the jig's polarity switch
+    bool connected = false; // DIO loopback wiring and ladder on the inputs
+    bool sourceOn = true;   // the 10 V source across the analog input leads
+    int polarity = +1;      // +1 or -1: the jig's polarity switch
     double sourceVolts = 10.0;
 };
 
 // Named fault switches. Each breaks one thing the way a real fault would.
 struct Faults {
     // Digital
-    quint16 dioStuckHigh = 0;     // lines (bit per line, bits 0-7 port A, 8-15 port B) stuck high
-    quint16 dioStuckLow = 0;      // lines stuck low
-    quint16 dioPullDowns = 0;     // lines fitted with pull-downs instead of pull-ups
-    int dioBridgeA = -1;          // two lines shorted together (-1: none); a driven low wins
+    quint16 dioStuckHigh = 0; // lines (bit per line, bits 0-7 port A, 8-15 port B) stuck high
+    quint16 dioStuckLow = 0;  // lines stuck low
+    quint16 dioPullDowns = 0; // lines fitted with pull-downs instead of pull-ups
+    int dioBridgeA = -1;      // two lines shorted together (-1: none); a driven low wins
     int dioBridgeB = -1;
-    bool jigMissing = false;      // the jig is never really connected, whatever is asked
+    bool jigMissing = false; // the jig is never really connected, whatever is asked
     // Analog in
-    int adcOffsetChannel = -1;    // this channel reads off by adcOffsetVolts
+    int adcOffsetChannel = -1; // this channel reads off by adcOffsetVolts
     double adcOffsetVolts = 0.0;
-    int adcBadRangeCode = -1;     // every reading taken in this input range code (0-15; -1: none)
+    int adcBadRangeCode = -1;      // every reading taken in this input range code (0-15; -1: none)
     double adcBadRangeVolts = 0.0; // is off by this voltage: a fault in that range's input stage
-    quint32 scanErrorStatus = 0;  // ADC_GetScanV returns this (0: no fault)
-    double agndVolts = 0.0118;    // internal ground as the A/D sees it
-    double arefVolts = 9.93;      // reference at R11 as a meter measures it
+    quint32 scanErrorStatus = 0;   // ADC_GetScanV returns this (0: no fault)
+    double agndVolts = 0.0118;     // internal ground as the A/D sees it
+    double arefVolts = 9.93;       // reference at R11 as a meter measures it
     // Clocking
-    bool dataWithoutClock = false; // an acquisition completes with no counter running
-    bool noDataWithClock = false;  // counter ticks never produce a scan
+    bool dataWithoutClock = false;  // an acquisition completes with no counter running
+    bool noDataWithClock = false;   // counter ticks never produce a scan
     quint32 acquireErrorStatus = 0; // ADC_BulkAcquire returns this
     quint32 pollErrorStatus = 0;    // ADC_BulkPoll returns this
     // Analog out
-    quint32 dacWriteStatus = 0;   // status of every DAC write (request 0xB3, index 0/0x8000)
-    int dacDriftIndex = -1;       // this DAC drifts by dacDriftVolts after calibration
+    quint32 dacWriteStatus = 0; // status of every DAC write (request 0xB3, index 0/0x8000)
+    int dacDriftIndex = -1;     // this DAC drifts by dacDriftVolts after calibration
     double dacDriftVolts = 0.0;
     // EEPROM (request 0xA2)
-    int eepromFailWriteAddress = -1;  // a write starting at this address fails
+    int eepromFailWriteAddress = -1; // a write starting at this address fails
     quint32 eepromFailStatus = 31;
-    int eepromShortRead = 0;          // reads deliver this many bytes fewer
+    int eepromShortRead = 0;            // reads deliver this many bytes fewer
     bool eepromCorruptReadback = false; // reads flip a bit of the first byte
-    int eepromFaultAddress = -1;      // the two read faults above hit only reads starting here (-1: every read)
+    int eepromFaultAddress = -1;        // the two read faults above hit only reads starting here (-1: every read)
     // USB
-    int failRequest = -1;         // vendor request number that fails (-1: none)
-    int failCallNumber = -1;      // 1-based library call number that fails
-    quint32 failStatus = 31;      // status of the two faults above
-    int unplugAfterCalls = -1;    // every call after this many fails with unplugStatus
+    int failRequest = -1;      // vendor request number that fails (-1: none)
+    int failCallNumber = -1;   // 1-based library call number that fails
+    quint32 failStatus = 31;   // status of the two faults above
+    int unplugAfterCalls = -1; // every call after this many fails with unplugStatus
     quint32 unplugStatus = 2;
 };
 
@@ -144,13 +144,13 @@ public:
 
     QString description() const override;
     quint32 GetDevices() override;
-    quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name,
-                            quint32 *dioBytes, quint32 *counters) override;
+    quint32 QueryDeviceInfo(qint32 device, quint32 *productId, quint32 *nameSize, char *name, quint32 *dioBytes,
+                            quint32 *counters) override;
     quint32 ClearDevices() override;
-    quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index,
-                              quint32 *dataSize, void *data) override;
-    quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index,
-                               quint32 dataSize, void *data) override;
+    quint32 GenericVendorRead(qint32 device, quint8 request, quint16 value, quint16 index, quint32 *dataSize,
+                              void *data) override;
+    quint32 GenericVendorWrite(qint32 device, quint8 request, quint16 value, quint16 index, quint32 dataSize,
+                               void *data) override;
     quint32 ADC_SetConfig(qint32 device, quint8 *configBuf, quint32 *configBufSize) override;
     quint32 ADC_GetScanV(qint32 device, double *buffer) override;
     quint32 ADC_QueryCal(qint32 device) override;
@@ -187,7 +187,11 @@ private:
     double internalOrInputVolts(int channel, const AdcConfig &config) const;
     double jigVolts(int channel) const;
     // One conversion: range, offset fault, noise, clipping; the 16-bit code and its range.
-    struct Conversion { quint16 code; double spanVolts; bool bipolar; };
+    struct Conversion {
+        quint16 code;
+        double spanVolts;
+        bool bipolar;
+    };
     Conversion convert(int channel, const AdcConfig &config);
     static double codeVolts(const Conversion &c);
     static int firstChannel(const AdcConfig &config);

@@ -29,8 +29,8 @@ struct Button {
     int code;
 };
 
-constexpr std::array<Button, 5> kButtons{{{"OK", IdOk}, {"Cancel", IdCancel}, {"Retry", IdRetry},
-                                          {"Yes", IdYes}, {"No", IdNo}}};
+constexpr std::array<Button, 5> kButtons{
+    {{"OK", IdOk}, {"Cancel", IdCancel}, {"Retry", IdRetry}, {"Yes", IdYes}, {"No", IdNo}}};
 
 QString buttonName(int code)
 {
@@ -176,13 +176,14 @@ public:
             else if (b == QLatin1String("Close"))
                 m_answer = IdCancel;
             else
-                m_tech.problem(m_override, QStringLiteral("\"%1\" is not a button of the scope question (Yes, No, Close)").arg(b));
+                m_tech.problem(m_override,
+                               QStringLiteral("\"%1\" is not a button of the scope question (Yes, No, Close)").arg(b));
         }
         if (m_answer == 0)
             m_answer = m_tech.scopeLooksRight() ? IdYes : IdNo;
         PromptRecord &rec = m_tech.m_prompts[m_record];
-        rec.answer = (ov && ov->press && *ov->press == QLatin1String("Close")) ? QStringLiteral("Close")
-                                                                                 : buttonName(m_answer);
+        rec.answer =
+            (ov && ov->press && *ov->press == QLatin1String("Close")) ? QStringLiteral("Close") : buttonName(m_answer);
         rec.polls = m_polls;
         return true;
     }
@@ -197,7 +198,9 @@ private:
     int m_answer = 0;
 };
 
-VirtualTechnician::VirtualTechnician(SimBoard &board) : m_board(board) {}
+VirtualTechnician::VirtualTechnician(SimBoard &board) : m_board(board)
+{
+}
 
 VirtualTechnician::~VirtualTechnician() = default;
 
@@ -374,7 +377,8 @@ bool VirtualTechnician::promptForText(const QString &caption, const QString &pro
                 ok = false;
                 rec.answer = *ov.press;
             } else if (*ov.press != QLatin1String("OK")) {
-                problem(o, QStringLiteral("\"%1\" is not a button of \"%2\" (OK, Cancel, Close)").arg(*ov.press, caption));
+                problem(o,
+                        QStringLiteral("\"%1\" is not a button of \"%2\" (OK, Cancel, Close)").arg(*ov.press, caption));
             }
         }
     } else if (caption == QLatin1String("ARef Cal")) {

@@ -20,25 +20,25 @@ class SimBoard;
 // the technician's whole response: the bench is left as it is (no jig change).
 struct TechnicianOverride {
     QString caption;
-    std::optional<QString> press;                // "OK", "Cancel", "Retry", "Yes", "No", "Close"
-    std::optional<QString> type;                 // text prompt: type this, then OK unless press says otherwise
+    std::optional<QString> press;                        // "OK", "Cancel", "Retry", "Yes", "No", "Close"
+    std::optional<QString> type;                         // text prompt: type this, then OK unless press says otherwise
     std::optional<QList<std::optional<QString>>> fields; // DAC readings by DAC; nullopt entry: measure it
-    std::optional<int> range;                    // DAC range item 0-3
-    std::optional<QList<int>> picks;             // D/A Cal Check items picked, in order
+    std::optional<int> range;                            // DAC range item 0-3
+    std::optional<QList<int>> picks;                     // D/A Cal Check items picked, in order
 };
 
 // One prompt as the technician saw and answered it.
 struct PromptRecord {
-    QString kind;    // Warning, RetryCancel, JigInfo, YesNo, Text, DacRange, DacReading, DacScale, ScopeQuestion
+    QString kind; // Warning, RetryCancel, JigInfo, YesNo, Text, DacRange, DacReading, DacScale, ScopeQuestion
     QString caption;
     QString text;
-    QString answer;  // the button pressed ("OK", "Cancel", ..., "Close")
-    std::optional<QString> typed;  // Text: what was typed (also when cancelled)
-    QStringList fields;            // DacReading: texts of the visible fields at close
-    std::optional<int> range;      // DacRange: the item selected at close
-    QList<int> picks;              // DacScale: items picked after the dialog opened
-    int polls = 0;                 // ScopeQuestion: polls before the answer
-    int overrideIndex = -1;        // index of the override used, -1 when the technician chose
+    QString answer;               // the button pressed ("OK", "Cancel", ..., "Close")
+    std::optional<QString> typed; // Text: what was typed (also when cancelled)
+    QStringList fields;           // DacReading: texts of the visible fields at close
+    std::optional<int> range;     // DacRange: the item selected at close
+    QList<int> picks;             // DacScale: items picked after the dialog opened
+    int polls = 0;                // ScopeQuestion: polls before the answer
+    int overrideIndex = -1;       // index of the override used, -1 when the technician chose
 };
 
 // The person at the simulated bench: obeys the prompts as a careful technician would.

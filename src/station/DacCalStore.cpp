@@ -40,15 +40,14 @@ std::array<std::uint8_t, 32> DacCalBlock(const DacCalConstants &constants)
     return block;
 }
 
-bool DacMarkerWrite(DeviceLibrary &lib, const char marker[4], const QString &context, TestRow &memo,
-                    bool &failed)
+bool DacMarkerWrite(DeviceLibrary &lib, const char marker[4], const QString &context, TestRow &memo, bool &failed)
 {
     bool allWritten = true;
     for (int record = 0; record < 4; ++record) {
         char bytes[4];
         std::memcpy(bytes, marker, sizeof bytes);
-        const quint32 status = lib.GenericVendorWrite(diOnly, EepromRequest, recordAddress(record), 0,
-                                                      sizeof bytes, bytes);
+        const quint32 status =
+            lib.GenericVendorWrite(diOnly, EepromRequest, recordAddress(record), 0, sizeof bytes, bytes);
         if (status == 0)
             continue;
         failed = true;
@@ -62,8 +61,7 @@ bool DacMarkerWrite(DeviceLibrary &lib, const char marker[4], const QString &con
     return allWritten;
 }
 
-bool DacCalStore(DeviceLibrary &lib, const DacCalConstants &constants, int dacRange, quint8 dacCount,
-                 TestRow &memo)
+bool DacCalStore(DeviceLibrary &lib, const DacCalConstants &constants, int dacRange, quint8 dacCount, TestRow &memo)
 {
     bool failed = false;
     auto stop = [&](const QString &line) {
@@ -79,14 +77,13 @@ bool DacCalStore(DeviceLibrary &lib, const DacCalConstants &constants, int dacRa
 
     for (int record = 0; record < 4; ++record) {
         std::array<std::uint8_t, 32> out = block;
-        quint32 status = lib.GenericVendorWrite(diOnly, EepromRequest,
-                                                quint16(recordAddress(record) + DacCalBlockOffset), 0,
-                                                quint32(out.size()), out.data());
+        quint32 status =
+            lib.GenericVendorWrite(diOnly, EepromRequest, quint16(recordAddress(record) + DacCalBlockOffset), 0,
+                                   quint32(out.size()), out.data());
         if (status)
             return stop(errorLine(status, " writing cal constants to EEPROM."));
         std::array<std::uint8_t, 2> rc = rangeCount;
-        status = lib.GenericVendorWrite(diOnly, EepromRequest, DacRangeCountAddress, 0, quint32(rc.size()),
-                                        rc.data());
+        status = lib.GenericVendorWrite(diOnly, EepromRequest, DacRangeCountAddress, 0, quint32(rc.size()), rc.data());
         if (status)
             return stop(errorLine(status, " writing DAC range/count to EEPROM."));
     }
@@ -107,8 +104,8 @@ bool DacCalStore(DeviceLibrary &lib, const DacCalConstants &constants, int dacRa
     {
         std::array<std::uint8_t, 2> in{};
         quint32 length = quint32(in.size());
-        const quint32 status = lib.GenericVendorRead(diOnly, EepromRequest, DacRangeCountAddress, 0, &length,
-                                                     in.data());
+        const quint32 status =
+            lib.GenericVendorRead(diOnly, EepromRequest, DacRangeCountAddress, 0, &length, in.data());
         if (status)
             return stop(errorLine(status, " reading DAC range/count back from EEPROM."));
         if (length != in.size())

@@ -24,11 +24,9 @@ std::array<std::uint8_t, 32> DacCalBlock(const DacCalConstants &constants);
 // Writes marker into the four records. With a context, the first failing write adds
 // "Error <s> <context>." to memo and returns false at once; without one, failures
 // are silent and the loop goes on. Sets failed on any failing write.
-bool DacMarkerWrite(DeviceLibrary &lib, const char marker[4], const QString &context, TestRow &memo,
-                    bool &failed);
+bool DacMarkerWrite(DeviceLibrary &lib, const char marker[4], const QString &context, TestRow &memo, bool &failed);
 
 // Invalidate, write, read back, verify, validate. Returns true when any step failed.
-bool DacCalStore(DeviceLibrary &lib, const DacCalConstants &constants, int dacRange, quint8 dacCount,
-                 TestRow &memo);
+bool DacCalStore(DeviceLibrary &lib, const DacCalConstants &constants, int dacRange, quint8 dacCount, TestRow &memo);
 
 } // namespace quillon

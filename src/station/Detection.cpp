@@ -70,12 +70,8 @@ BoardConfig configFor(quint32 productId, bool newRevision)
         cfg.DioMask = 255;
         cfg.DioSpread = 1;
         break;
-    case 1:
-        cfg.ChannelCount = 64;
-        break;
-    default:
-        cfg.ChannelCount = 32 * (variant - 1);
-        break;
+    case 1: cfg.ChannelCount = 64; break;
+    default: cfg.ChannelCount = 32 * (variant - 1); break;
     }
     cfg.Mux32 = variant >= 2;
     cfg.DiffApplies = variant <= 1;

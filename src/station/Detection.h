@@ -7,8 +7,8 @@ class Operator;
 struct StationState;
 
 struct DetectResult {
-    bool found = false;          // a supported board was found (warnings may have been shown)
-    bool calSupported = true;    // ADC_QueryCal answered 0 (only meaningful when found)
+    bool found = false;       // a supported board was found (warnings may have been shown)
+    bool calSupported = true; // ADC_QueryCal answered 0 (only meaningful when found)
 };
 
 // Finds the one board, checks firmware and driver, and derives BoardConfig into

@@ -72,8 +72,8 @@ DacRangeDialog::DacRangeDialog(QWidget *mainWindow)
 {
     m_label = wrappedLabel(QStringLiteral("DacRangeLabel"), QStringLiteral("What range are the DACs?"),
                            QRect(8, 8, 496, 40), this);
-    m_group = new RadioGroupBox(QStringLiteral("DacRangeGroup"), QStringLiteral("DAC Range"),
-                                itemTexts(), 4, QRect(8, 56, 496, 40), this);
+    m_group = new RadioGroupBox(QStringLiteral("DacRangeGroup"), QStringLiteral("DAC Range"), itemTexts(), 4,
+                                QRect(8, 56, 496, 40), this);
     m_group->setItemIndex(3);
     m_group->item(3)->setFocus();
     m_ok = pushButton(QStringLiteral("OkButton"), QStringLiteral("OK"), QRect(216, 104, 80, 24), this);
@@ -174,14 +174,13 @@ void DacReadingForm::focusField(int index)
 
 // --- scale ---------------------------------------------------------------------------
 
-DacScaleDialog::DacScaleDialog(const QString &label, const QStringList &items,
-                               std::function<void(int)> onScaleClick, QWidget *mainWindow)
-    : DacDialogBase(mainWindow, QStringLiteral("DacScaleDialog"), 512, 144),
-      m_onScaleClick(std::move(onScaleClick))
+DacScaleDialog::DacScaleDialog(const QString &label, const QStringList &items, std::function<void(int)> onScaleClick,
+                               QWidget *mainWindow)
+    : DacDialogBase(mainWindow, QStringLiteral("DacScaleDialog"), 512, 144), m_onScaleClick(std::move(onScaleClick))
 {
     m_label = wrappedLabel(QStringLiteral("DacScaleLabel"), label, QRect(8, 8, 496, 40), this);
-    m_group = new RadioGroupBox(QStringLiteral("DacScaleGroup"), QStringLiteral("Scale (Voltage)"),
-                                items, 3, QRect(8, 56, 496, 48), this);
+    m_group = new RadioGroupBox(QStringLiteral("DacScaleGroup"), QStringLiteral("Scale (Voltage)"), items, 3,
+                                QRect(8, 56, 496, 48), this);
     connect(m_group, &RadioGroupBox::itemClicked, this, &DacScaleDialog::scaleClicked);
 
     m_yes = pushButton(QStringLiteral("YesButton"), QStringLiteral("&Yes"), QRect(172, 112, 80, 24), this);

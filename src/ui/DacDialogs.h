@@ -99,8 +99,8 @@ class DacScaleDialog : public DacDialogBase {
     Q_OBJECT
 public:
     // Selects item 1 and so calls onScaleClick(1) before returning.
-    DacScaleDialog(const QString &label, const QStringList &items,
-                   std::function<void(int)> onScaleClick, QWidget *mainWindow = nullptr);
+    DacScaleDialog(const QString &label, const QStringList &items, std::function<void(int)> onScaleClick,
+                   QWidget *mainWindow = nullptr);
 
     QLabel *promptLabel() const { return m_label; }
     RadioGroupBox *group() const { return m_group; }

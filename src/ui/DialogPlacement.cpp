@@ -18,8 +18,7 @@ void centreDialogOn(QWidget *dialog, QWidget *window)
     else
         return;
     const QSize outer = dialog->frameGeometry().size();
-    dialog->move(area.x() + (area.width() - outer.width()) / 2,
-                 area.y() + (area.height() - outer.height()) / 2);
+    dialog->move(area.x() + (area.width() - outer.width()) / 2, area.y() + (area.height() - outer.height()) / 2);
 }
 
 } // namespace quillon

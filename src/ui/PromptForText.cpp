@@ -29,8 +29,8 @@ int mulDiv(int a, int b, int c)
     return int((product < 0) != (c < 0) ? -magnitude : magnitude);
 }
 
-PromptForTextDialog::PromptForTextDialog(const QString &caption, const QString &prompt,
-                                         const QString &value, QWidget *parent)
+PromptForTextDialog::PromptForTextDialog(const QString &caption, const QString &prompt, const QString &value,
+                                         QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
     setObjectName(QStringLiteral("PromptForTextDialog"));

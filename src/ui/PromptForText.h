@@ -27,8 +27,7 @@ int mulDiv(int a, int b, int c);
 class PromptForTextDialog : public QDialog {
     Q_OBJECT
 public:
-    PromptForTextDialog(const QString &caption, const QString &prompt, const QString &value,
-                        QWidget *parent = nullptr);
+    PromptForTextDialog(const QString &caption, const QString &prompt, const QString &value, QWidget *parent = nullptr);
 
     QString text() const;
     QLabel *promptLabel() const { return m_label; }

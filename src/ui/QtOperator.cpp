@@ -113,8 +113,7 @@ private:
 
 } // namespace
 
-QtOperator::QtOperator(QWidget *mainWindow)
-    : m_mainWindow(mainWindow), m_tracker(std::make_shared<Tracker>())
+QtOperator::QtOperator(QWidget *mainWindow) : m_mainWindow(mainWindow), m_tracker(std::make_shared<Tracker>())
 {
 }
 

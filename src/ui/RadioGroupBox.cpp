@@ -10,9 +10,8 @@
 
 namespace quillon {
 
-RadioGroupBox::RadioGroupBox(const QString &name, const QString &caption,
-                             const QStringList &items, int columns, const QRect &geometry,
-                             QWidget *parent)
+RadioGroupBox::RadioGroupBox(const QString &name, const QString &caption, const QStringList &items, int columns,
+                             const QRect &geometry, QWidget *parent)
     : QGroupBox(caption, parent), m_group(new QButtonGroup(this)), m_columns(std::max(columns, 1))
 {
     setObjectName(name);
@@ -69,16 +68,15 @@ void RadioGroupBox::arrangeItems()
     // caption, which the style decides (above the frame or on it).
     QStyleOptionGroupBox option;
     initStyleOption(&option);
-    const QRect contents = style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                   QStyle::SC_GroupBoxContents, this);
+    const QRect contents = style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, this);
     const int perColumn = (count() + m_columns - 1) / m_columns;
     const int itemWidth = std::max((width() - 10) / m_columns, 0);
     const int rowsArea = std::max(contents.bottom() - contents.top() - 1, 0);
     const int itemHeight = rowsArea / perColumn;
     const int top = contents.top() + (rowsArea % perColumn) / 2;
     for (int i = 0; i < count(); ++i)
-        m_buttons.at(i)->setGeometry((i / perColumn) * itemWidth + 8, (i % perColumn) * itemHeight + top,
-                                     itemWidth, itemHeight);
+        m_buttons.at(i)->setGeometry((i / perColumn) * itemWidth + 8, (i % perColumn) * itemHeight + top, itemWidth,
+                                     itemHeight);
 }
 
 } // namespace quillon

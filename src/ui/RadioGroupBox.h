@@ -18,8 +18,8 @@ class RadioGroupBox : public QGroupBox {
 public:
     // The object name also names the items: name + "Item0", "Item1", ... The items are
     // placed for geometry at once (a hidden widget gets its resize event only when shown).
-    RadioGroupBox(const QString &name, const QString &caption, const QStringList &items,
-                  int columns, const QRect &geometry, QWidget *parent = nullptr);
+    RadioGroupBox(const QString &name, const QString &caption, const QStringList &items, int columns,
+                  const QRect &geometry, QWidget *parent = nullptr);
 
     int count() const { return int(m_buttons.size()); }
     QRadioButton *item(int index) const;

@@ -52,8 +52,7 @@ int codeFor(QMessageBox::StandardButton button)
 
 } // namespace
 
-QMessageBox *createSystemMessageBox(int flags, const QString &caption, const QString &text,
-                                    QWidget *parent)
+QMessageBox *createSystemMessageBox(int flags, const QString &caption, const QString &text, QWidget *parent)
 {
     auto *box = new QMessageBox(parent);
     box->setObjectName(QStringLiteral("SystemMessageBox"));
@@ -64,8 +63,8 @@ QMessageBox *createSystemMessageBox(int flags, const QString &caption, const QSt
     const QMessageBox::StandardButtons buttons = buttonsFor(flags);
     box->setStandardButtons(buttons);
     // The first button is the default, as with the system's boxes.
-    for (QMessageBox::StandardButton first : {QMessageBox::Ok, QMessageBox::Abort, QMessageBox::Yes,
-                                              QMessageBox::Retry}) {
+    for (QMessageBox::StandardButton first :
+         {QMessageBox::Ok, QMessageBox::Abort, QMessageBox::Yes, QMessageBox::Retry}) {
         if (buttons & first) {
             box->setDefaultButton(first);
             break;

@@ -28,8 +28,7 @@ inline constexpr int IconMask = 0xF0;
 // Builds a plain-text box with the buttons and icon the flags name. The escape button
 // (window button and Esc) is Cancel where there is one, else No, else the only button,
 // so closing a box answers as the system would. The caller owns the box.
-QMessageBox *createSystemMessageBox(int flags, const QString &caption, const QString &text,
-                                    QWidget *parent = nullptr);
+QMessageBox *createSystemMessageBox(int flags, const QString &caption, const QString &text, QWidget *parent = nullptr);
 
 // The result code (IdOk, IdCancel, IdRetry, IdYes, IdNo, 3 Abort, 5 Ignore) of a
 // finished box: the button clicked, or the escape button when it was closed otherwise.

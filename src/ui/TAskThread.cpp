@@ -8,7 +8,9 @@
 
 namespace quillon {
 
-TAskThread::TAskThread(QObject *parent) : QObject(parent) {}
+TAskThread::TAskThread(QObject *parent) : QObject(parent)
+{
+}
 
 TAskThread::~TAskThread()
 {

@@ -42,7 +42,8 @@ QString rowDigit(int row)
     return QString::number(row, 16).toUpper();
 }
 
-template <typename T> T *control(QWidget &window, const QString &name)
+template <typename T>
+T *control(QWidget &window, const QString &name)
 {
     return window.findChild<T *>(name);
 }
@@ -116,8 +117,7 @@ bool settle(MainForm &form)
 class Run {
 public:
     explicit Run(const sim::Scenario &scenario)
-        : m_scenario(scenario),
-          m_board([this] { return m_stepping ? m_stepping->now() : 0; }, 1)
+        : m_scenario(scenario), m_board([this] { return m_stepping ? m_stepping->now() : 0; }, 1)
     {
         m_board.identity = scenario.board;
         m_board.faults = scenario.faults;
@@ -167,8 +167,9 @@ private:
         case Kind::TestAll: click(form, QStringLiteral("TestAllButton"), index); break;
         case Kind::Test: click(form, QStringLiteral("TagTest%1GoButton").arg(rowDigit(step.row)), index); break;
         case Kind::Details:
-            click(form, step.row < 0 ? QStringLiteral("CyclicDetailButton")
-                                     : QStringLiteral("TagTest%1DetailButton").arg(rowDigit(step.row)),
+            click(form,
+                  step.row < 0 ? QStringLiteral("CyclicDetailButton")
+                               : QStringLiteral("TagTest%1DetailButton").arg(rowDigit(step.row)),
                   index);
             break;
         case Kind::Correction:
@@ -204,13 +205,16 @@ private:
             const int polls = m_stepping->pollsSinceAcquire();
             if (polls > pollsBeforeStop && !stalled) {
                 stalled = true;
-                m_problems << QStringLiteral("steps[%1]: the monitor's acquisition did not complete in 2 s of bench time; "
-                                             "Stop pressed").arg(index);
+                m_problems << QStringLiteral(
+                                  "steps[%1]: the monitor's acquisition did not complete in 2 s of bench time; "
+                                  "Stop pressed")
+                                  .arg(index);
             }
             if ((listed || done > cycles || stalled) && stop->isEnabled())
                 stop->click();
             if (polls > 10 * pollsBeforeStop && !form.closing()) {
-                m_problems << QStringLiteral("steps[%1]: Stop did not end the monitor; the window was closed").arg(index);
+                m_problems
+                    << QStringLiteral("steps[%1]: Stop did not end the monitor; the window was closed").arg(index);
                 form.close();
             }
         };
@@ -233,7 +237,8 @@ private:
                           {QStringLiteral("label"), record.ResultLabel ? record.ResultLabel->text() : QString()},
                           {QStringLiteral("memo"), QJsonArray::fromStringList(row.memoLines())},
                           {QStringLiteral("panelHeight"), record.Panel ? record.Panel->height() : 0}};
-            if (auto *fail = record.Panel ? record.Panel->findChild<QLabel *>(QStringLiteral("Test4FailLabel")) : nullptr)
+            if (auto *fail =
+                    record.Panel ? record.Panel->findChild<QLabel *>(QStringLiteral("Test4FailLabel")) : nullptr)
                 r.insert(QStringLiteral("failLabel"), fail->text());
             rows.append(r);
         }
@@ -248,8 +253,9 @@ private:
                                   {QStringLiteral("DiffApplies"), state.Board.DiffApplies},
                                   {QStringLiteral("NewRevision"), state.Board.NewRevision},
                                   {QStringLiteral("HasDacs"), state.Board.HasDacs}});
-        report.insert(QStringLiteral("adcConfigBlock"),
-                      hexBytes(QByteArray(reinterpret_cast<const char *>(state.Adc.bytes.data()), AdcConfigBlock::Size)));
+        report.insert(
+            QStringLiteral("adcConfigBlock"),
+            hexBytes(QByteArray(reinterpret_cast<const char *>(state.Adc.bytes.data()), AdcConfigBlock::Size)));
         report.insert(QStringLiteral("dacRangeState"),
                       QJsonObject{{QStringLiteral("DacRange"), state.DacRange.DacRange},
                                   {QStringLiteral("DacSpanVolts"), state.DacRange.DacSpanVolts},
@@ -258,8 +264,9 @@ private:
 
         constexpr int calFirst = 7520, calLast = 7667;
         const auto &eeprom = m_board.eeprom();
-        report.insert(QStringLiteral("eepromCal"),
-                      hexBytes(QByteArray(reinterpret_cast<const char *>(eeprom.data()) + calFirst, calLast - calFirst + 1)));
+        report.insert(
+            QStringLiteral("eepromCal"),
+            hexBytes(QByteArray(reinterpret_cast<const char *>(eeprom.data()) + calFirst, calLast - calFirst + 1)));
 
         QJsonArray prompts;
         for (const auto &p : m_tech->prompts())

@@ -9,7 +9,7 @@ namespace quillon {
 namespace sim {
 class PromptFollower;
 class SimBoard;
-}
+} // namespace sim
 class DeviceLibrary;
 
 // The interactive simulator: the station over lib (which reaches board), with the

@@ -32,8 +32,8 @@ namespace quillon {
 namespace {
 
 // Dynamic properties the window keeps on its controls.
-constexpr char TagProperty[] = "tag";            // panel: expanded height; toggle: row index
-constexpr char AnchorsProperty[] = "anchors";    // "right" or "leftright" (set in the .ui)
+constexpr char TagProperty[] = "tag";                   // panel: expanded height; toggle: row index
+constexpr char AnchorsProperty[] = "anchors";           // "right" or "leftright" (set in the .ui)
 constexpr char LaidOutWidthProperty[] = "laidOutWidth"; // panel width the anchors were last applied at
 
 constexpr int DesignPanelWidth = 441;
@@ -94,17 +94,12 @@ private:
     MainForm &m_form;
 };
 
-MainForm::MainForm(DeviceLibrary &lib, Operator &op, QWidget *parent)
-    : MainForm(lib, op, BeforeCreate(), parent)
+MainForm::MainForm(DeviceLibrary &lib, Operator &op, QWidget *parent) : MainForm(lib, op, BeforeCreate(), parent)
 {
 }
 
 MainForm::MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeCreate, QWidget *parent)
-    : QWidget(parent),
-      m_lib(lib),
-      m_op(op),
-      m_context{lib, op, *this, m_state},
-      ui(std::make_unique<Ui::MainForm>())
+    : QWidget(parent), m_lib(lib), m_op(op), m_context{lib, op, *this, m_state}, ui(std::make_unique<Ui::MainForm>())
 {
     ui->setupUi(this);
     // Layout-managed widgets get no geometry from the .ui; the panels start at their
@@ -117,9 +112,9 @@ MainForm::MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeC
     setFont(designFont);
 
     // Row i's Test button runs m_tests[i].
-    m_tests = {runDioPullup,      runDioLoopback,  runAdClocks,    runCalibrationVoltages,
+    m_tests = {runDioPullup,        runDioLoopback,  runAdClocks,    runCalibrationVoltages,
                runAddressDataLines, runAdSeUnipolar, runAdSeBipolar, runAdDifferential,
-               runDacCalSet,      runDacCalCheck,  runDacRamp};
+               runDacCalSet,        runDacCalCheck,  runDacRamp};
 
     if (beforeCreate)
         beforeCreate(*this);
@@ -175,7 +170,8 @@ void MainForm::FormCreate()
         TestRecord record;
         record.Panel = panel;
         record.GoButton = qobject_cast<QAbstractButton *>(FindChildByName(panel, prefix + QStringLiteral("GoButton")));
-        record.DetailButton = qobject_cast<QAbstractButton *>(FindChildByName(panel, prefix + QStringLiteral("DetailButton")));
+        record.DetailButton =
+            qobject_cast<QAbstractButton *>(FindChildByName(panel, prefix + QStringLiteral("DetailButton")));
         record.ResultLabel = qobject_cast<QLabel *>(FindChildByName(panel, prefix + QStringLiteral("ResultLabel")));
         const QString digit = QString::number(i, 16).toUpper();
         auto *memo = qobject_cast<QPlainTextEdit *>(
@@ -295,9 +291,8 @@ void MainForm::RefreshStatus(int index)
         const TestRecord &record = TestTable[std::size_t(index)];
         ShowStatus(record.ResultLabel, record.Status);
     }
-    const bool anyTouched = std::any_of(TestTable.begin(), TestTable.end(), [](const TestRecord &r) {
-        return r.Status != TestStatus::Untested;
-    });
+    const bool anyTouched = std::any_of(TestTable.begin(), TestTable.end(),
+                                        [](const TestRecord &r) { return r.Status != TestStatus::Untested; });
     ShowStatus(m_masterResultLabel, anyTouched ? TestStatus::Testing : TestStatus::Untested);
 }
 
@@ -436,17 +431,50 @@ void MainForm::runRow(int index)
         test(m_context, *m_rows[std::size_t(index)]);
 }
 
-void MainForm::TagTest0GoButtonClick() { runRow(0); }
-void MainForm::TagTest1GoButtonClick() { runRow(1); }
-void MainForm::TagTest2GoButtonClick() { runRow(2); }
-void MainForm::TagTest3GoButtonClick() { runRow(3); }
-void MainForm::TagTest4GoButtonClick() { runRow(4); }
-void MainForm::TagTest5GoButtonClick() { runRow(5); }
-void MainForm::TagTest6GoButtonClick() { runRow(6); }
-void MainForm::TagTest7GoButtonClick() { runRow(7); }
-void MainForm::TagTest8GoButtonClick() { runRow(8); }
-void MainForm::TagTest9GoButtonClick() { runRow(9); }
-void MainForm::TagTestAGoButtonClick() { runRow(10); }
+void MainForm::TagTest0GoButtonClick()
+{
+    runRow(0);
+}
+void MainForm::TagTest1GoButtonClick()
+{
+    runRow(1);
+}
+void MainForm::TagTest2GoButtonClick()
+{
+    runRow(2);
+}
+void MainForm::TagTest3GoButtonClick()
+{
+    runRow(3);
+}
+void MainForm::TagTest4GoButtonClick()
+{
+    runRow(4);
+}
+void MainForm::TagTest5GoButtonClick()
+{
+    runRow(5);
+}
+void MainForm::TagTest6GoButtonClick()
+{
+    runRow(6);
+}
+void MainForm::TagTest7GoButtonClick()
+{
+    runRow(7);
+}
+void MainForm::TagTest8GoButtonClick()
+{
+    runRow(8);
+}
+void MainForm::TagTest9GoButtonClick()
+{
+    runRow(9);
+}
+void MainForm::TagTestAGoButtonClick()
+{
+    runRow(10);
+}
 
 void MainForm::maximizeMainWindow()
 {

@@ -57,8 +57,7 @@ public:
 
     // lib and op are not owned and must outlive the window.
     MainForm(DeviceLibrary &lib, Operator &op, QWidget *parent = nullptr);
-    MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeCreate,
-             QWidget *parent = nullptr);
+    MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeCreate, QWidget *parent = nullptr);
     ~MainForm() override;
 
     // The notes window that each successful detection shows (not owned).

@@ -14,15 +14,15 @@ namespace quillon {
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+           || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
 QString noDisplayMessage(const QString &program)
 {
     return program
-        + QStringLiteral(": no display (DISPLAY and WAYLAND_DISPLAY are unset); run it under "
-                         "xvfb-run, set QT_QPA_PLATFORM=offscreen, or use --scenario FILE "
-                         "for a headless run.");
+           + QStringLiteral(": no display (DISPLAY and WAYLAND_DISPLAY are unset); run it under "
+                            "xvfb-run, set QT_QPA_PLATFORM=offscreen, or use --scenario FILE "
+                            "for a headless run.");
 }
 
 std::unique_ptr<DeviceLibrary> loadDeviceLibrary(const QString &library, QWidget *parent)

@@ -115,8 +115,7 @@ QString BenchWindow::describeProductId(quint32 id)
 }
 
 BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_board(board), m_trace(trace), m_hooks(std::move(hooks)),
-      m_timer(new QTimer(this))
+    : QWidget(parent, Qt::Window), m_board(board), m_trace(trace), m_hooks(std::move(hooks)), m_timer(new QTimer(this))
 {
     setObjectName(QStringLiteral("BenchWindow"));
     setWindowTitle(tr("Simulated bench"));
@@ -218,7 +217,8 @@ QWidget *BenchWindow::buildBoard()
 
     m_revision = byteEdit(QStringLiteral("revisionReplyEdit"), 2);
     m_revision->setText(bytesText(id.revisionReply));
-    m_revision->setToolTip(tr("Reply to read request 0xA3: 00 xx is an old driver, 01 00 rev D or earlier, 01 01 newer"));
+    m_revision->setToolTip(
+        tr("Reply to read request 0xA3: 00 xx is an old driver, 01 00 rev D or earlier, 01 01 newer"));
     form->addRow(tr("Revision reply"), m_revision);
 
     m_newerThanRevD = new QCheckBox(tr("Board newer than revision D"));
@@ -457,7 +457,8 @@ void BenchWindow::placeBeside(const QWidget &other)
     const int w = std::max(least, std::min(want, left ? leftRoom : rightRoom));
     const int h = std::min(height(), room.height() - 40);
     resize(w, h);
-    const int x = left ? std::max(room.left(), station.left() - Gap - w) : std::min(station.right() + Gap, room.right() - w);
+    const int x =
+        left ? std::max(room.left(), station.left() - Gap - w) : std::min(station.right() + Gap, room.right() - w);
     move(x, std::max(room.top(), std::min(station.top() - 120, room.bottom() - h - 30)));
 }
 

@@ -149,9 +149,15 @@ FaultPanel::FaultPanel(Faults &faults, QWidget *parent) : QWidget(parent), m_fau
         connect(row.check, &QCheckBox::toggled, this, [this, r] { apply(*r); });
         for (const Editor &editor : row.editors) {
             if (editor.line)
-                connect(editor.line, &QLineEdit::textChanged, this, [this, r] { if (r->check->isChecked()) apply(*r); });
+                connect(editor.line, &QLineEdit::textChanged, this, [this, r] {
+                    if (r->check->isChecked())
+                        apply(*r);
+                });
             if (editor.spin)
-                connect(editor.spin, &QDoubleSpinBox::valueChanged, this, [this, r] { if (r->check->isChecked()) apply(*r); });
+                connect(editor.spin, &QDoubleSpinBox::valueChanged, this, [this, r] {
+                    if (r->check->isChecked())
+                        apply(*r);
+                });
         }
     }
     syncFromBoard();

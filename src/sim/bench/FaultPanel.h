@@ -43,14 +43,14 @@ public:
 
 private:
     struct Editor {
-        QLineEdit *line = nullptr;        // integers
-        QDoubleSpinBox *spin = nullptr;   // volts
+        QLineEdit *line = nullptr;      // integers
+        QDoubleSpinBox *spin = nullptr; // volts
         const IntegerValidator *validator = nullptr;
     };
     struct Row {
         const FaultSwitch *fault = nullptr;
         QCheckBox *check = nullptr;
-        std::vector<Editor> editors;      // one per param, null for bool params
+        std::vector<Editor> editors; // one per param, null for bool params
     };
 
     void apply(const Row &row);

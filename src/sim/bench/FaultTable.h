@@ -10,17 +10,16 @@
 namespace quillon::sim {
 
 // One field of Faults, whatever its type.
-using FaultField = std::variant<bool Faults::*, int Faults::*, quint16 Faults::*, quint32 Faults::*,
-                                double Faults::*>;
+using FaultField = std::variant<bool Faults::*, int Faults::*, quint16 Faults::*, quint32 Faults::*, double Faults::*>;
 
 // A value that goes with a switch: the field, how to edit it and what to start with.
 struct FaultParam {
     FaultField field;
-    QString label;          // shown before the editor ("lines", "volts", ...)
+    QString label; // shown before the editor ("lines", "volts", ...)
     double minimum = 0;
     double maximum = 0;
-    double initial = 0;     // value the editor offers until changed
-    bool hex = false;       // integer shown as hexadecimal
+    double initial = 0; // value the editor offers until changed
+    bool hex = false;   // integer shown as hexadecimal
 };
 
 // A fault switch of the bench. On, it writes every param from its editor; off, it
@@ -28,9 +27,9 @@ struct FaultParam {
 // A bool first param has no editor: on is true.
 struct FaultSwitch {
     QString group;
-    QString key;            // object name suffix, stable for tests and scripts
+    QString key; // object name suffix, stable for tests and scripts
     QString name;
-    QString description;    // what it breaks, in one line
+    QString description; // what it breaks, in one line
     std::vector<FaultParam> params;
 };
 

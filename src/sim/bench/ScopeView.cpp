@@ -12,7 +12,7 @@ namespace quillon::sim {
 
 namespace {
 
-constexpr int RefreshMs = 40;          // 25 frames a second
+constexpr int RefreshMs = 40; // 25 frames a second
 constexpr int TimeDivisions = 10;
 constexpr int VoltDivisions = 4;
 constexpr int LabelWidth = 56;
@@ -103,8 +103,8 @@ void ScopeView::setVoltRange(double low, double high)
 
 QColor ScopeView::channelColor(int channel)
 {
-    static const QColor colors[Channels] = {QColor(250, 220, 60), QColor(80, 210, 250),
-                                            QColor(240, 90, 200), QColor(110, 230, 110)};
+    static const QColor colors[Channels] = {QColor(250, 220, 60), QColor(80, 210, 250), QColor(240, 90, 200),
+                                            QColor(110, 230, 110)};
     return colors[std::clamp(channel, 0, Channels - 1)];
 }
 

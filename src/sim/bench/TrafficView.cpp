@@ -48,7 +48,10 @@ TrafficView::TrafficView(const TracingDevice &trace, QWidget *parent)
     copy->setObjectName(QStringLiteral("copyTrafficButton"));
     copy->setToolTip(tr("Copy the listed calls to the clipboard"));
     connect(copy, &QPushButton::clicked, this, &TrafficView::copyToClipboard);
-    connect(m_pause, &QCheckBox::toggled, this, [this](bool paused) { if (!paused) refresh(); });
+    connect(m_pause, &QCheckBox::toggled, this, [this](bool paused) {
+        if (!paused)
+            refresh();
+    });
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(m_count, 1);

@@ -11,7 +11,7 @@ class QStringListModel;
 namespace quillon {
 class TracingDevice;
 struct LibraryCall;
-}
+} // namespace quillon
 
 namespace quillon::sim {
 
