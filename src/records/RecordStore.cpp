@@ -1,0 +1,171 @@
+#include "records/RecordStore.h"
+
+#include "records/Schema.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace quillon::records {
+
+namespace {
+
+QString reasonOf(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.text() : error.databaseText();
+}
+
+QString insertSql(Table table)
+{
+    const QStringList &names = columns(table);
+    QStringList marks;
+    for (const QString &name : names) {
+        // A run's number follows the station's last one, taken inside the transaction
+        // so two processes writing one file never hand out the same number.
+        if (table == Table::Runs && name == QLatin1String("seq"))
+            marks << QStringLiteral("(SELECT COALESCE(MAX(seq), 0) + 1 FROM runs WHERE station_id = ?)");
+        else
+            marks << QStringLiteral("?");
+    }
+    const char *verb = table == Table::Stations ? "INSERT OR IGNORE INTO " : "INSERT INTO ";
+    return QLatin1String(verb) + tableName(table) + QStringLiteral(" (") + names.join(QStringLiteral(", "))
+           + QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+} // namespace
+
+RecordStore::RecordStore(QString connectionName) : m_connection(std::move(connectionName))
+{
+}
+
+RecordStore::~RecordStore()
+{
+    close();
+}
+
+bool RecordStore::open(const QString &path, QString *reason)
+{
+    close();
+    if (!openStoreFile(path, m_connection, true, m_db, reason) || !ensureSchema(m_db, reason)) {
+        close();
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+void RecordStore::close()
+{
+    m_open = false;
+    if (m_db.isValid()) {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+bool RecordStore::write(const QList<Record> &records, QString *reason)
+{
+    if (!m_open) {
+        if (reason)
+            *reason = QStringLiteral("the file is not open");
+        return false;
+    }
+    QSqlQuery begin(m_db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        if (reason)
+            *reason = reasonOf(begin.lastError());
+        return false;
+    }
+    QSqlQuery inserts[7] = {QSqlQuery(m_db), QSqlQuery(m_db), QSqlQuery(m_db), QSqlQuery(m_db),
+                            QSqlQuery(m_db), QSqlQuery(m_db), QSqlQuery(m_db)};
+    bool prepared[7] = {};
+    QString why;
+    bool ok = true;
+    for (const Record &record : records) {
+        const int t = int(record.table);
+        QSqlQuery &q = inserts[t];
+        if (!prepared[t]) {
+            if (!q.prepare(insertSql(record.table))) {
+                why = reasonOf(q.lastError());
+                ok = false;
+                break;
+            }
+            prepared[t] = true;
+        }
+        const QStringList &names = columns(record.table);
+        for (int i = 0; i < names.size(); ++i) {
+            if (record.table == Table::Runs && names[i] == QLatin1String("seq"))
+                q.addBindValue(record.values.value(1)); // the station's id
+            else
+                q.addBindValue(record.values.value(i));
+        }
+        if (!q.exec()) {
+            why = reasonOf(q.lastError());
+            ok = false;
+            break;
+        }
+    }
+    for (QSqlQuery &q : inserts)
+        q.finish();
+    QSqlQuery end(m_db);
+    if (ok && end.exec(QStringLiteral("COMMIT")))
+        return true;
+    if (ok)
+        why = reasonOf(end.lastError());
+    QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+    if (reason)
+        *reason = why;
+    return false;
+}
+
+bool RecordStore::interruptOpenRuns(const QString &station, const QString &host, const QString &program,
+                                    QStringList *ended, QString *reason)
+{
+    QSqlQuery begin(m_db);
+    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        if (reason)
+            *reason = reasonOf(begin.lastError());
+        return false;
+    }
+    QSqlQuery open(m_db);
+    open.prepare(QStringLiteral("SELECT r.id FROM runs r JOIN stations s ON s.id = r.station_id"
+                                " WHERE s.name = ? AND s.host = ? AND s.program = ?"
+                                " AND NOT EXISTS (SELECT 1 FROM run_ends e WHERE e.run_id = r.id)"
+                                " ORDER BY r.started_utc"));
+    open.addBindValue(station);
+    open.addBindValue(host);
+    open.addBindValue(program);
+    QStringList ids;
+    bool ok = open.exec();
+    while (ok && open.next())
+        ids << open.value(0).toString();
+    QString why = ok ? QString() : reasonOf(open.lastError());
+    open.finish();
+    const QString now = utcNow();
+    for (const QString &id : ids) {
+        if (!ok)
+            break;
+        QSqlQuery end(m_db);
+        end.prepare(QStringLiteral("INSERT INTO run_ends (run_id, ended_utc, end_state, overall)"
+                                   " VALUES (?, ?, 'interrupted', NULL)"));
+        end.addBindValue(id);
+        end.addBindValue(now);
+        ok = end.exec();
+        if (!ok)
+            why = reasonOf(end.lastError());
+    }
+    QSqlQuery commit(m_db);
+    if (ok && commit.exec(QStringLiteral("COMMIT"))) {
+        if (ended)
+            *ended = ids;
+        return true;
+    }
+    if (ok)
+        why = reasonOf(commit.lastError());
+    QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+    if (reason)
+        *reason = why;
+    return false;
+}
+
+} // namespace quillon::records

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "records/Record.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace quillon::records {
+
+// One connection to a records file and the inserts of every table. Used by one thread
+// only (the writer thread, or a test). Append-only: it never updates or deletes.
+class RecordStore {
+public:
+    // connectionName must be unique in the process.
+    explicit RecordStore(QString connectionName);
+    ~RecordStore();
+    RecordStore(const RecordStore &) = delete;
+    RecordStore &operator=(const RecordStore &) = delete;
+
+    // Opens (creating if needed) and brings the schema up to date. False with a reason.
+    bool open(const QString &path, QString *reason);
+    bool isOpen() const { return m_open; }
+    void close();
+
+    // Inserts the records in one transaction: all of them or none. A station record
+    // already present is left as it is (its key names its combination).
+    bool write(const QList<Record> &records, QString *reason);
+
+    // Ends every run of the named station (name, host, program) that has no end yet as
+    // "interrupted": runs a previous process left open. Returns the runs ended.
+    bool interruptOpenRuns(const QString &station, const QString &host, const QString &program, QStringList *ended,
+                           QString *reason);
+
+    QSqlDatabase database() const { return m_db; }
+
+private:
+    QString m_connection;
+    QSqlDatabase m_db;
+    bool m_open = false;
+};
+
+} // namespace quillon::records

@@ -1,0 +1,233 @@
+#include "records/RecordWriter.h"
+
+#include "records/RecordStore.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <chrono>
+
+namespace quillon::records {
+
+RecordWriter::RecordWriter(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
+{
+}
+
+RecordWriter::~RecordWriter()
+{
+    finish();
+}
+
+void RecordWriter::start()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] {
+            run();
+            {
+                const std::lock_guard lock(m_mutex);
+                m_done = true;
+            }
+            m_progress.notify_all();
+        });
+}
+
+std::uint64_t RecordWriter::enqueue(Record record)
+{
+    std::uint64_t ticket = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_incoming.push_back(std::move(record));
+        ticket = ++m_enqueued;
+    }
+    m_wake.notify_one();
+    return ticket;
+}
+
+bool RecordWriter::waitWritten(std::uint64_t ticket, int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    return m_progress.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return m_written >= ticket || m_failing.load() || m_done;
+    }) && m_written >= ticket;
+}
+
+bool RecordWriter::waitOpened(int timeoutMs)
+{
+    std::unique_lock lock(m_mutex);
+    m_progress.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_openTried; });
+    return m_opened;
+}
+
+QString RecordWriter::failureReason() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_reason;
+}
+
+QString RecordWriter::spillPath() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_spillPath.isEmpty() ? chooseSpillPath() : m_spillPath;
+}
+
+int RecordWriter::pendingCount() const
+{
+    const std::lock_guard lock(m_mutex);
+    return int(m_incoming.size() + m_pending.size());
+}
+
+QString RecordWriter::chooseSpillPath() const
+{
+    const QString name = QStringLiteral("records-unwritten-%1-%2.json")
+                             .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss")))
+                             .arg(QCoreApplication::applicationPid());
+    // A folder that can be written: the one given, else the temporary folder.
+    for (const QString &dir : {m_options.spillDir, QDir::tempPath()}) {
+        if (dir.isEmpty() || !QDir().mkpath(dir))
+            continue;
+        if (QFileInfo(dir).isWritable())
+            return QDir(dir).filePath(name);
+    }
+    return QDir(QDir::tempPath()).filePath(name);
+}
+
+void RecordWriter::noteFailure(const QString &reason)
+{
+    bool first = false;
+    QString spill;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_reason = reason;
+        if (m_spillPath.isEmpty())
+            m_spillPath = chooseSpillPath();
+        spill = m_spillPath;
+        first = !m_warned;
+        m_warned = true;
+        m_failing = true;
+    }
+    m_progress.notify_all();
+    if (first)
+        emit storeFailed(m_options.path, reason, spill);
+}
+
+void RecordWriter::run()
+{
+    RecordStore store(QStringLiteral("quillon-records-writer-%1").arg(quintptr(this), 0, 16));
+    bool interrupted = m_options.station.isEmpty();
+    for (;;) {
+        QList<Record> batch;
+        std::uint64_t upTo = 0;
+        bool stopping = false;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_failing.load())
+                m_wake.wait_for(lock, std::chrono::milliseconds(m_options.retryMs), [&] { return m_stopping; });
+            else if (m_openTried)
+                m_wake.wait(lock, [&] { return m_stopping || !m_incoming.empty(); });
+            while (!m_incoming.empty()) {
+                m_pending.push_back(std::move(m_incoming.front()));
+                m_incoming.pop_front();
+            }
+            stopping = m_stopping;
+            upTo = m_enqueued;
+            batch.reserve(qsizetype(m_pending.size()));
+            for (const Record &r : m_pending)
+                batch.append(r);
+        }
+
+        if (stopping && batch.isEmpty())
+            return;
+        QString reason;
+        bool ok = store.isOpen() || store.open(m_options.path, &reason);
+        if (ok && !interrupted) {
+            QStringList ended;
+            ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, &ended, &reason);
+            interrupted = ok;
+            for (const QString &id : ended)
+                emit runFinished(id);
+        }
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_openTried) {
+                m_openTried = true;
+                m_opened = ok;
+            }
+        }
+        m_progress.notify_all();
+        if (ok && !batch.isEmpty())
+            ok = store.write(batch, &reason);
+        if (!ok) {
+            store.close(); // reopened on the next attempt: the file may have been replaced
+            noteFailure(reason);
+            if (stopping)
+                return;
+            continue;
+        }
+
+        bool recovered = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_pending.erase(m_pending.begin(), m_pending.begin() + std::ptrdiff_t(batch.size()));
+            m_written = upTo;
+            recovered = m_failing.load() && m_incoming.empty();
+            if (recovered)
+                m_failing = false;
+        }
+        m_progress.notify_all();
+        for (const Record &r : batch)
+            if (r.table == Table::RunEnds)
+                emit runFinished(r.values.value(0).toString());
+        if (recovered)
+            emit storeRecovered(m_options.path);
+        if (stopping) {
+            const std::lock_guard lock(m_mutex);
+            if (m_incoming.empty())
+                return;
+        }
+    }
+}
+
+int RecordWriter::finish()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_progress.notify_all();
+
+    QJsonArray left;
+    QString path;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const Record &r : m_pending)
+            left.append(toJson(r));
+        for (const Record &r : m_incoming)
+            left.append(toJson(r));
+        m_pending.clear();
+        m_incoming.clear();
+        if (left.isEmpty())
+            return 0;
+        if (m_spillPath.isEmpty())
+            m_spillPath = chooseSpillPath();
+        path = m_spillPath;
+    }
+    const QJsonObject doc{{QStringLiteral("kind"), QStringLiteral("quillon-records-unwritten")},
+                          {QStringLiteral("file"), m_options.path},
+                          {QStringLiteral("records"), left}};
+    const QByteArray bytes = QJsonDocument(doc).toJson(QJsonDocument::Indented);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        qWarning("quillon: %lld records could not be saved to %s: %s", qlonglong(left.size()), qPrintable(path),
+                 qPrintable(out.errorString()));
+    return int(left.size());
+}
+
+} // namespace quillon::records

@@ -1,0 +1,234 @@
+#include "records/Schema.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QUuid>
+
+namespace quillon::records {
+
+namespace {
+
+// Version 1. A later version adds a migration step below; these statements never change.
+const char *const SchemaV1[] = {
+    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    "CREATE TABLE stations ("
+    " id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL,"
+    " program TEXT NOT NULL, version TEXT NOT NULL, library TEXT NOT NULL,"
+    " simulated INTEGER NOT NULL, created_utc TEXT NOT NULL)",
+    "CREATE TABLE sessions ("
+    " id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id),"
+    " started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id INTEGER,"
+    " variant TEXT, channel_count INTEGER, dac_count INTEGER, revision TEXT,"
+    " firmware_reply TEXT, revision_reply TEXT, simulated INTEGER NOT NULL)",
+    "CREATE TABLE runs ("
+    " id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id),"
+    " session_id TEXT REFERENCES sessions(id), seq INTEGER NOT NULL, kind TEXT NOT NULL,"
+    " row_digit INTEGER, product_id INTEGER, serial TEXT,"
+    " started_utc TEXT NOT NULL, simulated INTEGER NOT NULL)",
+    "CREATE TABLE run_ends ("
+    " run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL,"
+    " end_state TEXT NOT NULL, overall TEXT)",
+    "CREATE TABLE row_results ("
+    " id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq INTEGER NOT NULL,"
+    " digit INTEGER NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL,"
+    " fail_label TEXT, memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
+    "CREATE TABLE prompts ("
+    " id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT,"
+    " seq INTEGER NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT,"
+    " shown_utc TEXT NOT NULL, answered_utc TEXT)",
+    "CREATE TABLE eeprom_writes ("
+    " id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq INTEGER NOT NULL,"
+    " address INTEGER NOT NULL, bytes TEXT NOT NULL, status INTEGER NOT NULL, at_utc TEXT NOT NULL)",
+    "CREATE INDEX runs_started ON runs(started_utc)",
+    "CREATE INDEX runs_serial ON runs(serial)",
+    "CREATE INDEX runs_product ON runs(product_id, started_utc)",
+    "CREATE INDEX runs_station ON runs(station_id, seq)",
+    "CREATE INDEX row_results_run ON row_results(run_id, seq)",
+    "CREATE INDEX prompts_run ON prompts(run_id, seq)",
+    "CREATE INDEX eeprom_writes_run ON eeprom_writes(run_id, seq)",
+    "INSERT INTO meta (key, value) VALUES ('kind', 'quillon-records')",
+    "INSERT INTO meta (key, value) VALUES ('schema_version', '1')",
+};
+
+// migrations[v] takes a file from version v to v + 1 (index 0: an empty file).
+struct Migration {
+    const char *const *statements;
+    int count;
+};
+const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))}};
+static_assert(std::size(Migrations) == SchemaVersion);
+
+QString sqlReason(const QSqlError &error)
+{
+    QString text = error.driverText();
+    if (!error.databaseText().isEmpty() && error.databaseText() != text)
+        text = error.databaseText();
+    return text.isEmpty() ? error.text() : text;
+}
+
+bool exec(QSqlDatabase &db, const QString &sql, QString *reason)
+{
+    QSqlQuery q(db);
+    if (q.exec(sql))
+        return true;
+    if (reason)
+        *reason = sqlReason(q.lastError());
+    return false;
+}
+
+bool hasTable(QSqlDatabase &db, const QString &table)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"));
+    q.addBindValue(table);
+    return q.exec() && q.next();
+}
+
+// -1: no meta table (empty file or another kind of file), -2: not a records store.
+int storedVersion(QSqlDatabase &db, QString *reason)
+{
+    if (!hasTable(db, QStringLiteral("meta"))) {
+        QSqlQuery any(db);
+        if (!any.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            if (reason)
+                *reason = sqlReason(any.lastError());
+            return -2;
+        }
+        if (any.next() && any.value(0).toInt() == 0)
+            return 0;
+        if (reason)
+            *reason = QStringLiteral("not a records file (it holds other tables)");
+        return -2;
+    }
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT key, value FROM meta WHERE key IN ('kind', 'schema_version')"))) {
+        if (reason)
+            *reason = sqlReason(q.lastError());
+        return -2;
+    }
+    QString kind;
+    int version = -1;
+    while (q.next()) {
+        if (q.value(0).toString() == QLatin1String("kind"))
+            kind = q.value(1).toString();
+        else
+            version = q.value(1).toString().toInt();
+    }
+    if (kind != QLatin1String(StoreKind) || version < 1) {
+        if (reason)
+            *reason = QStringLiteral("not a records file (no records kind and schema version)");
+        return -2;
+    }
+    return version;
+}
+
+} // namespace
+
+bool openStoreFile(const QString &path, const QString &connectionName, bool create, QSqlDatabase &db, QString *reason)
+{
+    if (!create && !QFileInfo::exists(path)) {
+        if (reason)
+            *reason = QStringLiteral("no such file");
+        return false;
+    }
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    db.setDatabaseName(path);
+    // Waits this long for another station's transaction instead of failing at once.
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
+    if (!create)
+        options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        if (reason)
+            *reason = sqlReason(db.lastError());
+        return false;
+    }
+    // The first statement reads the header: a file that is not SQLite fails here.
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        if (reason)
+            *reason = sqlReason(probe.lastError());
+        return false;
+    }
+    probe.finish();
+    if (create) {
+        QSqlQuery wal(db);
+        if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !wal.next()
+            || wal.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+            if (reason)
+                *reason = wal.lastError().isValid() ? sqlReason(wal.lastError())
+                                                    : QStringLiteral("the file cannot be put into WAL mode");
+            return false;
+        }
+        wal.finish();
+        if (!exec(db, QStringLiteral("PRAGMA synchronous=FULL"), reason))
+            return false;
+    }
+    return true;
+}
+
+bool ensureSchema(QSqlDatabase &db, QString *reason)
+{
+    // Immediate: a second station creating the same new file waits instead of racing.
+    if (!exec(db, QStringLiteral("BEGIN IMMEDIATE"), reason))
+        return false;
+    auto fail = [&](const QString &why) {
+        exec(db, QStringLiteral("ROLLBACK"), nullptr);
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    QString why;
+    const int version = storedVersion(db, &why);
+    if (version < 0)
+        return fail(why);
+    if (version > SchemaVersion)
+        return fail(QStringLiteral("the file has records schema version %1; this program writes version %2 "
+                                   "and does not write into newer files")
+                        .arg(version)
+                        .arg(SchemaVersion));
+    for (int v = version; v < SchemaVersion; ++v) {
+        const Migration &m = Migrations[v];
+        for (int i = 0; i < m.count; ++i)
+            if (!exec(db, QString::fromLatin1(m.statements[i]), &why))
+                return fail(why);
+        if (v > 0
+            && !exec(db, QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(v + 1), &why))
+            return fail(why);
+    }
+    return exec(db, QStringLiteral("COMMIT"), reason) || fail(reason ? *reason : QString());
+}
+
+bool checkSchema(QSqlDatabase &db, int *version, QString *reason)
+{
+    QString why;
+    const int v = storedVersion(db, &why);
+    if (version)
+        *version = v;
+    if (v == 0)
+        why = QStringLiteral("not a records file (it is empty)");
+    if (v > SchemaVersion)
+        why = QStringLiteral("the file has records schema version %1; this program reads up to version %2")
+                  .arg(v)
+                  .arg(SchemaVersion);
+    if (v >= 1 && v <= SchemaVersion)
+        return true;
+    if (reason)
+        *reason = why;
+    return false;
+}
+
+QString utcNow()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+QString newKey()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+} // namespace quillon::records

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+namespace quillon::records {
+
+// The schema version this build writes. Older files are migrated on open; a newer
+// file is refused (an older program must not write into it).
+inline constexpr int SchemaVersion = 1;
+// meta('kind'): marks a SQLite file as a records store.
+inline constexpr char StoreKind[] = "quillon-records";
+
+// Opens a SQLite records file on a new connection named connectionName (the caller
+// removes it with QSqlDatabase::removeDatabase once every handle is gone). The file
+// is opened in WAL mode with a busy timeout, so several stations can write one file
+// at once, and with full synchronous commits, so a committed record survives a
+// crash. Creates the file when create is true. False and a one-line reason on failure.
+bool openStoreFile(const QString &path, const QString &connectionName, bool create, QSqlDatabase &db, QString *reason);
+
+// Creates the schema in an empty file, migrates an older one to SchemaVersion.
+// False with a reason when the file is not a records store or is of a newer schema.
+bool ensureSchema(QSqlDatabase &db, QString *reason);
+
+// For readers: true when the file is a records store this build can read (any
+// version up to SchemaVersion); reason otherwise. version receives the file's version.
+bool checkSchema(QSqlDatabase &db, int *version, QString *reason);
+
+// UTC time with milliseconds: 2026-12-08T14:45:31.123Z.
+QString utcNow();
+
+// A new record key: a UUID without braces.
+QString newKey();
+
+} // namespace quillon::records
