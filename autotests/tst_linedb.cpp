@@ -1,0 +1,403 @@
+// The line database against a real PostgreSQL server: schema and roles, the uploader
+// through outages, refused credentials and other schema versions.
+#include "records/line/LineDatabase.h"
+#include "records/line/LineJournal.h"
+#include "records/line/LineUploader.h"
+#include "support/PgServer.h"
+
+#include <QCoreApplication>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+using namespace quillon::records;
+using quillon::testing::PgServer;
+
+namespace {
+
+QString newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QString uniqueName(const char *stem)
+{
+    return QLatin1String(stem) + QLatin1Char('_') + newId().left(8);
+}
+
+// A connection that closes itself.
+struct Connection {
+    QString name = newId();
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+    ~Connection()
+    {
+        if (QSqlDatabase::contains(name)) {
+            QSqlDatabase::database(name, false).close();
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+};
+
+QStringList rows(QSqlDatabase db, const QString &sql)
+{
+    QSqlQuery query(db);
+    EXPECT_TRUE(query.exec(sql)) << qPrintable(sql) << qPrintable(query.lastError().text());
+    QStringList out;
+    while (query.next()) {
+        QStringList fields;
+        for (int i = 0; i < query.record().count(); ++i)
+            fields << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
+        out << fields.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+// A line database with the schema, and one station role (password "pw-<name>").
+struct LineDb {
+    QString name;
+    QString station;
+    bool make(PgServer *pg, const QString &stationName, QString *report = nullptr)
+    {
+        name = uniqueName("line");
+        station = stationName;
+        if (!pg->createDatabase(name))
+            return false;
+        Connection admin;
+        QString error;
+        QString text;
+        if (!openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(name)), admin.name, &error)) {
+            ADD_FAILURE() << qPrintable(error);
+            return false;
+        }
+        QSqlDatabase db = admin.db();
+        if (!initLineSchema(db, report ? report : &text, &error)) {
+            ADD_FAILURE() << qPrintable(error);
+            return false;
+        }
+        return addStation(pg, stationName);
+    }
+    bool addStation(PgServer *pg, const QString &stationName) const
+    {
+        pg->psql(QStringLiteral("DROP ROLE IF EXISTS \"%1\"").arg(stationName));
+        return pg->createRole(stationName, QStringLiteral("pw-") + stationName)
+               && pg->psql(QStringLiteral("GRANT quillon_station TO \"%1\"").arg(stationName));
+    }
+};
+
+// A station's local store in the records layout with the upload tables, and runs in it.
+struct Journal {
+    QTemporaryDir dir;
+    Connection connection;
+    QString stationId = newId();
+    QString sessionId = newId();
+    qint64 seq = 0;
+
+    QString path() const { return dir.filePath(QStringLiteral("records.sqlite")); }
+
+    void create(const QString &stationName)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection.name);
+        db.setDatabaseName(path());
+        ASSERT_TRUE(db.open());
+        const QStringList schema = {
+            "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+            "CREATE TABLE stations (id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL, program TEXT NOT "
+            "NULL, version TEXT NOT NULL, library TEXT NOT NULL, simulated INTEGER NOT NULL, created_utc TEXT NOT "
+            "NULL)",
+            "CREATE TABLE sessions (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), "
+            "started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id INTEGER, variant TEXT, "
+            "channel_count INTEGER, dac_count INTEGER, revision TEXT, firmware_reply TEXT, revision_reply TEXT, "
+            "simulated INTEGER NOT NULL)",
+            "CREATE TABLE runs (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), session_id "
+            "TEXT REFERENCES sessions(id), seq INTEGER NOT NULL, kind TEXT NOT NULL, row_digit INTEGER, product_id "
+            "INTEGER, serial TEXT, started_utc TEXT NOT NULL, simulated INTEGER NOT NULL)",
+            "CREATE TABLE run_ends (run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL, end_state "
+            "TEXT NOT NULL, overall TEXT)",
+            "CREATE TABLE row_results (id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq INTEGER "
+            "NOT NULL, digit INTEGER NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL, "
+            "fail_label TEXT, memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
+            "CREATE TABLE prompts (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT, seq "
+            "INTEGER NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT, shown_utc TEXT "
+            "NOT NULL, answered_utc TEXT)",
+            "CREATE TABLE eeprom_writes (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq INTEGER NOT NULL, "
+            "address INTEGER NOT NULL, bytes TEXT NOT NULL, status INTEGER NOT NULL, at_utc TEXT NOT NULL)",
+        };
+        QSqlQuery query(db);
+        for (const QString &statement : schema + lineJournalMigrationV2())
+            ASSERT_TRUE(query.exec(statement)) << qPrintable(query.lastError().text());
+        exec(QStringLiteral("INSERT INTO stations VALUES ('%1', '%2', 'host', 'quillon-sim', '0.1.0', 'sim', 1, "
+                            "'2026-12-08T10:00:00.000Z')")
+                 .arg(stationId, stationName));
+        exec(QStringLiteral("INSERT INTO sessions VALUES ('%1', '%2', '2026-12-08T10:00:01.000Z', 'Detected', 4660, "
+                            "'AI16', 16, 4, 'E', '01020304', 'a5', 1)")
+                 .arg(sessionId, stationId));
+        exec(QStringLiteral("INSERT INTO prompts VALUES ('%1', NULL, '%2', 0, 'retry-cancel', 'Detect', 'No board', "
+                            "'Retry', NULL, '2026-12-08T10:00:00.500Z', '2026-12-08T10:00:00.900Z')")
+                 .arg(newId(), sessionId));
+    }
+
+    void exec(const QString &sql)
+    {
+        QSqlQuery query(connection.db());
+        ASSERT_TRUE(query.exec(sql)) << qPrintable(sql) << qPrintable(query.lastError().text());
+    }
+
+    // A Test All run with two rows, a prompt and an EEPROM write; `ended` adds its end row.
+    QString addRun(bool ended = true)
+    {
+        const QString run = newId();
+        const qint64 n = ++seq;
+        exec(QStringLiteral("INSERT INTO runs VALUES ('%1', '%2', '%3', %4, 'test-all', NULL, 4660, NULL, "
+                            "'2026-12-08T11:00:00.000Z', 1)")
+                 .arg(run, stationId, sessionId)
+                 .arg(n));
+        for (int digit = 1; digit <= 2; ++digit)
+            exec(QStringLiteral("INSERT INTO row_results VALUES ('%1', '%2', %3, %3, 'Row %3', 'pass', 'PASS', NULL, "
+                                "'[\"line \\\\ one\",\"it''s \\\"two\\\" \u00B1 3\"]', "
+                                "'2026-12-08T11:00:01.000Z', '2026-12-08T11:00:02.000Z')")
+                     .arg(newId(), run)
+                     .arg(digit));
+        exec(QStringLiteral("INSERT INTO prompts VALUES ('%1', '%2', '%3', 1, 'text', 'DAC', 'Type the reading', "
+                            "'OK', '9.99', '2026-12-08T11:00:01.000Z', '2026-12-08T11:00:01.500Z')")
+                 .arg(newId(), run, sessionId));
+        exec(QStringLiteral("INSERT INTO eeprom_writes VALUES ('%1', '%2', 1, 7666, 'beef', 4294967295, "
+                            "'2026-12-08T11:00:01.700Z')")
+                 .arg(newId(), run));
+        if (ended)
+            end(run);
+        return run;
+    }
+    void end(const QString &run)
+    {
+        exec(QStringLiteral("INSERT INTO run_ends VALUES ('%1', '2026-12-08T11:00:03.000Z', 'completed', 'PASS')")
+                 .arg(run));
+    }
+
+    LineUploadStatus status()
+    {
+        LineUploadStatus s;
+        QString error;
+        QSqlDatabase db = connection.db();
+        EXPECT_TRUE(readLineUploadStatus(db, &s, &error)) << qPrintable(error);
+        return s;
+    }
+};
+
+// The tables a run is made of, in one comparable text per table (uploaded_* aside).
+QStringList recordText(QSqlDatabase db, const QString &runFilter)
+{
+    QStringList text;
+    text << rows(db, QStringLiteral("SELECT id, station_id, session_id, seq, kind, row_digit, product_id, serial, "
+                                    "started_utc, simulated FROM runs WHERE %1 ORDER BY seq")
+                         .arg(runFilter));
+    for (const char *table : {"run_ends", "row_results", "prompts", "eeprom_writes"}) {
+        text << rows(db, QStringLiteral("SELECT * FROM %1 WHERE run_id IN (SELECT id FROM runs WHERE %2) ORDER BY 1")
+                             .arg(QLatin1String(table), runFilter));
+    }
+    text << rows(db, QStringLiteral("SELECT * FROM sessions ORDER BY id"));
+    text << rows(db, QStringLiteral("SELECT * FROM stations ORDER BY id"));
+    text << rows(db, QStringLiteral("SELECT * FROM prompts WHERE run_id IS NULL ORDER BY id"));
+    return text;
+}
+
+LineUploader::Options options(const QString &url, const Journal &journal, const QString &station)
+{
+    LineUploader::Options o;
+    o.url = url;
+    o.journalPath = journal.path();
+    o.stationName = station;
+    o.minRetryMs = 50;
+    o.maxRetryMs = 400;
+    return o;
+}
+
+// Waits (serving events) until `done` holds or ~20 s passed.
+template <typename Pred>
+bool eventually(Pred done)
+{
+    for (int i = 0; i < 400; ++i) {
+        if (done())
+            return true;
+        QCoreApplication::processEvents();
+        QThread::msleep(50);
+    }
+    return done();
+}
+
+} // namespace
+
+TEST(LineDatabase, UrlsKeepPasswordsOutAndPassLibpqOptions)
+{
+    const auto url = LineDatabaseUrl::parse(QStringLiteral("postgresql://st1@db.line:6543/line?sslmode=verify-full"
+                                                           "&sslrootcert=/etc/ssl/line ca.pem"));
+    EXPECT_TRUE(url.error.isEmpty()) << qPrintable(url.error);
+    EXPECT_EQ(url.host, QStringLiteral("db.line"));
+    EXPECT_EQ(url.port, 6543);
+    EXPECT_EQ(url.database, QStringLiteral("line"));
+    EXPECT_EQ(url.user, QStringLiteral("st1"));
+    EXPECT_TRUE(url.options.contains(QStringLiteral("sslmode=verify-full")));
+    EXPECT_TRUE(url.options.contains(QStringLiteral("sslrootcert='/etc/ssl/line ca.pem'")));
+    for (const char *bad : {"postgresql://st1:secret@db/line", "postgresql://st1@db/line?password=secret"}) {
+        const auto refused = LineDatabaseUrl::parse(QLatin1String(bad));
+        EXPECT_TRUE(refused.error.contains(QLatin1String("pgpass"))) << bad;
+        EXPECT_FALSE(refused.error.contains(QLatin1String("secret"))) << bad;
+    }
+    EXPECT_FALSE(LineDatabaseUrl::parse(QStringLiteral("/var/lib/quillon/records.sqlite")).error.isEmpty());
+}
+
+TEST(LineDatabase, SchemaOnceAndStationRoleMayOnlyInsertAndReadItsOwn)
+{
+    QUILLON_REQUIRE_PG(pg);
+    LineDb line;
+    QString report;
+    ASSERT_TRUE(line.make(pg, QStringLiteral("station-a"), &report));
+    EXPECT_TRUE(report.contains(QLatin1String("GRANT SELECT, INSERT ON stations, sessions, runs")))
+        << qPrintable(report);
+    ASSERT_TRUE(line.addStation(pg, QStringLiteral("station-b")));
+
+    // Twice is harmless.
+    Connection admin;
+    QString error;
+    ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(line.name)), admin.name, &error));
+    QSqlDatabase adminDb = admin.db();
+    ASSERT_TRUE(initLineSchema(adminDb, &report, &error)) << qPrintable(error);
+    EXPECT_TRUE(report.contains(QLatin1String("nothing to do")));
+
+    // Both stations upload a run.
+    for (const QString &station : {QStringLiteral("station-a"), QStringLiteral("station-b")}) {
+        Journal journal;
+        journal.create(station);
+        journal.addRun();
+        qputenv("PGPASSWORD", ("pw-" + station).toUtf8());
+        LineUploader uploader(options(pg->tcpUrl(station, line.name), journal, station));
+        uploader.start();
+        EXPECT_TRUE(uploader.drain(20000));
+        EXPECT_EQ(journal.status().pendingRuns, 0);
+    }
+
+    qputenv("PGPASSWORD", "pw-station-a");
+    Connection a;
+    ASSERT_TRUE(
+        openLineDatabase(LineDatabaseUrl::parse(pg->tcpUrl(QStringLiteral("station-a"), line.name)), a.name, &error))
+        << qPrintable(error);
+    qunsetenv("PGPASSWORD");
+    // Its own rows only.
+    EXPECT_EQ(rows(a.db(), QStringLiteral("SELECT DISTINCT uploaded_by FROM runs")), QStringList{"station-a"});
+    EXPECT_EQ(rows(a.db(), QStringLiteral("SELECT count(*) FROM row_results")), QStringList{"2"});
+    EXPECT_EQ(rows(a.db(), QStringLiteral("SELECT count(*) FROM stations")), QStringList{"1"});
+    // Never an UPDATE or a DELETE, nor a run in another station's name.
+    for (const char *sql : {"UPDATE runs SET serial = 'X'", "DELETE FROM row_results",
+                            "UPDATE run_ends SET overall = "
+                            "'PASS'",
+                            "DELETE FROM runs", "TRUNCATE runs CASCADE",
+                            "INSERT INTO runs (id, station_id, seq, kind, started_utc, simulated, uploaded_by) SELECT "
+                            "'x', station_id, 99, 'row', started_utc, 1, 'station-b' FROM runs LIMIT 1"}) {
+        QSqlQuery query(a.db());
+        EXPECT_FALSE(query.exec(QLatin1String(sql))) << sql;
+        const QString why = query.lastError().databaseText();
+        EXPECT_TRUE(why.contains(QLatin1String("permission denied")) || why.contains(QLatin1String("row-level")))
+            << sql << ": " << qPrintable(why);
+    }
+    EXPECT_EQ(rows(adminDb, QStringLiteral("SELECT count(*), count(DISTINCT uploaded_by) FROM runs")),
+              QStringList{"2|2"});
+}
+
+TEST(LineDatabase, UploadsInOrderOnceAndIdenticalThroughAnOutage)
+{
+    QUILLON_REQUIRE_PG(pg);
+    LineDb line;
+    ASSERT_TRUE(line.make(pg, QStringLiteral("st-outage")));
+    Journal journal;
+    journal.create(QStringLiteral("st-outage"));
+    for (int i = 0; i < 5; ++i)
+        journal.addRun();
+    const QString open = journal.addRun(false); // still running: it and later runs wait
+
+    qputenv("PGPASSWORD", "pw-st-outage");
+    LineUploader uploader(
+        options(pg->tcpUrl(QStringLiteral("st-outage"), line.name), journal, QStringLiteral("st-outage")));
+    int failures = 0;
+    QObject::connect(&uploader, &LineUploader::failed, &uploader, [&] { ++failures; });
+    uploader.start();
+    ASSERT_TRUE(uploader.drain(20000));
+    Connection admin;
+    QString error;
+    ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(line.name)), admin.name, &error));
+    EXPECT_EQ(rows(admin.db(), QStringLiteral("SELECT count(*) FROM runs")), QStringList{"5"});
+    EXPECT_EQ(journal.status().pendingRuns, 0);
+
+    // The server goes away without warning; runs keep ending locally.
+    admin.db().close();
+    ASSERT_TRUE(pg->stop(true));
+    journal.end(open);
+    journal.addRun();
+    uploader.wake();
+    ASSERT_TRUE(eventually([&] { return failures > 0; }));
+    const LineUploadStatus down = journal.status();
+    EXPECT_EQ(down.pendingRuns, 2);
+    EXPECT_FALSE(down.lastError.isEmpty());
+    EXPECT_TRUE(down.lastError.contains(QLatin1String("cannot connect to the line database")))
+        << qPrintable(down.lastError);
+    EXPECT_FALSE(down.lastError.contains(QLatin1String("pw-"))) << qPrintable(down.lastError);
+
+    // Back: caught up by the back-off alone, without another wake.
+    ASSERT_TRUE(pg->start());
+    ASSERT_TRUE(eventually([&] { return journal.status().pendingRuns == 0; }));
+    qunsetenv("PGPASSWORD");
+    ASSERT_TRUE(admin.db().open());
+    EXPECT_EQ(recordText(admin.db(), QStringLiteral("true")),
+              recordText(journal.connection.db(), QStringLiteral("true")));
+    EXPECT_EQ(rows(admin.db(), QStringLiteral("SELECT DISTINCT uploaded_by FROM runs")), QStringList{"st-outage"});
+
+    // Forgetting the local progress sends everything again: nothing doubles.
+    journal.exec(QStringLiteral("DELETE FROM line_uploads"));
+    qputenv("PGPASSWORD", "pw-st-outage");
+    ASSERT_TRUE(uploader.drain(20000));
+    qunsetenv("PGPASSWORD");
+    EXPECT_EQ(recordText(admin.db(), QStringLiteral("true")),
+              recordText(journal.connection.db(), QStringLiteral("true")));
+}
+
+TEST(LineDatabase, RefusalsAreReportedAndTheJournalKept)
+{
+    QUILLON_REQUIRE_PG(pg);
+    LineDb line;
+    ASSERT_TRUE(line.make(pg, QStringLiteral("st-refused")));
+    const QString other = uniqueName("other");
+    ASSERT_TRUE(pg->createDatabase(other));
+    ASSERT_TRUE(pg->psql(QStringLiteral("CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL); "
+                                        "INSERT INTO meta VALUES ('schema_version', '7'); "
+                                        "GRANT SELECT ON meta TO PUBLIC"),
+                         nullptr, other));
+    struct Case {
+        QString url;
+        QByteArray password;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {pg->tcpUrl(QStringLiteral("st-refused"), line.name), "wrong", "password authentication failed"},
+        {QStringLiteral("postgresql://st-refused@no-such-host.invalid:5432/line?connect_timeout=3"), "x",
+         "no-such-host.invalid"},
+        {pg->tcpUrl(QStringLiteral("st-refused"), other), "pw-st-refused", "schema is version 7, newer"},
+        {pg->tcpUrl(QStringLiteral("st-refused"), uniqueName("nodb")), "pw-st-refused", "does not exist"},
+    };
+    for (const Case &c : cases) {
+        Journal journal;
+        journal.create(QStringLiteral("st-refused"));
+        journal.addRun();
+        qputenv("PGPASSWORD", c.password);
+        LineUploader uploader(options(c.url, journal, QStringLiteral("st-refused")));
+        uploader.start();
+        EXPECT_FALSE(uploader.drain(20000)) << qPrintable(c.url);
+        const LineUploadStatus status = journal.status();
+        EXPECT_EQ(status.pendingRuns, 1);
+        EXPECT_TRUE(status.lastError.contains(QLatin1String(c.expected))) << qPrintable(status.lastError);
+        EXPECT_FALSE(status.lastError.contains(QLatin1String(c.password))) << qPrintable(status.lastError);
+    }
+    qunsetenv("PGPASSWORD");
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace quillon::records {
+
+// Where the line database is: a postgresql://user@host:port/dbname?key=value URL.
+// Query keys are libpq connection keywords (sslmode, sslrootcert, connect_timeout,
+// service, host for a socket folder, ...). A password never belongs in it: libpq finds
+// one in PGPASSWORD, ~/.pgpass, PGPASSFILE or a service file.
+struct LineDatabaseUrl {
+    QString host; // name, address or socket folder; empty: libpq's default
+    int port = -1;
+    QString database;
+    QString user;
+    QStringList options; // "keyword=value", quoted for libpq where needed
+    QString error;       // why the URL was refused; empty when it is usable
+
+    static LineDatabaseUrl parse(const QString &url);
+    // The URL without anything secret, for messages and the log.
+    QString display;
+};
+
+inline bool isLineDatabaseUrl(const QString &text)
+{
+    return text.startsWith(QLatin1String("postgresql://")) || text.startsWith(QLatin1String("postgres://"));
+}
+
+// Opens a QPSQL connection under `connectionName` on the calling thread. On failure
+// returns false with a one-line reason naming the server.
+bool openLineDatabase(const LineDatabaseUrl &url, const QString &connectionName, QString *error);
+
+// The line database's own schema version (its meta table); independent of the
+// version of a station's local store.
+inline constexpr int kLineSchemaVersion = 1;
+
+// The group roles `db init` sets up: stations insert and read their own rows, readers
+// read everything.
+inline constexpr const char *kStationGroupRole = "quillon_station";
+inline constexpr const char *kReaderGroupRole = "quillon_reader";
+
+// Checks the server's schema: empty when it is the version this program writes, else
+// a message saying what is wrong and what to do.
+QString checkLineSchema(QSqlDatabase &db);
+
+// Creates the schema, or migrates an older one, with the group roles, grants and
+// row policies. Returns false with `error`; `report` gets what was done.
+bool initLineSchema(QSqlDatabase &db, QString *report, QString *error);
+
+// The statements an administrator runs for one station's role (or a placeholder).
+QString stationRoleInstructions(const QString &stationName);
+
+// Turns a driver error into one line (the server's message, without Qt's suffixes).
+QString lineErrorText(const QString &what, const QString &serverText);
+
+} // namespace quillon::records

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+namespace quillon::records {
+
+// The uploader's side of a station's local store (its journal): which finished runs
+// the line database has, recorded in tables of its own that are only ever appended to.
+
+// The statements of the local store's step to version 2 (run by the store's migrations).
+QStringList lineJournalMigrationV2();
+
+// What `quillon-records status` shows.
+struct LineUploadStatus {
+    qint64 pendingRuns = 0; // finished runs not on the line database yet
+    qint64 uploadedRuns = 0;
+    QString lastUploadUtc; // empty: never
+    QString lastErrorUtc;  // empty: no error since the last upload
+    QString lastError;
+};
+
+// Reads the status from a journal; false with `error` when the store cannot be read or
+// has no upload tables (a store older than version 2).
+bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QString *error);
+
+// One batch of finished runs in the order they were written, with everything each run
+// hangs on, as JSON arrays of rows (column name -> value) per table.
+struct LineBatch {
+    QStringList runIds;
+    QList<qint64> runSeqs;
+    QJsonArray stations, sessions, runs, runEnds, rowResults, prompts, eepromWrites;
+    bool isEmpty() const { return runIds.isEmpty(); }
+};
+
+// Reads up to `maxRuns` finished runs after the last uploaded one. A run still open
+// stops the batch: runs go up in the order they were written.
+bool readLineBatch(QSqlDatabase &journal, int maxRuns, LineBatch *batch, QString *error);
+
+// Notes the runs as uploaded (one local transaction).
+bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *error);
+
+// Notes an upload error unless it is the one noted last.
+bool noteLineUploadError(QSqlDatabase &journal, const QString &message, QString *error);
+
+// UTC now as the records write it (2026-12-08T14:45:31.123Z).
+QString lineUtcNow();
+
+} // namespace quillon::records

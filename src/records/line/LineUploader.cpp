@@ -1,0 +1,337 @@
+#include "records/line/LineUploader.h"
+
+#include "records/line/LineDatabase.h"
+#include "records/line/LineJournal.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QUuid>
+
+Q_LOGGING_CATEGORY(lcLineDatabase, "quillon.records.line", QtInfoMsg)
+
+namespace quillon::records {
+
+namespace {
+
+const char *const kRunColumns = "id, station_id, session_id, seq, kind, row_digit, product_id, serial, started_utc,"
+                                " simulated, uploaded_by";
+
+QString jsonText(const QJsonArray &rows)
+{
+    return QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+// Everything here runs on the uploader's thread, which owns both connections.
+class LineUploadWorker : public QObject {
+    Q_OBJECT
+public:
+    LineUploadWorker(LineUploader *owner, LineUploader::Options options)
+        : m_owner(owner), m_options(std::move(options)), m_url(LineDatabaseUrl::parse(m_options.url))
+    {
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_lineName = QStringLiteral("quillon-line-") + id;
+        m_journalName = QStringLiteral("quillon-line-journal-") + id;
+    }
+
+public slots:
+    void begin()
+    {
+        m_retry = new QTimer(this);
+        m_retry->setSingleShot(true);
+        connect(m_retry, &QTimer::timeout, this, &LineUploadWorker::step);
+        step();
+    }
+
+    // A run ended (or drain() asks): try now, even in the middle of a back-off.
+    void work(quint64 wake)
+    {
+        m_wakeSeen = std::max(m_wakeSeen, wake);
+        step();
+    }
+
+    // One batch; then the next one after the events queued meanwhile (a stop is heard).
+    void step()
+    {
+        if (!m_retry)
+            return;
+        m_retry->stop();
+        QString error;
+        int sent = 0;
+        if (!openJournal(&error) || !openLine(&error) || !uploadOne(&sent, &error)) {
+            failure(error);
+            return;
+        }
+        if (sent > 0) {
+            success(sent);
+            m_retry->start(0);
+            return;
+        }
+        m_owner->reportIdle(m_wakeSeen, true);
+    }
+
+    void shutdown()
+    {
+        delete m_retry;
+        m_retry = nullptr;
+        closeConnection(m_lineName);
+        closeConnection(m_journalName);
+    }
+
+private:
+    static void closeConnection(const QString &name)
+    {
+        if (QSqlDatabase::contains(name)) {
+            QSqlDatabase::database(name, false).close();
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+
+    bool openJournal(QString *error)
+    {
+        if (QSqlDatabase::contains(m_journalName) && QSqlDatabase::database(m_journalName, false).isOpen())
+            return true;
+        QSqlDatabase journal = QSqlDatabase::contains(m_journalName)
+                                   ? QSqlDatabase::database(m_journalName, false)
+                                   : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_journalName);
+        journal.setDatabaseName(m_options.journalPath);
+        // The station's writer holds the file now and then; wait for it instead of failing.
+        journal.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!journal.open()) {
+            *error = QStringLiteral("cannot open the local store %1: %2")
+                         .arg(m_options.journalPath, journal.lastError().text());
+            return false;
+        }
+        return true;
+    }
+
+    bool openLine(QString *error)
+    {
+        if (QSqlDatabase::contains(m_lineName) && QSqlDatabase::database(m_lineName, false).isOpen())
+            return true;
+        closeConnection(m_lineName);
+        if (!openLineDatabase(m_url, m_lineName, error))
+            return false;
+        {
+            QSqlDatabase line = QSqlDatabase::database(m_lineName, false);
+            *error = checkLineSchema(line);
+        }
+        if (!error->isEmpty()) {
+            closeConnection(m_lineName);
+            return false;
+        }
+        qCInfo(lcLineDatabase).noquote() << "line database: connected to" << m_url.display;
+        return true;
+    }
+
+    bool uploadOne(int *sent, QString *error)
+    {
+        QSqlDatabase journal = QSqlDatabase::database(m_journalName, false);
+        LineBatch batch;
+        if (!readLineBatch(journal, m_options.batchRuns, &batch, error))
+            return false;
+        if (batch.isEmpty())
+            return true;
+        for (auto &&run : batch.runs) {
+            QJsonObject object = run.toObject();
+            object.insert(QStringLiteral("uploaded_by"), m_options.stationName);
+            run = object;
+        }
+        bool sentOk = false;
+        {
+            QSqlDatabase line = QSqlDatabase::database(m_lineName, false);
+            sentOk = send(line, batch, error);
+        }
+        if (!sentOk) {
+            // The connection may be half-dead; the next attempt starts afresh.
+            closeConnection(m_lineName);
+            return false;
+        }
+        if (!markLineUploaded(journal, batch, error))
+            return false; // on the server already; noted locally at the next try
+        *sent = int(batch.runIds.size());
+        return true;
+    }
+
+    static bool send(QSqlDatabase &line, const LineBatch &batch, QString *error)
+    {
+        if (!line.transaction()) {
+            *error = lineErrorText(QStringLiteral("the line database refused a transaction"),
+                                   line.lastError().databaseText() + line.lastError().driverText());
+            return false;
+        }
+        // Parents before children; the rows a run hangs on after the run (its row policy).
+        const QList<std::pair<QString, const QJsonArray *>> steps = {
+            {QStringLiteral(
+                 "INSERT INTO stations SELECT * FROM json_populate_recordset(NULL::stations, CAST(? AS json))"
+                 " ON CONFLICT DO NOTHING"),
+             &batch.stations},
+            {QStringLiteral(
+                 "INSERT INTO sessions SELECT * FROM json_populate_recordset(NULL::sessions, CAST(? AS json))"
+                 " ON CONFLICT DO NOTHING"),
+             &batch.sessions},
+            {QStringLiteral("INSERT INTO runs (%1) SELECT %1 FROM json_populate_recordset(NULL::runs, CAST(? AS json))"
+                            " ON CONFLICT DO NOTHING")
+                 .arg(QLatin1String(kRunColumns)),
+             &batch.runs},
+            {QStringLiteral(
+                 "INSERT INTO run_ends SELECT * FROM json_populate_recordset(NULL::run_ends, CAST(? AS json))"
+                 " ON CONFLICT DO NOTHING"),
+             &batch.runEnds},
+            {QStringLiteral("INSERT INTO row_results SELECT * FROM json_populate_recordset(NULL::row_results,"
+                            " CAST(? AS json)) ON CONFLICT DO NOTHING"),
+             &batch.rowResults},
+            {QStringLiteral("INSERT INTO prompts SELECT * FROM json_populate_recordset(NULL::prompts, CAST(? AS json))"
+                            " ON CONFLICT DO NOTHING"),
+             &batch.prompts},
+            {QStringLiteral("INSERT INTO eeprom_writes SELECT * FROM json_populate_recordset(NULL::eeprom_writes,"
+                            " CAST(? AS json)) ON CONFLICT DO NOTHING"),
+             &batch.eepromWrites},
+        };
+        QSqlQuery query(line);
+        for (const auto &[sql, rows] : steps) {
+            if (rows->isEmpty())
+                continue;
+            query.prepare(sql);
+            query.addBindValue(jsonText(*rows));
+            if (!query.exec()) {
+                *error = lineErrorText(QStringLiteral("the line database refused the upload"),
+                                       query.lastError().databaseText().isEmpty() ? query.lastError().driverText()
+                                                                                  : query.lastError().databaseText());
+                line.rollback();
+                return false;
+            }
+        }
+        if (!line.commit()) {
+            *error = lineErrorText(QStringLiteral("the line database did not commit the upload"),
+                                   line.lastError().databaseText() + line.lastError().driverText());
+            line.rollback();
+            return false;
+        }
+        return true;
+    }
+
+    void success(int runs)
+    {
+        if (m_failingFor.isValid())
+            qCInfo(lcLineDatabase).noquote()
+                << "line database: uploading again after" << m_failingFor.elapsed() / 1000 << "s";
+        m_failingFor.invalidate();
+        m_warned = false;
+        m_delayMs = 0;
+        m_lastError.clear();
+        qCInfo(lcLineDatabase).noquote() << "line database:" << runs << "run(s) uploaded";
+        emit m_owner->uploaded(runs);
+    }
+
+    void failure(const QString &message)
+    {
+        if (!m_failingFor.isValid())
+            m_failingFor.start();
+        if (message != m_lastError) {
+            // One log line per distinct error, not one per retry.
+            qCWarning(lcLineDatabase).noquote() << "line database:" << message << "(runs wait in the local store)";
+            m_lastError = message;
+            emit m_owner->failed(message);
+        }
+        if (QSqlDatabase::contains(m_journalName) && QSqlDatabase::database(m_journalName, false).isOpen()) {
+            QSqlDatabase journal = QSqlDatabase::database(m_journalName, false);
+            QString ignored;
+            noteLineUploadError(journal, message, &ignored);
+        }
+        if (!m_warned && m_failingFor.elapsed() >= qint64(m_options.outageWarningSeconds) * 1000) {
+            m_warned = true;
+            emit m_owner->longOutage(
+                QStringLiteral("The line database has not taken this station's records for %1 minutes: %2\n"
+                               "Testing goes on; the records wait on this station and go up when it is reachable.")
+                    .arg(m_failingFor.elapsed() / 60000)
+                    .arg(message));
+        }
+        m_delayMs = m_delayMs == 0 ? m_options.minRetryMs : std::min(m_delayMs * 2, m_options.maxRetryMs);
+        m_retry->start(m_delayMs);
+        m_owner->reportIdle(m_wakeSeen, false);
+    }
+
+    LineUploader *m_owner;
+    LineUploader::Options m_options;
+    LineDatabaseUrl m_url;
+    QString m_lineName;
+    QString m_journalName;
+    QTimer *m_retry = nullptr;
+    QElapsedTimer m_failingFor;
+    QString m_lastError;
+    quint64 m_wakeSeen = 0;
+    int m_delayMs = 0;
+    bool m_warned = false;
+};
+
+LineUploader::LineUploader(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
+{
+    m_thread.setObjectName(QStringLiteral("line uploader"));
+}
+
+LineUploader::~LineUploader()
+{
+    if (m_worker) {
+        QMetaObject::invokeMethod(m_worker, "shutdown", Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+        delete m_worker;
+    }
+}
+
+void LineUploader::start()
+{
+    if (m_worker)
+        return;
+    m_worker = new LineUploadWorker(this, m_options);
+    m_worker->moveToThread(&m_thread);
+    m_thread.start(QThread::LowPriority);
+    QMetaObject::invokeMethod(m_worker, "begin", Qt::QueuedConnection);
+}
+
+void LineUploader::wake()
+{
+    if (!m_worker)
+        return;
+    quint64 wake = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        wake = ++m_wakes;
+    }
+    QMetaObject::invokeMethod(m_worker, "work", Qt::QueuedConnection, Q_ARG(quint64, wake));
+}
+
+bool LineUploader::drain(int timeoutMs)
+{
+    if (!m_worker)
+        return false;
+    wake();
+    QMutexLocker lock(&m_mutex);
+    const quint64 wanted = m_wakes;
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_settledWake < wanted) {
+        if (!m_settled.wait(&m_mutex, deadline))
+            return false;
+    }
+    return m_settledClean;
+}
+
+void LineUploader::reportIdle(quint64 wakeSeen, bool clean)
+{
+    QMutexLocker lock(&m_mutex);
+    m_settledWake = std::max(m_settledWake, wakeSeen);
+    m_settledClean = clean;
+    m_settled.wakeAll();
+}
+
+} // namespace quillon::records
+
+#include "LineUploader.moc"
