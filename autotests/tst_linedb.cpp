@@ -1,5 +1,6 @@
 // The line database against a real PostgreSQL server: schema and roles, the uploader
 // through outages, refused credentials and other schema versions.
+#include "records/Schema.h"
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
 #include "records/line/LineUploader.h"
@@ -89,7 +90,7 @@ struct LineDb {
     }
 };
 
-// A station's local store in the records layout with the upload tables, and runs in it.
+// A station's local store, and runs in it.
 struct Journal {
     QTemporaryDir dir;
     Connection connection;
@@ -101,35 +102,10 @@ struct Journal {
 
     void create(const QString &stationName)
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection.name);
-        db.setDatabaseName(path());
-        ASSERT_TRUE(db.open());
-        const QStringList schema = {
-            "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-            "CREATE TABLE stations (id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL, program TEXT NOT "
-            "NULL, version TEXT NOT NULL, library TEXT NOT NULL, simulated INTEGER NOT NULL, created_utc TEXT NOT "
-            "NULL)",
-            "CREATE TABLE sessions (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), "
-            "started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id INTEGER, variant TEXT, "
-            "channel_count INTEGER, dac_count INTEGER, revision TEXT, firmware_reply TEXT, revision_reply TEXT, "
-            "simulated INTEGER NOT NULL)",
-            "CREATE TABLE runs (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), session_id "
-            "TEXT REFERENCES sessions(id), seq INTEGER NOT NULL, kind TEXT NOT NULL, row_digit INTEGER, product_id "
-            "INTEGER, serial TEXT, started_utc TEXT NOT NULL, simulated INTEGER NOT NULL)",
-            "CREATE TABLE run_ends (run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL, end_state "
-            "TEXT NOT NULL, overall TEXT)",
-            "CREATE TABLE row_results (id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq INTEGER "
-            "NOT NULL, digit INTEGER NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL, "
-            "fail_label TEXT, memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
-            "CREATE TABLE prompts (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT, seq "
-            "INTEGER NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT, shown_utc TEXT "
-            "NOT NULL, answered_utc TEXT)",
-            "CREATE TABLE eeprom_writes (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq INTEGER NOT NULL, "
-            "address INTEGER NOT NULL, bytes TEXT NOT NULL, status INTEGER NOT NULL, at_utc TEXT NOT NULL)",
-        };
-        QSqlQuery query(db);
-        for (const QString &statement : schema + lineJournalMigrationV2())
-            ASSERT_TRUE(query.exec(statement)) << qPrintable(query.lastError().text());
+        QSqlDatabase db;
+        QString why;
+        ASSERT_TRUE(openStoreFile(path(), connection.name, true, db, &why)) << qPrintable(why);
+        ASSERT_TRUE(ensureSchema(db, &why)) << qPrintable(why);
         exec(QStringLiteral("INSERT INTO stations VALUES ('%1', '%2', 'host', 'quillon-sim', '0.1.0', 'sim', 1, "
                             "'2026-12-08T10:00:00.000Z')")
                  .arg(stationId, stationName));

@@ -53,12 +53,19 @@ const char *const SchemaV1[] = {
     "INSERT INTO meta (key, value) VALUES ('schema_version', '1')",
 };
 
+// Version 2: the line-database uploader's progress, appended to like everything else
+// (a run is uploaded once its id is in line_uploads; errors as they change).
+const char *const SchemaV2[] = {
+    "CREATE TABLE line_uploads (run_id TEXT PRIMARY KEY REFERENCES runs(id), uploaded_utc TEXT NOT NULL)",
+    "CREATE TABLE line_upload_errors (at_utc TEXT NOT NULL, message TEXT NOT NULL)",
+};
+
 // migrations[v] takes a file from version v to v + 1 (index 0: an empty file).
 struct Migration {
     const char *const *statements;
     int count;
 };
-const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))}};
+const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))}, {SchemaV2, int(std::size(SchemaV2))}};
 static_assert(std::size(Migrations) == SchemaVersion);
 
 QString sqlReason(const QSqlError &error)

@@ -1,6 +1,7 @@
 #include "records/line/LineJournal.h"
 
-#include <QDateTime>
+#include "records/Schema.h"
+
 #include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -49,22 +50,6 @@ bool selectInto(QSqlDatabase &journal, const QString &sql, QJsonArray *rows, QSt
 
 } // namespace
 
-QStringList lineJournalMigrationV2()
-{
-    return {
-        QStringLiteral("CREATE TABLE line_uploads (run_id TEXT PRIMARY KEY REFERENCES runs(id), seq INTEGER NOT NULL,"
-                       " uploaded_utc TEXT NOT NULL)"),
-        QStringLiteral("CREATE INDEX line_uploads_seq ON line_uploads(seq)"),
-        QStringLiteral("CREATE TABLE line_upload_errors (at_utc TEXT NOT NULL, message TEXT NOT NULL)"),
-        QStringLiteral("CREATE INDEX line_runs_seq ON runs(seq)"),
-    };
-}
-
-QString lineUtcNow()
-{
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-}
-
 bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QString *error)
 {
     QSqlQuery query(journal);
@@ -84,22 +69,22 @@ bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QStri
     return true;
 }
 
-bool readLineBatch(QSqlDatabase &journal, int maxRuns, LineBatch *batch, QString *error)
+bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRuns, LineBatch *batch, QString *error)
 {
     *batch = LineBatch();
     QSqlQuery query(journal);
     query.setForwardOnly(true);
-    query.prepare(
-        QStringLiteral("SELECT r.id, r.seq, EXISTS (SELECT 1 FROM run_ends e WHERE e.run_id = r.id) FROM runs r"
-                       " WHERE r.seq > (SELECT coalesce(max(seq), -9223372036854775807) FROM line_uploads)"
-                       " ORDER BY r.seq LIMIT ?"));
+    // Rows are only ever appended, so the rowid is the order they were written in.
+    query.prepare(QStringLiteral("SELECT r.id, EXISTS (SELECT 1 FROM run_ends e WHERE e.run_id = r.id) FROM runs r"
+                                 " WHERE r.station_id IN (SELECT id FROM stations WHERE name = ?)"
+                                 " AND NOT EXISTS (SELECT 1 FROM line_uploads u WHERE u.run_id = r.id)"
+                                 " ORDER BY r.rowid LIMIT ?"));
+    query.addBindValue(stationName);
     query.addBindValue(maxRuns);
     if (!query.exec())
         return fail(query, QStringLiteral("cannot read the local store"), error);
-    while (query.next() && query.value(2).toBool()) {
+    while (query.next() && query.value(1).toBool())
         batch->runIds.append(query.value(0).toString());
-        batch->runSeqs.append(query.value(1).toLongLong());
-    }
     query.finish();
     if (batch->isEmpty())
         return true;
@@ -117,7 +102,7 @@ bool readLineBatch(QSqlDatabase &journal, int maxRuns, LineBatch *batch, QString
                       &batch->stations, error)
            && selectInto(journal, QStringLiteral("SELECT * FROM sessions WHERE id IN (%1)").arg(sessionsOf),
                          &batch->sessions, error)
-           && selectInto(journal, QStringLiteral("SELECT * FROM runs WHERE id IN (%1) ORDER BY seq").arg(ids),
+           && selectInto(journal, QStringLiteral("SELECT * FROM runs WHERE id IN (%1) ORDER BY rowid").arg(ids),
                          &batch->runs, error)
            && selectInto(journal, QStringLiteral("SELECT * FROM run_ends WHERE run_id IN (%1)").arg(ids),
                          &batch->runEnds, error)
@@ -142,12 +127,11 @@ bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *er
         return false;
     }
     QSqlQuery query(journal);
-    query.prepare(QStringLiteral("INSERT OR IGNORE INTO line_uploads (run_id, seq, uploaded_utc) VALUES (?, ?, ?)"));
-    const QString now = lineUtcNow();
-    for (int i = 0; i < batch.runIds.size(); ++i) {
-        query.bindValue(0, batch.runIds.at(i));
-        query.bindValue(1, batch.runSeqs.at(i));
-        query.bindValue(2, now);
+    query.prepare(QStringLiteral("INSERT OR IGNORE INTO line_uploads (run_id, uploaded_utc) VALUES (?, ?)"));
+    const QString now = utcNow();
+    for (const QString &run : batch.runIds) {
+        query.bindValue(0, run);
+        query.bindValue(1, now);
         if (!query.exec()) {
             journal.rollback();
             return fail(query, QStringLiteral("cannot note the upload in the local store"), error);
@@ -171,7 +155,7 @@ bool noteLineUploadError(QSqlDatabase &journal, const QString &message, QString 
     if (query.next() && query.value(0).toString() == message && query.value(1).toBool())
         return true;
     query.prepare(QStringLiteral("INSERT INTO line_upload_errors (at_utc, message) VALUES (?, ?)"));
-    query.addBindValue(lineUtcNow());
+    query.addBindValue(utcNow());
     query.addBindValue(message);
     if (!query.exec())
         return fail(query, QStringLiteral("cannot note the upload error"), error);

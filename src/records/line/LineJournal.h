@@ -10,9 +10,6 @@ namespace quillon::records {
 // The uploader's side of a station's local store (its journal): which finished runs
 // the line database has, recorded in tables of its own that are only ever appended to.
 
-// The statements of the local store's step to version 2 (run by the store's migrations).
-QStringList lineJournalMigrationV2();
-
 // What `quillon-records status` shows.
 struct LineUploadStatus {
     qint64 pendingRuns = 0; // finished runs not on the line database yet
@@ -30,22 +27,19 @@ bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QStri
 // hangs on, as JSON arrays of rows (column name -> value) per table.
 struct LineBatch {
     QStringList runIds;
-    QList<qint64> runSeqs;
     QJsonArray stations, sessions, runs, runEnds, rowResults, prompts, eepromWrites;
     bool isEmpty() const { return runIds.isEmpty(); }
 };
 
-// Reads up to `maxRuns` finished runs after the last uploaded one. A run still open
-// stops the batch: runs go up in the order they were written.
-bool readLineBatch(QSqlDatabase &journal, int maxRuns, LineBatch *batch, QString *error);
+// Reads up to `maxRuns` finished runs of the named station that are not uploaded yet,
+// in the order they were written. A run still open stops the batch: runs go up in
+// order. (Several stations may share one store; each uploads the runs under its name.)
+bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRuns, LineBatch *batch, QString *error);
 
 // Notes the runs as uploaded (one local transaction).
 bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *error);
 
 // Notes an upload error unless it is the one noted last.
 bool noteLineUploadError(QSqlDatabase &journal, const QString &message, QString *error);
-
-// UTC now as the records write it (2026-12-08T14:45:31.123Z).
-QString lineUtcNow();
 
 } // namespace quillon::records

@@ -135,7 +135,7 @@ private:
     {
         QSqlDatabase journal = QSqlDatabase::database(m_journalName, false);
         LineBatch batch;
-        if (!readLineBatch(journal, m_options.batchRuns, &batch, error))
+        if (!readLineBatch(journal, m_options.stationName, m_options.batchRuns, &batch, error))
             return false;
         if (batch.isEmpty())
             return true;
