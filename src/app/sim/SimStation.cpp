@@ -3,6 +3,7 @@
 #include "app/station/MainForm.h"
 
 #include "sim/PromptFollower.h"
+#include "sim/bench/BenchWindow.h"
 #include "ui/BlurbForm.h"
 #include "ui/QtOperator.h"
 
@@ -32,6 +33,17 @@ int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShow
     const int code = QApplication::exec();
     QApplication::setQuitOnLastWindowClosed(quitOnLast);
     return code;
+}
+
+sim::BenchWindow *openBench(sim::SimBoard &board, TracingDevice &trace, sim::PromptFollower &follower, QWidget &station)
+{
+    sim::BenchHooks hooks;
+    hooks.setFollowPrompts = [&follower](bool on) { follower.setFollowing(on); };
+    auto *bench = new sim::BenchWindow(board, trace, hooks, &station);
+    const auto *form = qobject_cast<MainForm *>(&station);
+    bench->placeWithStation(station, form ? form->blurbForm() : nullptr);
+    bench->show();
+    return bench;
 }
 
 } // namespace quillon

@@ -6,7 +6,6 @@
 #include "device/TracingDevice.h"
 #include "sim/PromptFollower.h"
 #include "sim/SimBoard.h"
-#include "sim/bench/BenchWindow.h"
 
 #include <QApplication>
 
@@ -33,11 +32,6 @@ int main(int argc, char **argv)
     board.requestLatencyUs = 2000;
     board.scanLatencyUs = 3000;
     return quillon::runSimStation(board, device, [&](quillon::sim::PromptFollower &follower, QWidget &station) {
-        // A child window of the station: it closes and goes with it, before the follower.
-        quillon::sim::BenchHooks hooks;
-        hooks.setFollowPrompts = [&follower](bool on) { follower.setFollowing(on); };
-        auto *bench = new quillon::sim::BenchWindow(board, device, hooks, &station);
-        bench->placeBeside(station);
-        bench->show();
+        quillon::openBench(board, device, follower, station);
     });
 }

@@ -1,11 +1,13 @@
 #include "BenchWindow.h"
 
+#include "BenchPlacement.h"
 #include "FaultPanel.h"
 #include "ScopeView.h"
 #include "TrafficView.h"
 
 #include "device/TracingDevice.h"
 
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -138,9 +140,11 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     (new QVBoxLayout(scopeBox))->addWidget(m_scope);
 
     // What the technician touches during a run stays in view; the rest is in tabs.
-    auto *hands = new QHBoxLayout;
-    hands->addWidget(buildJig(), 1);
-    hands->addWidget(buildMeter(), 1);
+    // Side by side, or one above the other on a narrow bench (resizeEvent); so is
+    // the meter's source and reading.
+    m_hands = new QBoxLayout(QBoxLayout::LeftToRight);
+    m_hands->addWidget(buildJig(), 1);
+    m_hands->addWidget(buildMeter(), 1);
 
     auto *boardPage = new QWidget;
     auto *boardLayout = new QVBoxLayout(boardPage);
@@ -149,7 +153,6 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     boardLayout->addStretch();
     auto *boardScroll = new QScrollArea;
     boardScroll->setWidgetResizable(true);
-    boardScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     boardScroll->setFrameShape(QFrame::NoFrame);
     boardScroll->setWidget(boardPage);
 
@@ -165,7 +168,7 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     auto *lower = new QWidget;
     auto *lowerLayout = new QVBoxLayout(lower);
     lowerLayout->setContentsMargins(0, 0, 0, 0);
-    lowerLayout->addLayout(hands);
+    lowerLayout->addLayout(m_hands);
     lowerLayout->addWidget(tabs, 1);
 
     auto *split = new QSplitter(Qt::Vertical);
@@ -175,9 +178,17 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 3);
 
+    // On a small screen the bench may open narrower or shorter than its controls
+    // need: everything under the banner then scrolls.
+    auto *content = new QScrollArea;
+    content->setObjectName(QStringLiteral("benchScroll"));
+    content->setWidgetResizable(true);
+    content->setFrameShape(QFrame::NoFrame);
+    content->setWidget(split);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(banner);
-    layout->addWidget(split, 1);
+    layout->addWidget(content, 1);
 
     updateScopeRange();
     m_timer->setInterval(RefreshMs);
@@ -194,6 +205,7 @@ QWidget *BenchWindow::buildBoard()
 {
     auto *box = new QGroupBox(tr("Board on the bench"));
     auto *form = new QFormLayout(box);
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     const BoardIdentity &id = m_board.identity;
 
     m_productId = new QComboBox;
@@ -206,7 +218,7 @@ QWidget *BenchWindow::buildBoard()
     m_productId->setCurrentIndex(m_productId->findData(id.productId));
     m_productId->setMaxVisibleItems(20);
     m_productId->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_productId->setMinimumContentsLength(24);
+    m_productId->setMinimumContentsLength(16);
     m_productId->setToolTip(tr("Changing the board is plugging another one in: press Detect in the station"));
     form->addRow(tr("Product"), m_productId);
 
@@ -335,8 +347,8 @@ QWidget *BenchWindow::buildJig()
 QWidget *BenchWindow::buildMeter()
 {
     auto *box = new QGroupBox(tr("Meter"));
-    auto *layout = new QHBoxLayout(box);
-    layout->setAlignment(Qt::AlignVCenter);
+    m_meter = new QBoxLayout(QBoxLayout::LeftToRight, box);
+    m_meter->setAlignment(Qt::AlignVCenter);
     m_meterSource = new QComboBox;
     m_meterSource->setObjectName(QStringLiteral("meterSourceCombo"));
     m_meterSource->addItem(tr("Reference at R11"));
@@ -356,9 +368,12 @@ QWidget *BenchWindow::buildMeter()
     m_meterValue->setStyleSheet(QStringLiteral("background: #14201a; color: #7dff9a; padding: 2px 6px;"));
     m_meterValue->setToolTip(tr("Type this into the station's reading fields (select it to copy)"));
 
-    layout->addWidget(m_meterSource, 1);
-    layout->addWidget(m_meterValue);
-    layout->addWidget(new QLabel(tr("V")));
+    auto *reading = new QHBoxLayout;
+    reading->addStretch();
+    reading->addWidget(m_meterValue);
+    reading->addWidget(new QLabel(tr("V")));
+    m_meter->addWidget(m_meterSource, 1);
+    m_meter->addLayout(reading);
     connect(m_meterSource, &QComboBox::currentIndexChanged, this, &BenchWindow::readMeter);
     return box;
 }
@@ -367,6 +382,7 @@ QWidget *BenchWindow::buildTiming()
 {
     auto *box = new QGroupBox(tr("Timing"));
     auto *form = new QFormLayout(box);
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     auto latency = [](const QString &name, int value) {
         auto *spin = new QSpinBox;
         spin->setObjectName(name);
@@ -440,26 +456,88 @@ void BenchWindow::updateScopeRange()
     m_scope->setVoltRange((bipolar ? -span : 0.0) - margin, span + margin);
 }
 
+namespace {
+
+// Frame rectangles in screen coordinates need the window's frame: a window not yet
+// shown has none of its own, so it borrows the margins of one that is.
+QMargins frameMargins(const QWidget &shown)
+{
+    const QRect frame = shown.frameGeometry();
+    const QRect inside = shown.geometry();
+    return {inside.left() - frame.left(), inside.top() - frame.top(), frame.right() - inside.right(),
+            frame.bottom() - inside.bottom()};
+}
+
+QSize grown(const QSize &size, const QMargins &m)
+{
+    return size + QSize(m.left() + m.right(), m.top() + m.bottom());
+}
+
+} // namespace
+
 void BenchWindow::placeBeside(const QWidget &other)
 {
-    const QRect station = other.frameGeometry();
     const QScreen *screen = other.screen();
     if (!screen)
         return;
-    const QRect room = screen->availableGeometry();
-    constexpr int Gap = 8;
-    const int leftRoom = station.left() - Gap - room.left();
-    const int rightRoom = room.right() - station.right() - Gap;
-    const int want = width();
-    const int least = minimumSizeHint().width();
-    // The side with room for the whole bench, else the roomier one, else overlap.
-    const bool left = leftRoom >= want || (rightRoom < want && leftRoom >= rightRoom);
-    const int w = std::max(least, std::min(want, left ? leftRoom : rightRoom));
-    const int h = std::min(height(), room.height() - 40);
-    resize(w, h);
-    const int x =
-        left ? std::max(room.left(), station.left() - Gap - w) : std::min(station.right() + Gap, room.right() - w);
-    move(x, std::max(room.top(), std::min(station.top() - 120, room.bottom() - h - 30)));
+    const QMargins margins = frameMargins(other);
+    BenchPlacement in;
+    in.screen = screen->availableGeometry();
+    in.station = other.frameGeometry();
+    in.wanted = grown(size(), margins);
+    in.least = grown(QSize(LeastWidth, 0), margins).width();
+    applyFrame(layOutBench(in).bench, margins);
+}
+
+void BenchWindow::placeWithStation(QWidget &station, QWidget *notes)
+{
+    const QScreen *screen = station.screen();
+    if (!screen)
+        return;
+    const QMargins margins = frameMargins(station);
+    BenchPlacement in;
+    in.screen = screen->availableGeometry();
+    in.station = station.frameGeometry();
+    // pos() of a window is where its frame starts, shown or not.
+    if (notes)
+        in.notes = QRect(notes->pos(), grown(notes->size(), margins));
+    in.wanted = grown(size(), margins);
+    in.least = grown(QSize(LeastWidth, 0), margins).width();
+    in.promptWidth = grown(QSize(PromptWidth, 0), margins).width();
+    in.stationMovable = true;
+    const BenchLayout layout = layOutBench(in);
+    if (layout.station.topLeft() != in.station.topLeft())
+        station.move(layout.station.topLeft());
+    applyFrame(layout.bench, margins);
+    // Where the bench had to go over the notes window, it stays on top of it when
+    // a detection shows the notes.
+    if (notes && layout.bench.intersects(in.notes)) {
+        m_notes = notes;
+        notes->installEventFilter(this);
+    }
+}
+
+bool BenchWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_notes && event->type() == QEvent::Show)
+        QTimer::singleShot(0, this, [this] {
+            if (isVisible())
+                raise();
+        });
+    return QWidget::eventFilter(watched, event);
+}
+
+void BenchWindow::applyFrame(const QRect &frame, const QMargins &margins)
+{
+    resize(frame.size().shrunkBy(margins));
+    move(frame.topLeft());
+}
+
+void BenchWindow::resizeEvent(QResizeEvent *event)
+{
+    m_hands->setDirection(width() < HandsStackBelow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+    m_meter->setDirection(width() < MeterStackBelow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+    QWidget::resizeEvent(event);
 }
 
 bool BenchWindow::event(QEvent *event)

@@ -2,10 +2,12 @@
 
 #include "sim/SimBoard.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
 
+class QBoxLayout;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -43,15 +45,30 @@ class BenchWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int RefreshMs = 100;
+    // The narrowest bench placed beside the station (its contents scroll), and the
+    // widths under which the jig and the meter, and the meter's source and reading,
+    // stack.
+    static constexpr int LeastWidth = 220;
+    static constexpr int HandsStackBelow = 480;
+    static constexpr int MeterStackBelow = 320;
+    // The widest prompt of the station (its DAC dialogs are 512 wide; message boxes
+    // wrap before that), frame not included.
+    static constexpr int PromptWidth = 520;
 
     BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks = {}, QWidget *parent = nullptr);
 
     // One pass of what the timer does: jig controls follow the board, the meter is
     // read, the traffic list re-read.
     void refresh();
-    // Moves the window next to other (right of it if the screen has room, else left),
-    // so the station and the bench are both in view.
+    // Moves the window next to other, clear of it where the screen has room, so the
+    // station and the bench are both in view.
     void placeBeside(const QWidget &other);
+    // quillon-sim's first placement, once the station is shown: the bench clear of the
+    // station, of every prompt the station may open and, where the screen has room, of
+    // the notes window (which stays where the station put it). The station may move
+    // to make room; it keeps its size. Call it once: afterwards the windows stay where
+    // the user puts them.
+    void placeWithStation(QWidget &station, QWidget *notes);
 
     // Product ids the bench offers: every supported variant, then a few wrong ones.
     static QList<quint32> offeredProductIds();
@@ -63,6 +80,8 @@ protected:
     // meter, jig and switches while one is open: a blocked bench hangs itself under
     // the open prompt (a transient window of it) and so stays usable.
     bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *buildBoard();
@@ -74,11 +93,15 @@ private:
     void syncJig();
     void readMeter();
     void updateScopeRange();
+    void applyFrame(const QRect &frame, const QMargins &margins);
 
     SimBoard &m_board;
     TracingDevice &m_trace;
     BenchHooks m_hooks;
     QTimer *m_timer;
+    QBoxLayout *m_hands = nullptr;
+    QBoxLayout *m_meter = nullptr;
+    QPointer<QWidget> m_notes; // the notes window the bench opened over, if it did
 
     QComboBox *m_productId = nullptr;
     QLineEdit *m_firmware = nullptr;

@@ -115,7 +115,7 @@ QSize ScopeView::sizeHint() const
 
 QSize ScopeView::minimumSizeHint() const
 {
-    return {240, 160};
+    return {180, 140};
 }
 
 void ScopeView::showEvent(QShowEvent *event)
@@ -201,9 +201,17 @@ void ScopeView::paintEvent(QPaintEvent *)
 
     p.setPen(TextColor);
     const QRect scale(plot.left(), plot.bottom() + 2, plot.width(), ScaleHeight - 2);
-    p.drawText(scale, Qt::AlignLeft | Qt::AlignVCenter, timeDivisionText(m_span));
-    p.drawText(scale, Qt::AlignRight | Qt::AlignVCenter,
-               tr("%1 to %2 V per lane").arg(locale.toString(m_low, 'g', 3), locale.toString(m_high, 'g', 3)));
+    const QString time = timeDivisionText(m_span);
+    p.drawText(scale, Qt::AlignLeft | Qt::AlignVCenter, time);
+    // On a narrow scope the range goes short, or goes, rather than over the time.
+    const QString low = locale.toString(m_low, 'g', 3), high = locale.toString(m_high, 'g', 3);
+    const int room = scale.width() - p.fontMetrics().horizontalAdvance(time) - 8;
+    for (const QString &range : {tr("%1 to %2 V per lane").arg(low, high), tr("%1 to %2 V").arg(low, high)}) {
+        if (p.fontMetrics().horizontalAdvance(range) <= room) {
+            p.drawText(scale, Qt::AlignRight | Qt::AlignVCenter, range);
+            break;
+        }
+    }
 }
 
 } // namespace quillon::sim

@@ -41,6 +41,7 @@ TrafficView::TrafficView(const TracingDevice &trace, QWidget *parent)
     m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_count->setWordWrap(true); // the view may be narrow
     m_pause->setObjectName(QStringLiteral("trafficPause"));
     m_pause->setToolTip(tr("Hold the list still to read it; the log goes on underneath"));
 
