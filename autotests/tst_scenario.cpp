@@ -1,5 +1,6 @@
 // Scripted bench runs: the strict scenario reader, and whole sessions through the real
 // main window with the virtual technician (in-process, and once through quillon-sim).
+#include "app/sim/PlatformNoise.h"
 #include "app/sim/SimScenarioRunner.h"
 #include "sim/Scenario.h"
 
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -420,6 +422,7 @@ TEST(ScenarioProgram, ExitCodesAndReportFile)
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR")); // as on a machine without a desktop session
     sim.setProcessEnvironment(env);
     sim.start(QStringLiteral(QUILLON_SIM_BINARY), {QStringLiteral("--scenario"), bad});
     ASSERT_TRUE(sim.waitForFinished(60'000));
@@ -433,7 +436,8 @@ TEST(ScenarioProgram, ExitCodesAndReportFile)
               {QStringLiteral("--scenario"), QStringLiteral(QUILLON_SOURCE_DIR "/scenarios/demo.json"),
                QStringLiteral("--report"), report});
     ASSERT_TRUE(sim.waitForFinished(120'000));
-    EXPECT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().constData();
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_EQ(QString::fromUtf8(sim.readAllStandardError()), QString()) << "only the summary, no platform notes";
     const QString summary = QString::fromUtf8(sim.readAllStandardOutput());
     EXPECT_TRUE(summary.contains(QLatin1String("0 DIO Pullup: PASS"))) << qPrintable(summary);
     EXPECT_TRUE(summary.contains(QLatin1String("Overall: "))) << qPrintable(summary);
@@ -444,6 +448,26 @@ TEST(ScenarioProgram, ExitCodesAndReportFile)
     EXPECT_EQ(json.value(QStringLiteral("detection")).toString(), QStringLiteral("Detected"));
 }
 #endif
+
+Q_LOGGING_CATEGORY(lcPlatformPlugin, "qt.qpa.plugin")
+
+TEST(ScenarioProgram, PlatformNoiseIsDroppedAndRealWarningsStillShow)
+{
+    static QStringList shown;
+    const QtMessageHandler before =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) { shown.append(text); });
+    quillon::quietPlatformNoise();
+    quillon::quietPlatformNoise(); // twice: still one filter, no loop
+    qWarning("This plugin does not support propagateSizeHints()");
+    qWarning("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-tester'");
+    qWarning("QStandardPaths: wrong permissions on runtime directory /tmp/runtime-tester, 0755 instead of 0700");
+    qCWarning(lcPlatformPlugin) << "Could not load the Qt platform plugin \"xcb\"";
+    qInstallMessageHandler(before);
+    EXPECT_EQ(
+        shown,
+        (QStringList{"QStandardPaths: wrong permissions on runtime directory /tmp/runtime-tester, 0755 instead of 0700",
+                     "Could not load the Qt platform plugin \"xcb\""}));
+}
 
 TEST(ScenarioProgram, UnreadableFileIsABadScenario)
 {

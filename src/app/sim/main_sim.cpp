@@ -1,4 +1,5 @@
 // The station over the simulated board, for development, training and demonstrations.
+#include "app/sim/PlatformNoise.h"
 #include "app/sim/SimScenarioRunner.h"
 #include "app/sim/SimStation.h"
 #include "app/station/StationMain.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char **argv)
 {
+    quillon::quietPlatformNoise();
     // quillon-sim --scenario FILE [--report FILE]: a scripted run, headless.
     if (quillon::isScenarioCommandLine(argc, argv))
         return quillon::simScenarioMain(argc, argv);
