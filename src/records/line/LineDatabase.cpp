@@ -68,6 +68,7 @@ const char *const kSchemaV1[] = {
     "CREATE INDEX runs_product ON runs(product_id, started_utc)",
     "CREATE INDEX runs_station ON runs(station_id, seq)",
     "CREATE INDEX runs_uploaded_by ON runs(uploaded_by, started_utc)",
+    "CREATE INDEX runs_session ON runs(session_id)",
     "CREATE INDEX row_results_run ON row_results(run_id, seq)",
     "CREATE INDEX prompts_run ON prompts(run_id, seq)",
     "CREATE INDEX eeprom_writes_run ON eeprom_writes(run_id, seq)",
@@ -86,14 +87,18 @@ const char *const kPolicies[] = {
     "CREATE POLICY own_runs ON runs TO quillon_station USING (uploaded_by = current_user)"
     " WITH CHECK (uploaded_by = current_user)",
     "CREATE POLICY own_stations ON stations TO quillon_station"
-    " USING (id IN (SELECT station_id FROM runs)) WITH CHECK (true)",
+    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.station_id = stations.id)) WITH CHECK (true)",
     "CREATE POLICY own_sessions ON sessions TO quillon_station"
-    " USING (id IN (SELECT session_id FROM runs)) WITH CHECK (true)",
-    "CREATE POLICY own_run_ends ON run_ends TO quillon_station USING (run_id IN (SELECT id FROM runs))",
-    "CREATE POLICY own_row_results ON row_results TO quillon_station USING (run_id IN (SELECT id FROM runs))",
-    "CREATE POLICY own_eeprom_writes ON eeprom_writes TO quillon_station USING (run_id IN (SELECT id FROM runs))",
-    "CREATE POLICY own_prompts ON prompts TO quillon_station USING (run_id IN (SELECT id FROM runs)"
-    " OR (run_id IS NULL AND session_id IN (SELECT session_id FROM runs)))",
+    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.session_id = sessions.id)) WITH CHECK (true)",
+    "CREATE POLICY own_run_ends ON run_ends TO quillon_station"
+    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = run_ends.run_id))",
+    "CREATE POLICY own_row_results ON row_results TO quillon_station"
+    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = row_results.run_id))",
+    "CREATE POLICY own_eeprom_writes ON eeprom_writes TO quillon_station"
+    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = eeprom_writes.run_id))",
+    "CREATE POLICY own_prompts ON prompts TO quillon_station"
+    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = prompts.run_id) OR (prompts.run_id IS NULL"
+    " AND EXISTS (SELECT 1 FROM runs r WHERE r.session_id = prompts.session_id)))",
     "CREATE POLICY all_meta ON meta TO quillon_station, quillon_reader USING (true)",
 };
 

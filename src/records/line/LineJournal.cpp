@@ -2,10 +2,8 @@
 
 #include "records/Schema.h"
 
-#include <QJsonObject>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QVariant>
 
 namespace quillon::records {
@@ -18,33 +16,30 @@ bool fail(const QSqlQuery &query, const QString &what, QString *error)
     return false;
 }
 
-// Rows as JSON objects; integers stay integers, NULL stays null.
-void appendRows(QSqlQuery &query, QJsonArray *rows)
-{
-    while (query.next()) {
-        const QSqlRecord record = query.record();
-        QJsonObject row;
-        for (int i = 0; i < record.count(); ++i) {
-            const QVariant value = record.value(i);
-            if (value.isNull())
-                row.insert(record.fieldName(i), QJsonValue::Null);
-            else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
-                row.insert(record.fieldName(i), value.toLongLong());
-            else
-                row.insert(record.fieldName(i), value.toString());
-        }
-        rows->append(row);
-    }
-}
-
-// Runs `sql` with the batch's run ids in a temporary table `line_batch`.
-bool selectInto(QSqlDatabase &journal, const QString &sql, QJsonArray *rows, QString *error)
+// The rows of `table` that match `where`, as one JSON array of objects (column name
+// -> value; integers stay integers, NULL stays null), built by SQLite itself. Extra
+// key/value pairs (bound to the placeholders in `extra`) go into every object.
+bool selectJson(QSqlDatabase &journal, const QString &table, const QString &where, QString *json, QString *error,
+                const QString &extra = QString(), const QVariantList &bound = {})
 {
     QSqlQuery query(journal);
-    query.setForwardOnly(true);
-    if (!query.exec(sql))
+    if (!query.exec(QStringLiteral("SELECT name FROM pragma_table_info('%1') ORDER BY cid").arg(table)))
         return fail(query, QStringLiteral("cannot read the local store"), error);
-    appendRows(query, rows);
+    QStringList pairs;
+    while (query.next()) {
+        const QString column = query.value(0).toString();
+        pairs << QStringLiteral("'%1', \"%1\"").arg(column);
+    }
+    if (!extra.isEmpty())
+        pairs << extra;
+    query.prepare(
+        QStringLiteral("SELECT coalesce(json_group_array(json_object(%1)), '[]') FROM (SELECT * FROM %2 WHERE %3)")
+            .arg(pairs.join(QStringLiteral(", ")), table, where));
+    for (const QVariant &value : bound)
+        query.addBindValue(value);
+    if (!query.exec() || !query.next())
+        return fail(query, QStringLiteral("cannot read the local store"), error);
+    *json = query.value(0).toString();
     return true;
 }
 
@@ -95,29 +90,26 @@ bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRun
         quoted.append(QLatin1Char('\'') + id.replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\''));
     const QString ids = quoted.join(QLatin1Char(','));
     const QString sessionsOf = QStringLiteral("SELECT session_id FROM runs WHERE id IN (%1)").arg(ids);
-    return selectInto(journal,
-                      QStringLiteral("SELECT * FROM stations WHERE id IN (SELECT station_id FROM runs WHERE id IN (%1)"
+    return selectJson(journal, QStringLiteral("stations"),
+                      QStringLiteral("id IN (SELECT station_id FROM runs WHERE id IN (%1)"
                                      " UNION SELECT station_id FROM sessions WHERE id IN (%2))")
                           .arg(ids, sessionsOf),
                       &batch->stations, error)
-           && selectInto(journal, QStringLiteral("SELECT * FROM sessions WHERE id IN (%1)").arg(sessionsOf),
+           && selectJson(journal, QStringLiteral("sessions"), QStringLiteral("id IN (%1)").arg(sessionsOf),
                          &batch->sessions, error)
-           && selectInto(journal, QStringLiteral("SELECT * FROM runs WHERE id IN (%1) ORDER BY rowid").arg(ids),
-                         &batch->runs, error)
-           && selectInto(journal, QStringLiteral("SELECT * FROM run_ends WHERE run_id IN (%1)").arg(ids),
+           && selectJson(journal, QStringLiteral("runs"), QStringLiteral("id IN (%1) ORDER BY rowid").arg(ids),
+                         &batch->runs, error, QStringLiteral("'uploaded_by', ?"), {stationName})
+           && selectJson(journal, QStringLiteral("run_ends"), QStringLiteral("run_id IN (%1)").arg(ids),
                          &batch->runEnds, error)
-           && selectInto(journal,
-                         QStringLiteral("SELECT * FROM row_results WHERE run_id IN (%1) ORDER BY run_id, seq").arg(ids),
+           && selectJson(journal, QStringLiteral("row_results"), QStringLiteral("run_id IN (%1)").arg(ids),
                          &batch->rowResults, error)
-           && selectInto(journal,
-                         QStringLiteral("SELECT * FROM prompts WHERE run_id IN (%1)"
-                                        " OR (run_id IS NULL AND session_id IN (%2)) ORDER BY seq")
+           && selectJson(journal, QStringLiteral("prompts"),
+                         QStringLiteral("rowid IN (SELECT rowid FROM prompts WHERE run_id IN (%1) UNION ALL"
+                                        " SELECT rowid FROM prompts WHERE run_id IS NULL AND session_id IN (%2))")
                              .arg(ids, sessionsOf),
                          &batch->prompts, error)
-           && selectInto(
-               journal,
-               QStringLiteral("SELECT * FROM eeprom_writes WHERE run_id IN (%1) ORDER BY run_id, seq").arg(ids),
-               &batch->eepromWrites, error);
+           && selectJson(journal, QStringLiteral("eeprom_writes"), QStringLiteral("run_id IN (%1)").arg(ids),
+                         &batch->eepromWrites, error);
 }
 
 bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *error)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QJsonArray>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -24,10 +23,11 @@ struct LineUploadStatus {
 bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QString *error);
 
 // One batch of finished runs in the order they were written, with everything each run
-// hangs on, as JSON arrays of rows (column name -> value) per table.
+// hangs on, as JSON arrays of rows (column name -> value) per table; the runs carry
+// `uploaded_by`.
 struct LineBatch {
     QStringList runIds;
-    QJsonArray stations, sessions, runs, runEnds, rowResults, prompts, eepromWrites;
+    QString stations, sessions, runs, runEnds, rowResults, prompts, eepromWrites;
     bool isEmpty() const { return runIds.isEmpty(); }
 };
 

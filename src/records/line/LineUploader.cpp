@@ -5,8 +5,6 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,11 +19,6 @@ namespace {
 
 const char *const kRunColumns = "id, station_id, session_id, seq, kind, row_digit, product_id, serial, started_utc,"
                                 " simulated, uploaded_by";
-
-QString jsonText(const QJsonArray &rows)
-{
-    return QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact));
-}
 
 } // namespace
 
@@ -139,11 +132,6 @@ private:
             return false;
         if (batch.isEmpty())
             return true;
-        for (auto &&run : batch.runs) {
-            QJsonObject object = run.toObject();
-            object.insert(QStringLiteral("uploaded_by"), m_options.stationName);
-            run = object;
-        }
         bool sentOk = false;
         {
             QSqlDatabase line = QSqlDatabase::database(m_lineName, false);
@@ -168,7 +156,7 @@ private:
             return false;
         }
         // Parents before children; the rows a run hangs on after the run (its row policy).
-        const QList<std::pair<QString, const QJsonArray *>> steps = {
+        const QList<std::pair<QString, const QString *>> steps = {
             {QStringLiteral(
                  "INSERT INTO stations SELECT * FROM json_populate_recordset(NULL::stations, CAST(? AS json))"
                  " ON CONFLICT DO NOTHING"),
@@ -197,10 +185,10 @@ private:
         };
         QSqlQuery query(line);
         for (const auto &[sql, rows] : steps) {
-            if (rows->isEmpty())
+            if (*rows == QLatin1String("[]"))
                 continue;
             query.prepare(sql);
-            query.addBindValue(jsonText(*rows));
+            query.addBindValue(*rows);
             if (!query.exec()) {
                 *error = lineErrorText(QStringLiteral("the line database refused the upload"),
                                        query.lastError().databaseText().isEmpty() ? query.lastError().driverText()
