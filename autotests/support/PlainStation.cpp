@@ -7,6 +7,7 @@ namespace quillon::testing {
 void PlainShell::sleepMs(int ms)
 {
     sleeps.append(ms);
+    timeMs += ms;
     if (onTime)
         onTime(ms);
     if (realSleep)
@@ -16,6 +17,7 @@ void PlainShell::sleepMs(int ms)
 void PlainShell::waitForEvents(int maxMs)
 {
     ++waits;
+    timeMs += maxMs;
     if (onTime)
         onTime(maxMs);
 }

@@ -44,7 +44,8 @@ private:
 };
 
 // A shell without a window: records what the tests asked of it. Sleeps are skipped
-// unless realSleep is set; waitForEvents only counts.
+// unless realSleep is set; waitForEvents only counts. Its clock is the time slept
+// and waited.
 class PlainShell final : public StationShell {
 public:
     void maximizeMainWindow() override { ++maximized; }
@@ -52,6 +53,7 @@ public:
     bool correctionChecked() const override { return correction; }
     void sleepMs(int ms) override;
     void waitForEvents(int maxMs) override;
+    qint64 clockMs() const override { return timeMs; }
 
     int maximized = 0;
     bool isClosing = false;
@@ -59,6 +61,7 @@ public:
     bool realSleep = true;
     QList<int> sleeps;
     int waits = 0;
+    qint64 timeMs = 0;
     // Hook run on every sleep or wait (e.g. to advance a simulated clock).
     std::function<void(int ms)> onTime;
 };

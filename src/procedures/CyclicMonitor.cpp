@@ -23,14 +23,51 @@ double sampleVolts(std::uint16_t sample, std::uint8_t code)
     return x;
 }
 
-// Pause between polls: the loop serves events instead of spinning on the library.
-constexpr int PollPauseMs = 5;
-// Once Stop is pressed, an outstanding scan gets this many more pauses (about 2.5
-// periods of the 10 Hz clock) to arrive; after that the wait is given up.
-constexpr int StopGracePolls = 50;
+// The counter clock that paces the scans, and the period it gives them.
+constexpr double ClockHz = 10.0;
+constexpr qint64 PeriodMs = 100;
+// Polls while the phase of the clock is not known (the first scan, a scan found late,
+// one overdue), as before every scan.
+constexpr int SteadyPollMs = 5;
+// Polls around a scan that is due, so it is listed within a few milliseconds.
+constexpr int ClosePollMs = 2;
+// How long before and after a due scan the loop polls closely.
+constexpr qint64 LeadMs = 10;
+// Once Stop is pressed, an outstanding scan gets about 2.5 periods to arrive; after
+// that the wait is given up.
+constexpr qint64 StopGraceMs = 250;
 
 const QString NoChannelsLine = QStringLiteral("No channels to list: press Detect first.");
 const QString NoScanLine = QStringLiteral("Stopped: no scan arrived.");
+
+// When to poll next. The clock completes one scan per period, so once a scan has been
+// seen arriving between two polls a steady pause apart, the next one is due a period
+// later: the loop then waits for events until shortly before it and polls closely
+// around it, instead of polling all period long. A scan found at the first poll after
+// such a wait (the phase moved) makes the phase unknown again until one is caught.
+class PollPacer {
+public:
+    void acquisitionStarted() { m_lastPending = -1; }
+    void pending(qint64 now) { m_lastPending = now; }
+    void arrived(qint64 now)
+    {
+        const bool caught = m_lastPending >= 0 && now - m_lastPending <= LeadMs;
+        m_nextScan = caught ? now + PeriodMs : -1;
+    }
+    int pauseMs(qint64 now) const
+    {
+        if (m_nextScan < 0)
+            return SteadyPollMs;
+        const qint64 untilDue = m_nextScan - now;
+        if (untilDue > LeadMs)
+            return static_cast<int>(untilDue - LeadMs);
+        return untilDue > -LeadMs ? ClosePollMs : SteadyPollMs;
+    }
+
+private:
+    qint64 m_lastPending = -1; // the latest poll that found the scan incomplete
+    qint64 m_nextScan = -1;    // when the next scan is due; -1: not known
+};
 
 enum class PollEnd { Data, Error, Abandoned };
 
@@ -47,6 +84,96 @@ QStringList CyclicListing(const std::uint16_t *samples, int channels, const AdcC
     return listing;
 }
 
+namespace {
+
+// Fills the block for a scan of channels 0 to count - 1 and starts the 10 Hz clock.
+void startAcquisitions(StationContext &ctx, int count)
+{
+    AdcConfigBlock &block = ctx.State.Adc;
+    block.setAllRanges(1);
+    block[AdcConfigBlock::CalSource] = 0;
+    block[AdcConfigBlock::TriggerMode] = 0x15;
+    block.setChannels(0, count - 1);
+    block[AdcConfigBlock::SampleCount] = 0;
+    adc::sendConfig(ctx);
+    double hz = ClockHz;
+    ctx.Lib.CTR_StartOutputFreq(diOnly, 0, &hz);
+}
+
+// Polls the acquisition under way until its scan is complete, serving events before
+// every poll and waiting for them between polls. Shows the line of an error, or of a
+// Stop that ended a wait no scan came to.
+PollEnd waitForScan(StationContext &ctx, MonitorView &view, PollPacer &pacer, quint32 bytes)
+{
+    quint32 bytesLeft = bytes;
+    qint64 stopSeen = -1;
+    pacer.acquisitionStarted();
+    for (;;) {
+        ctx.Op.processEvents();
+        if (ctx.Shell.closing())
+            return PollEnd::Abandoned;
+        const quint32 pollStatus = ctx.Lib.ADC_BulkPoll(diOnly, &bytesLeft);
+        const qint64 now = ctx.Shell.clockMs();
+        if (pollStatus != 0) {
+            view.setLines(
+                {QStringLiteral("ADC_BulkPoll returned error ") + QString::number(pollStatus) + QLatin1Char('.')});
+            return PollEnd::Error;
+        }
+        if (bytesLeft == 0) {
+            pacer.arrived(now);
+            return PollEnd::Data;
+        }
+        pacer.pending(now);
+        if (ctx.State.CyclicStopRequested) {
+            if (stopSeen < 0)
+                stopSeen = now;
+            if (now - stopSeen >= StopGraceMs) {
+                view.setLines({NoScanLine});
+                return PollEnd::Abandoned;
+            }
+        }
+        ctx.Shell.waitForEvents(pacer.pauseMs(now));
+    }
+}
+
+// One cycle: acquire, wait for the scan, list it. False when the monitor ends: on
+// Stop, on closing, or on an error (its line shown and the stop flag set).
+bool runCycle(StationContext &ctx, MonitorView &view, PollPacer &pacer, int &columnsFor)
+{
+    const auto fail = [&ctx] {
+        ctx.State.CyclicStopRequested = true;
+        return false;
+    };
+    StationState &state = ctx.State;
+    // A Detect run inside the loop may have changed the count: take it afresh.
+    const int count = adc::channelBound(state);
+    if (count == 0) {
+        view.setLines({NoChannelsLine});
+        return fail();
+    }
+    if (count != columnsFor) {
+        columnsFor = count;
+        view.setColumns(count / 16 + 1);
+    }
+
+    // The station owns the buffer: an abandoned acquisition still writes live memory.
+    const quint32 bytes = 2u * static_cast<quint32>(count);
+    const quint32 acquireStatus = ctx.Lib.ADC_BulkAcquire(diOnly, bytes, state.MonitorSamples.data());
+    if (acquireStatus != 0) {
+        view.setLines(
+            {QStringLiteral("ADC_BulkAcquire returned error ") + QString::number(acquireStatus) + QLatin1Char('.')});
+        return fail();
+    }
+    if (waitForScan(ctx, view, pacer, bytes) != PollEnd::Data)
+        return fail();
+
+    view.setLines(CyclicListing(state.MonitorSamples.data(), count, state.Adc));
+    ctx.Op.processEvents();
+    return !state.CyclicStopRequested && !ctx.Shell.closing();
+}
+
+} // namespace
+
 void runCyclicMonitor(StationContext &ctx, MonitorView &view)
 {
     StationState &state = ctx.State;
@@ -61,92 +188,20 @@ void runCyclicMonitor(StationContext &ctx, MonitorView &view)
     view.setColumns(columnsFor / 16 + 1);
     ctx.Op.processEvents();
 
-    const auto finish = [&] {
-        view.setRunning(false);
-        state.CyclicRunning = false;
-    };
-    if (ctx.Shell.closing()) {
-        finish();
-        return;
-    }
     const int startCount = adc::channelBound(state);
-    if (startCount == 0) {
+    if (!ctx.Shell.closing() && startCount == 0) {
         // Nothing was ever detected: do not drive an unknown board.
         view.setLines({NoChannelsLine});
-        finish();
-        return;
-    }
-
-    AdcConfigBlock &block = state.Adc;
-    block.setAllRanges(1);
-    block[AdcConfigBlock::CalSource] = 0;
-    block[AdcConfigBlock::TriggerMode] = 0x15;
-    block.setChannels(0, startCount - 1);
-    block[AdcConfigBlock::SampleCount] = 0;
-    adc::sendConfig(ctx);
-    double hz = 10.0;
-    ctx.Lib.CTR_StartOutputFreq(diOnly, 0, &hz);
-
-    state.CyclicStopRequested = false;
-    for (;;) {
-        // A Detect run inside the loop may have changed the count: take it afresh.
-        const int count = adc::channelBound(state);
-        if (count == 0) {
-            view.setLines({NoChannelsLine});
-            state.CyclicStopRequested = true;
-            break;
+    } else if (!ctx.Shell.closing()) {
+        startAcquisitions(ctx, startCount);
+        state.CyclicStopRequested = false;
+        PollPacer pacer;
+        while (runCycle(ctx, view, pacer, columnsFor)) {
         }
-        if (count != columnsFor) {
-            columnsFor = count;
-            view.setColumns(count / 16 + 1);
-        }
-
-        // The station owns the buffer: an abandoned acquisition still writes live memory.
-        const quint32 bytes = 2u * static_cast<quint32>(count);
-        quint32 bytesLeft = bytes;
-        const quint32 acquireStatus = ctx.Lib.ADC_BulkAcquire(diOnly, bytes, state.MonitorSamples.data());
-        if (acquireStatus != 0) {
-            view.setLines({QStringLiteral("ADC_BulkAcquire returned error ") + QString::number(acquireStatus)
-                           + QLatin1Char('.')});
-            state.CyclicStopRequested = true;
-            break;
-        }
-
-        PollEnd end = PollEnd::Abandoned;
-        int graceLeft = StopGracePolls;
-        for (;;) {
-            ctx.Op.processEvents();
-            if (ctx.Shell.closing())
-                break;
-            const quint32 pollStatus = ctx.Lib.ADC_BulkPoll(diOnly, &bytesLeft);
-            if (pollStatus != 0) {
-                view.setLines(
-                    {QStringLiteral("ADC_BulkPoll returned error ") + QString::number(pollStatus) + QLatin1Char('.')});
-                end = PollEnd::Error;
-                break;
-            }
-            if (bytesLeft == 0) {
-                end = PollEnd::Data;
-                break;
-            }
-            if (state.CyclicStopRequested && graceLeft-- <= 0) {
-                view.setLines({NoScanLine});
-                break;
-            }
-            ctx.Shell.waitForEvents(PollPauseMs);
-        }
-        if (end != PollEnd::Data) {
-            state.CyclicStopRequested = true;
-            break;
-        }
-
-        view.setLines(CyclicListing(state.MonitorSamples.data(), count, block));
-        ctx.Op.processEvents();
-        if (state.CyclicStopRequested || ctx.Shell.closing())
-            break;
     }
     // The 10 Hz clock keeps running after the monitor ends.
-    finish();
+    view.setRunning(false);
+    state.CyclicRunning = false;
 }
 
 } // namespace quillon

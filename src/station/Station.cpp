@@ -1,6 +1,14 @@
 #include "station/Station.h"
 
+#include <chrono>
+
 namespace quillon {
+
+qint64 StationShell::clockMs() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 AcquisitionBuffers &processAcquisitionBuffers()
 {

@@ -66,6 +66,9 @@ public:
     virtual void sleepMs(int ms) = 0;
     // Serves events, waiting at most maxMs for one to arrive (a poll loop's pause).
     virtual void waitForEvents(int maxMs) = 0;
+    // Milliseconds on a steady clock, the one the waits above take their time on:
+    // where poll loops take their deadlines from.
+    virtual qint64 clockMs() const;
 };
 
 // Buffers handed to the library for background acquisitions. One set per process,

@@ -500,9 +500,11 @@ void MainForm::waitForEvents(int maxMs)
 {
     if (m_closing)
         return;
-    // The timer bounds the wait; any other event ends it sooner.
+    // The timer bounds the wait; any other event ends it sooner. Precise: a coarse
+    // timer may wake a long wait a few milliseconds late, past a scan that is due.
     QTimer wake;
     wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
     wake.start(std::max(0, maxMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
