@@ -444,6 +444,14 @@ TEST(BenchTraffic, ListsTheLatestCallsBoundedAndCopiesThem)
     EXPECT_EQ(traffic->lines().size(), TrafficView::MaxRows);
     EXPECT_TRUE(traffic->lines().back().contains(QStringLiteral("out 0F 57 02")))
         << "newest last: " << traffic->lines().back().toStdString();
+    // A few more: appended, the oldest dropped.
+    const QStringList full = traffic->lines();
+    bench.writeDacs(7, 0, 0, 0);
+    bench.writeDacs(8, 0, 0, 0);
+    bench.window->refresh();
+    EXPECT_EQ(traffic->lines().mid(0, TrafficView::MaxRows - 2), full.mid(2));
+    EXPECT_TRUE(traffic->lines().back().contains(QStringLiteral("out 0F 08 00")))
+        << traffic->lines().back().toStdString();
 
     traffic->copyToClipboard();
     EXPECT_EQ(QApplication::clipboard()->text().count(QLatin1Char('\n')), TrafficView::MaxRows);
@@ -526,6 +534,23 @@ TEST(BenchScope, SurvivesOddTraces)
     scope.resize(300, 200);
     which = traces.size();
     scope.grab();
+}
+
+TEST(BenchScope, RedrawsOnItsTimerOnlyWhileATraceMoves)
+{
+    std::int64_t now = 50'000'000;
+    std::int64_t lastChange = 1'000'000;
+    ScopeView scope([](int) { return ScopeView::Trace{}; }, [&] { return now; }, [&] { return lastChange; });
+    scope.resize(400, 300);
+    scope.show();
+    scope.grab();
+    EXPECT_FALSE(scope.animating()) << "every lane flat for longer than the span";
+    lastChange = now - 100'000;
+    scope.grab();
+    EXPECT_TRUE(scope.animating()) << "a change on the screen scrolls";
+    now += scope.spanMicros();
+    scope.grab();
+    EXPECT_FALSE(scope.animating()) << "the change has left the screen";
 }
 
 TEST(BenchScope, ShowsTheBoardsDacWrites)

@@ -330,6 +330,15 @@ TEST(TracingDevice, KeepsNothingUnlessAskedAndHonoursTheLimit)
     ASSERT_EQ(trace.calls().size(), 3);
     EXPECT_EQ(trace.calls().front().arguments, QStringLiteral("-3, 0x0002"));
     EXPECT_EQ(trace.calls().back().arguments, QStringLiteral("-3, 0x0004"));
+    // Texts written when the log is read still show the values as they were passed.
+    for (quint16 w : {quint16(0x0A0A), quint16(0x0B0B)})
+        trace.DIO_WriteAll(-3, &(word = w));
+    word = 0xFFFF;
+    ASSERT_EQ(trace.calls().size(), 3);
+    EXPECT_EQ(trace.calls()[0].arguments, QStringLiteral("-3, 0x0004"));
+    EXPECT_EQ(trace.calls()[1].arguments, QStringLiteral("-3, 0x0A0A"));
+    EXPECT_EQ(trace.calls()[2].arguments, QStringLiteral("-3, 0x0B0B"));
+    EXPECT_EQ(trace.callsMade(), 7);
     trace.clearCalls();
     EXPECT_TRUE(trace.calls().isEmpty());
 }

@@ -7,6 +7,8 @@
 #include <QLoggingCategory>
 #include <QString>
 
+#include <functional>
+
 namespace quillon {
 
 Q_DECLARE_LOGGING_CATEGORY(lcBoard)
@@ -24,6 +26,10 @@ struct LibraryCall {
 // Decorator that forwards every call to another DeviceLibrary and records it: to the
 // logging category "quillon.board" (off by default) and, when keeping is on, to a
 // call log that tests, reports and the bench read. Owns nothing.
+//
+// A kept call's argument text is written when the log is read, not when the call is
+// made: calls that leave a bounded log unread (a fast ramp, a monitor nobody watches)
+// cost a copy of their values only.
 class TracingDevice final : public DeviceLibrary {
 public:
     explicit TracingDevice(DeviceLibrary &inner);
@@ -31,8 +37,16 @@ public:
     void setKeeping(bool keep) { m_keep = keep; }
     // At most this many calls are kept; the oldest go first (0: no limit).
     void setLimit(int calls) { m_limit = calls; }
-    const QList<LibraryCall> &calls() const { return m_calls; }
-    void clearCalls() { m_calls.clear(); }
+    // The log, every argument text written.
+    const QList<LibraryCall> &calls() const;
+    // Calls made since the log was created (including those the limit has dropped):
+    // a reader that remembers it can tell how many calls are new.
+    qint64 callsMade() const { return m_made; }
+    void clearCalls()
+    {
+        m_calls.clear();
+        m_unwritten.clear();
+    }
     DeviceLibrary &inner() { return m_inner; }
 
     QString description() const override;
@@ -57,10 +71,15 @@ public:
     quint32 DACSetBoardRange(qint32 device, quint32 rangeCode) override;
 
 private:
-    void record(LibraryCall call);
+    using ArgumentText = std::function<QString()>;
+    void record(LibraryCall call, ArgumentText arguments = {});
 
     DeviceLibrary &m_inner;
-    QList<LibraryCall> m_calls;
+    // The argument texts of the newest calls are still to be written: m_unwritten
+    // holds their writers, for the last m_unwritten.size() entries of m_calls.
+    mutable QList<LibraryCall> m_calls;
+    mutable QList<ArgumentText> m_unwritten;
+    qint64 m_made = 0;
     bool m_keep = false;
     int m_limit = 0;
 };

@@ -114,6 +114,8 @@ public:
     double meterReference() const { return faults.arefVolts; }
     // Output history of DAC i: (time us, volts) pairs over the last few seconds.
     std::vector<std::pair<std::int64_t, double>> scopeTrace(int dac) const;
+    // Time of the latest level change on any DAC output (INT64_MIN: none yet).
+    std::int64_t scopeLastChange() const;
     // Voltage the jig puts on channel (single-ended, before the board's input stage).
     double channelVolts(int channel) const;
 

@@ -4,6 +4,7 @@
 #include "sim/SimStatus.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstring>
 
@@ -136,6 +137,15 @@ std::vector<std::pair<std::int64_t, double>> SimBoard::scopeTrace(int dac) const
         return {};
     const auto &trace = m_scope[size_t(dac)];
     return {trace.begin(), trace.end()};
+}
+
+std::int64_t SimBoard::scopeLastChange() const
+{
+    std::int64_t latest = std::numeric_limits<std::int64_t>::min();
+    for (const auto &trace : m_scope)
+        if (!trace.empty())
+            latest = std::max(latest, trace.back().first);
+    return latest;
 }
 
 quint16 SimBoard::dacCode(int dac) const

@@ -135,7 +135,8 @@ BenchWindow::BenchWindow(SimBoard &board, TracingDevice &trace, BenchHooks hooks
     banner->setMargin(6);
     banner->setStyleSheet(QStringLiteral("background: #f5c542; color: #202020; font-weight: bold;"));
 
-    m_scope = new ScopeView([this](int dac) { return m_board.scopeTrace(dac); }, m_hooks.clock);
+    m_scope = new ScopeView([this](int dac) { return m_board.scopeTrace(dac); }, m_hooks.clock,
+                            [this] { return m_board.scopeLastChange(); });
     auto *scopeBox = new QGroupBox(tr("Scope on the DAC outputs"));
     (new QVBoxLayout(scopeBox))->addWidget(m_scope);
 
@@ -444,7 +445,9 @@ void BenchWindow::readMeter()
     const int source = m_meterSource->currentIndex();
     const double volts = source <= 0 ? m_board.meterReference() : m_board.meterDac(source - 1);
     // The locale's decimal separator: the reading is typed into the station as shown.
-    m_meterValue->setText(QLocale().toString(volts, 'f', 4));
+    const QString text = QLocale().toString(volts, 'f', 4);
+    if (m_meterValue->text() != text)
+        m_meterValue->setText(text);
 }
 
 void BenchWindow::updateScopeRange()
@@ -563,6 +566,7 @@ void BenchWindow::refresh()
     syncJig();
     readMeter();
     updateScopeRange();
+    m_scope->sync();
     m_traffic->refresh();
 }
 

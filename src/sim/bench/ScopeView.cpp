@@ -12,7 +12,6 @@ namespace quillon::sim {
 
 namespace {
 
-constexpr int RefreshMs = 40; // 25 frames a second
 constexpr int TimeDivisions = 10;
 constexpr int VoltDivisions = 4;
 constexpr int LabelWidth = 56;
@@ -77,28 +76,43 @@ QString timeDivisionText(std::int64_t spanUs)
 
 } // namespace
 
-ScopeView::ScopeView(TraceSource source, Clock clock, QWidget *parent)
-    : QWidget(parent), m_source(std::move(source)), m_clock(std::move(clock)), m_timer(new QTimer(this))
+ScopeView::ScopeView(TraceSource source, Clock clock, LastChange lastChange, QWidget *parent)
+    : QWidget(parent), m_source(std::move(source)), m_clock(std::move(clock)), m_lastChange(std::move(lastChange)),
+      m_timer(new QTimer(this))
 {
     setObjectName(QStringLiteral("scopeView"));
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_timer->setInterval(RefreshMs);
+    m_timer->setInterval(1000 / MovingFps);
     connect(m_timer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 
 void ScopeView::setSpanMicros(std::int64_t span)
 {
-    m_span = std::max<std::int64_t>(span, 1000);
+    span = std::max<std::int64_t>(span, 1000);
+    if (span == m_span)
+        return;
+    m_span = span;
     update();
 }
 
 void ScopeView::setVoltRange(double low, double high)
 {
-    if (!std::isfinite(low) || !std::isfinite(high) || high <= low)
+    if (!std::isfinite(low) || !std::isfinite(high) || high <= low || (low == m_low && high == m_high))
         return;
     m_low = low;
     m_high = high;
     update();
+}
+
+void ScopeView::sync()
+{
+    if (m_lastChange && isVisible() && m_lastChange() != m_paintedChange)
+        update();
+}
+
+bool ScopeView::animating() const
+{
+    return m_timer->isActive();
 }
 
 QColor ScopeView::channelColor(int channel)
@@ -120,7 +134,9 @@ QSize ScopeView::minimumSizeHint() const
 
 void ScopeView::showEvent(QShowEvent *event)
 {
-    m_timer->start();
+    // The first picture decides whether the timer runs.
+    if (!m_lastChange)
+        m_timer->start();
     QWidget::showEvent(event);
 }
 
@@ -132,14 +148,23 @@ void ScopeView::hideEvent(QHideEvent *event)
 
 void ScopeView::paintEvent(QPaintEvent *)
 {
+    const std::int64_t now = m_clock ? m_clock() : 0;
+    const std::int64_t start = now - m_span;
+    if (m_lastChange) {
+        // Moving while a change is on the screen (or still to come, by the clock).
+        m_paintedChange = m_lastChange();
+        if (m_paintedChange < start)
+            m_timer->stop();
+        else if (!m_timer->isActive())
+            m_timer->start();
+    }
+
     QPainter p(this);
     p.fillRect(rect(), Background);
 
     const QRect plot = rect().adjusted(LabelWidth, 4, -LabelWidth - 4, -ScaleHeight);
     if (plot.width() < 10 || plot.height() < 4 * Channels)
         return;
-    const std::int64_t now = m_clock ? m_clock() : 0;
-    const std::int64_t start = now - m_span;
     const double laneHeight = double(plot.height()) / Channels;
     const QLocale locale;
 

@@ -81,20 +81,42 @@ void TrafficView::refresh()
 {
     if (m_pause->isChecked())
         return;
-    const QList<LibraryCall> &calls = m_trace.calls();
-    const qsizetype first = std::max<qsizetype>(0, calls.size() - MaxRows);
-    QStringList fresh;
-    fresh.reserve(calls.size() - first);
-    for (qsizetype i = first; i < calls.size(); ++i)
-        fresh.append(format(calls.at(i)));
-    m_count->setText(tr("%1 most recent calls, newest last").arg(fresh.size()));
-    if (fresh == m_model->stringList())
+    // Nothing new, nothing to do: a bench left open costs one comparison a refresh.
+    const qint64 made = m_trace.callsMade();
+    if (made == m_seen && m_shown)
         return;
+    const QList<LibraryCall> &calls = m_trace.calls();
+    const qint64 fresh = made - m_seen;
+    const qsizetype size = calls.size();
+    // The new calls follow the last one shown, unless the log was cleared or more came
+    // than it keeps: then the list is written afresh.
+    const bool follows =
+        m_shown && fresh > 0 && fresh < size && fresh <= MaxRows && format(calls.at(size - fresh - 1)) == m_lastLine;
+    const qsizetype first = follows ? size - fresh : std::max<qsizetype>(0, size - MaxRows);
+    QStringList batch;
+    batch.reserve(size - first);
+    for (qsizetype i = first; i < size; ++i)
+        batch.append(format(calls.at(i)));
+    m_seen = made;
+    m_shown = true;
+    m_lastLine = batch.isEmpty() ? QString() : batch.constLast();
 
     QScrollBar *scroll = m_list->verticalScrollBar();
     const bool atEnd = scroll->value() >= scroll->maximum() - 2;
     const int keep = scroll->value();
-    m_model->setStringList(fresh);
+    if (follows) {
+        // Appended in one batch; the oldest lines beyond the bound go.
+        const int row = m_model->rowCount();
+        m_model->insertRows(row, int(batch.size()));
+        for (int i = 0; i < batch.size(); ++i)
+            m_model->setData(m_model->index(row + i), batch.at(i));
+        const int excess = m_model->rowCount() - MaxRows;
+        if (excess > 0)
+            m_model->removeRows(0, excess);
+    } else if (batch != m_model->stringList()) {
+        m_model->setStringList(batch);
+    }
+    m_count->setText(tr("%1 most recent calls, newest last").arg(m_model->rowCount()));
     if (atEnd)
         m_list->scrollToBottom();
     else
