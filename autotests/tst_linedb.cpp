@@ -294,18 +294,23 @@ TEST(LineDatabase, UploadsInOrderOnceAndIdenticalThroughAnOutage)
         journal.addRun();
     const QString open = journal.addRun(false); // still running: it and later runs wait
 
+    // The station starts while the server is down: its runs wait locally.
+    ASSERT_TRUE(pg->stop(true));
     qputenv("PGPASSWORD", "pw-st-outage");
     LineUploader uploader(
         options(pg->tcpUrl(QStringLiteral("st-outage"), line.name), journal, QStringLiteral("st-outage")));
     int failures = 0;
     QObject::connect(&uploader, &LineUploader::failed, &uploader, [&] { ++failures; });
     uploader.start();
-    ASSERT_TRUE(uploader.drain(20000));
+    ASSERT_TRUE(eventually([&] { return failures > 0; }));
+    EXPECT_EQ(journal.status().pendingRuns, 5);
+    // Up again: the runs arrive by the back-off alone, the open one stays behind.
+    ASSERT_TRUE(pg->start());
+    ASSERT_TRUE(eventually([&] { return journal.status().pendingRuns == 0; }));
     Connection admin;
     QString error;
     ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(line.name)), admin.name, &error));
     EXPECT_EQ(rows(admin.db(), QStringLiteral("SELECT count(*) FROM runs")), QStringList{"5"});
-    EXPECT_EQ(journal.status().pendingRuns, 0);
 
     // The server goes away without warning; runs keep ending locally.
     admin.db().close();
@@ -313,12 +318,9 @@ TEST(LineDatabase, UploadsInOrderOnceAndIdenticalThroughAnOutage)
     journal.end(open);
     journal.addRun();
     uploader.wake();
-    ASSERT_TRUE(eventually([&] { return failures > 0; }));
+    ASSERT_TRUE(eventually([&] { return journal.status().lastError.contains(QLatin1String("cannot connect")); }));
     const LineUploadStatus down = journal.status();
     EXPECT_EQ(down.pendingRuns, 2);
-    EXPECT_FALSE(down.lastError.isEmpty());
-    EXPECT_TRUE(down.lastError.contains(QLatin1String("cannot connect to the line database")))
-        << qPrintable(down.lastError);
     EXPECT_FALSE(down.lastError.contains(QLatin1String("pw-"))) << qPrintable(down.lastError);
 
     // Back: caught up by the back-off alone, without another wake.

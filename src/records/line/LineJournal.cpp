@@ -48,6 +48,17 @@ bool selectJson(QSqlDatabase &journal, const QString &table, const QString &wher
 bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QString *error)
 {
     QSqlQuery query(journal);
+    // A store from before uploads existed (opened read-only, so not migrated): nothing
+    // of it has gone up.
+    if (!query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = 'line_uploads'")))
+        return fail(query, QStringLiteral("cannot read the upload state"), error);
+    if (!query.next()) {
+        *status = LineUploadStatus();
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM run_ends")) || !query.next())
+            return fail(query, QStringLiteral("cannot read the upload state"), error);
+        status->pendingRuns = query.value(0).toLongLong();
+        return true;
+    }
     if (!query.exec(QStringLiteral("SELECT (SELECT count(*) FROM runs r JOIN run_ends e ON e.run_id = r.id"
                                    "         WHERE NOT EXISTS (SELECT 1 FROM line_uploads u WHERE u.run_id = r.id)),"
                                    "       (SELECT count(*) FROM line_uploads),"
