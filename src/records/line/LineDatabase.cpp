@@ -187,7 +187,7 @@ LineDatabaseUrl LineDatabaseUrl::parse(const QString &text)
     }
     // An unreachable server must not hang a connection attempt for minutes.
     if (!query.hasQueryItem(QStringLiteral("connect_timeout")))
-        result.options.append(QStringLiteral("connect_timeout=10"));
+        result.options.append(QStringLiteral("connect_timeout=5"));
     if (!query.hasQueryItem(QStringLiteral("application_name")))
         result.options.append(QStringLiteral("application_name=quillon"));
     QUrl shown = url;

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -19,6 +20,11 @@ namespace {
 
 const char *const kRunColumns = "id, station_id, session_id, seq, kind, row_digit, product_id, serial, started_utc,"
                                 " simulated, uploaded_by";
+
+QString sqlErrorText(const QSqlError &error)
+{
+    return error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+}
 
 } // namespace
 
@@ -91,6 +97,11 @@ private:
     {
         if (QSqlDatabase::contains(m_journalName) && QSqlDatabase::database(m_journalName, false).isOpen())
             return true;
+        // The station's writer creates the file; opening it here must not.
+        if (!QFileInfo::exists(m_options.journalPath)) {
+            *error = QStringLiteral("the local store %1 does not exist yet").arg(m_options.journalPath);
+            return false;
+        }
         QSqlDatabase journal = QSqlDatabase::contains(m_journalName)
                                    ? QSqlDatabase::database(m_journalName, false)
                                    : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_journalName);
@@ -133,15 +144,21 @@ private:
         if (batch.isEmpty())
             return true;
         bool sentOk = false;
-        {
-            QSqlDatabase line = QSqlDatabase::database(m_lineName, false);
-            sentOk = send(line, batch, error);
+        for (int attempt = 0; attempt < 2 && !sentOk; ++attempt) {
+            // A connection that sat idle may have been dropped by the server or the
+            // network meanwhile: one more try on a new one before calling it an error.
+            if (attempt > 0 && (!m_reused || !openLine(error)))
+                break;
+            {
+                QSqlDatabase line = QSqlDatabase::database(m_lineName, false);
+                sentOk = send(line, batch, error);
+            }
+            if (!sentOk)
+                closeConnection(m_lineName);
         }
-        if (!sentOk) {
-            // The connection may be half-dead; the next attempt starts afresh.
-            closeConnection(m_lineName);
+        m_reused = sentOk;
+        if (!sentOk)
             return false;
-        }
         if (!markLineUploaded(journal, batch, error))
             return false; // on the server already; noted locally at the next try
         *sent = int(batch.runIds.size());
@@ -152,7 +169,7 @@ private:
     {
         if (!line.transaction()) {
             *error = lineErrorText(QStringLiteral("the line database refused a transaction"),
-                                   line.lastError().databaseText() + line.lastError().driverText());
+                                   sqlErrorText(line.lastError()));
             return false;
         }
         // Parents before children; the rows a run hangs on after the run (its row policy).
@@ -191,15 +208,14 @@ private:
             query.addBindValue(*rows);
             if (!query.exec()) {
                 *error = lineErrorText(QStringLiteral("the line database refused the upload"),
-                                       query.lastError().databaseText().isEmpty() ? query.lastError().driverText()
-                                                                                  : query.lastError().databaseText());
+                                       sqlErrorText(query.lastError()));
                 line.rollback();
                 return false;
             }
         }
         if (!line.commit()) {
             *error = lineErrorText(QStringLiteral("the line database did not commit the upload"),
-                                   line.lastError().databaseText() + line.lastError().driverText());
+                                   sqlErrorText(line.lastError()));
             line.rollback();
             return false;
         }
@@ -258,6 +274,7 @@ private:
     quint64 m_wakeSeen = 0;
     int m_delayMs = 0;
     bool m_warned = false;
+    bool m_reused = false; // the connection has served an upload before
 };
 
 LineUploader::LineUploader(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
