@@ -1,0 +1,345 @@
+#include "SyntheticStore.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include <bit>
+
+namespace quillon::testing {
+
+namespace {
+
+const char *const Schema[] = {
+    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
+    "CREATE TABLE stations (id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL, program TEXT NOT NULL, "
+    "version TEXT NOT NULL, library TEXT NOT NULL, simulated INTEGER NOT NULL, created_utc TEXT NOT NULL)",
+    "CREATE TABLE sessions (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), "
+    "started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id INTEGER, variant TEXT, "
+    "channel_count INTEGER, dac_count INTEGER, revision TEXT, firmware_reply TEXT, revision_reply TEXT, "
+    "simulated INTEGER NOT NULL)",
+    "CREATE TABLE runs (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), "
+    "session_id TEXT REFERENCES sessions(id), seq INTEGER NOT NULL, kind TEXT NOT NULL, row_digit INTEGER, "
+    "product_id INTEGER, serial TEXT, started_utc TEXT NOT NULL, simulated INTEGER NOT NULL)",
+    "CREATE TABLE run_ends (run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL, "
+    "end_state TEXT NOT NULL, overall TEXT)",
+    "CREATE TABLE row_results (id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq INTEGER NOT NULL, "
+    "digit INTEGER NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL, fail_label TEXT, "
+    "memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
+    "CREATE TABLE prompts (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT, "
+    "seq INTEGER NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT, "
+    "shown_utc TEXT NOT NULL, answered_utc TEXT)",
+    "CREATE TABLE eeprom_writes (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq INTEGER NOT NULL, "
+    "address INTEGER NOT NULL, bytes TEXT NOT NULL, status INTEGER NOT NULL, at_utc TEXT NOT NULL)",
+    "CREATE INDEX runs_started ON runs(started_utc)",
+    "CREATE INDEX runs_serial ON runs(serial)",
+    "CREATE INDEX runs_product ON runs(product_id, started_utc)",
+    "CREATE INDEX runs_station ON runs(station_id, seq)",
+    "CREATE INDEX row_results_run ON row_results(run_id, seq)",
+    "CREATE INDEX prompts_run ON prompts(run_id, seq)",
+    "CREATE INDEX eeprom_writes_run ON eeprom_writes(run_id, seq)",
+};
+
+const char *const RowNames[] = {"DIO Pullup",         "DIO Loopback",    "A/D Clocks",     "Calibration Voltages",
+                                "Address/Data Lines", "A/D SE Unipolar", "A/D SE Bipolar", "A/D Differential (Bipolar)",
+                                "D/A Cal Set",        "D/A Cal Check",   "D/A Ramp"};
+
+QString uuid()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QString stamp(const QDateTime &t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QLatin1Char('Z');
+}
+
+QByteArray bigEndian(float value)
+{
+    const quint32 word = std::bit_cast<quint32>(value);
+    const char bytes[] = {char(word >> 24), char(word >> 16), char(word >> 8), char(word)};
+    return QByteArray(bytes, 4);
+}
+
+} // namespace
+
+struct SyntheticStore::Private {
+    QString connection = QStringLiteral("synthetic-") + uuid();
+    QSqlDatabase db;
+    QString error;
+    QStringList stationIds;
+    qint64 seq = 0;
+    std::unique_ptr<QSqlQuery> session, run, end, row, prompt, write;
+
+    bool exec(QSqlQuery &q, const QVariantList &values)
+    {
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(i, values.at(i));
+        if (!q.exec()) {
+            error = q.lastError().text();
+            return false;
+        }
+        return true;
+    }
+
+    std::unique_ptr<QSqlQuery> prepare(const QString &sql)
+    {
+        auto q = std::make_unique<QSqlQuery>(db);
+        if (!q->prepare(sql))
+            error = q->lastError().text();
+        return q;
+    }
+};
+
+SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNames, int schemaVersion)
+    : d(std::make_unique<Private>())
+{
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral("-wal"));
+    QFile::remove(path + QStringLiteral("-shm"));
+    d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connection);
+    d->db.setDatabaseName(path);
+    if (!d->db.open()) {
+        d->error = d->db.lastError().text();
+        return;
+    }
+    QSqlQuery q(d->db);
+    q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+    q.exec(QStringLiteral("PRAGMA synchronous = OFF"));
+    for (const char *statement : Schema)
+        if (!q.exec(QString::fromLatin1(statement)))
+            d->error = q.lastError().text();
+    q.exec(QStringLiteral("INSERT INTO meta VALUES ('kind', 'quillon-records')"));
+    q.prepare(QStringLiteral("INSERT INTO meta VALUES ('schema_version', ?)"));
+    q.addBindValue(QString::number(schemaVersion));
+    q.exec();
+    for (const QString &name : stationNames) {
+        const QString id = uuid();
+        q.prepare(QStringLiteral("INSERT INTO stations VALUES (?, ?, ?, 'quillon-sim', '0.1.0', 'simulated board', 1, "
+                                 "'2026-01-01T00:00:00.000Z')"));
+        q.addBindValue(id);
+        q.addBindValue(name);
+        q.addBindValue(name + QStringLiteral(".line.local"));
+        if (!q.exec())
+            d->error = q.lastError().text();
+        d->stationIds << id;
+    }
+    d->session = d->prepare(QStringLiteral("INSERT INTO sessions VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->run = d->prepare(QStringLiteral("INSERT INTO runs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->end = d->prepare(QStringLiteral("INSERT INTO run_ends VALUES (?, ?, ?, ?)"));
+    d->row = d->prepare(QStringLiteral("INSERT INTO row_results VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->prompt = d->prepare(QStringLiteral("INSERT INTO prompts VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->write = d->prepare(QStringLiteral("INSERT INTO eeprom_writes VALUES (?, ?, ?, ?, ?, ?, ?)"));
+}
+
+SyntheticStore::~SyntheticStore()
+{
+    d->session.reset();
+    d->run.reset();
+    d->end.reset();
+    d->row.reset();
+    d->prompt.reset();
+    d->write.reset();
+    d->db.close();
+    d->db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(d->connection);
+}
+
+bool SyntheticStore::isOpen() const
+{
+    return d->db.isOpen() && d->error.isEmpty();
+}
+
+QString SyntheticStore::error() const
+{
+    return d->error;
+}
+
+QSqlDatabase SyntheticStore::database() const
+{
+    return d->db;
+}
+
+QString SyntheticStore::rowName(int digit)
+{
+    return QString::fromLatin1(RowNames[digit]);
+}
+
+QStringList SyntheticStore::memoOf(int digit, bool fails)
+{
+    QStringList memo;
+    switch (digit) {
+    case 3:
+        memo << QStringLiteral("AGnd") << QStringLiteral("AGnd: Passed") << QString() << QStringLiteral("ARef")
+             << QStringLiteral("ARef: Skipped") << QString() << QStringLiteral("ARef Cal");
+        if (fails)
+            memo << QStringLiteral("\tError 31 writing ARef cal to EEPROM.");
+        memo << (fails ? QStringLiteral("ARef Cal: Failed") : QStringLiteral("ARef Cal: Passed")) << QString()
+             << (fails ? QStringLiteral("Calibration Voltages: Failed")
+                       : QStringLiteral("Calibration Voltages: Passed"));
+        return memo;
+    case 8:
+        memo << QStringLiteral("DAC Low Reading");
+        for (int i = 0; i < 4; ++i)
+            memo << QStringLiteral("0.1 V -> 655d counts");
+        memo << QStringLiteral("DAC High Reading");
+        for (int i = 0; i < 4; ++i)
+            memo << QStringLiteral("9.9 V -> 64880d counts");
+        memo << QString() << QStringLiteral("4 DACs.");
+        for (int i = 0; i < 4; ++i)
+            memo << QStringLiteral("M[%1] = 1.0000").arg(i) << QStringLiteral("B[%1] = -0.3571").arg(i);
+        memo << QString();
+        if (fails)
+            memo << QStringLiteral("Data mismatch reading cal constants back from EEPROM.");
+        memo << (fails ? QStringLiteral("D/A Cal Set: FAIL") : QStringLiteral("D/A Cal Set: PASS"));
+        return memo;
+    default:
+        for (int i = 0; i < 6; ++i)
+            memo << QStringLiteral("\tChannel %1: %2 V, expected %3 V")
+                        .arg(i)
+                        .arg(1.25 * i, 0, 'f', 3)
+                        .arg(1.25 * i, 0, 'f', 3);
+        if (fails)
+            memo << QStringLiteral("\tChannel 6: 0.512 V, expected 7.500 V") << QStringLiteral("1 Failures");
+        memo << QString() << rowName(digit) + (fails ? QStringLiteral(": FAIL") : QStringLiteral(": PASS"));
+        return memo;
+    }
+}
+
+QString SyntheticStore::add(const SyntheticRun &spec)
+{
+    Private &p = *d;
+    const QString stationId = p.stationIds.value(spec.station);
+    QDateTime t = QDateTime::fromString(spec.startedUtc, Qt::ISODateWithMs);
+    const QString sessionId = uuid();
+    const bool hasDacs = spec.productId != 0x8240;
+    p.exec(*p.session, {sessionId, stationId, stamp(t.addMSecs(-5000)),
+                        QStringLiteral("Detected: product %1").arg(QString::number(spec.productId, 16).toUpper()),
+                        spec.productId, QStringLiteral("KV-%1").arg(spec.channels), spec.channels, hasDacs ? 4 : 0,
+                        QStringLiteral("E"), QStringLiteral("00000104"), QStringLiteral("0100"), int(spec.simulated)});
+    const QString runId = uuid();
+    const bool single = spec.rowDigit >= 0;
+    p.exec(*p.run, {runId, stationId, sessionId, ++p.seq, single ? QStringLiteral("row") : QStringLiteral("test-all"),
+                    single ? QVariant(spec.rowDigit) : QVariant(), spec.productId,
+                    spec.serial.isEmpty() ? QVariant() : QVariant(spec.serial), stamp(t), int(spec.simulated)});
+    int promptSeq = 0;
+    int writeSeq = 0;
+    auto prompt = [&](const QString &kind, const QString &caption, const QString &text, const QString &answer,
+                      const QVariant &typed) {
+        p.exec(*p.prompt, {uuid(), runId, sessionId, ++promptSeq, kind, caption, text, answer, typed, stamp(t),
+                           stamp(t.addMSecs(1500))});
+        t = t.addMSecs(1600);
+    };
+    auto write = [&](int address, const QByteArray &bytes, int status) {
+        p.exec(*p.write, {uuid(), runId, ++writeSeq, address, QString::fromLatin1(bytes.toHex()), status, stamp(t)});
+        t = t.addMSecs(3);
+    };
+    const int first = single ? spec.rowDigit : 0;
+    const int last = single ? spec.rowDigit : 10;
+    bool failed = false;
+    for (int digit = first; digit <= last; ++digit) {
+        const bool fails = digit == spec.failingRow;
+        const QString rowStart = stamp(t);
+        if (digit == 0)
+            prompt(QStringLiteral("message"), QString(), QStringLiteral("Remove the test jig."), QStringLiteral("OK"),
+                   QVariant());
+        if (digit == 1)
+            prompt(QStringLiteral("message"), QString(), QStringLiteral("Connect the test jig."), QStringLiteral("OK"),
+                   QVariant());
+        if (digit == 3) {
+            prompt(QStringLiteral("text"), QStringLiteral("ARef Cal"),
+                   QStringLiteral("Measure the ref voltage at R11 with a calibrated meter and type it here."),
+                   QStringLiteral("OK"), QString::number(double(spec.arefWord) / 6553.6, 'f', 4));
+            const char word[] = {char(spec.arefWord & 0xFF), char(spec.arefWord >> 8)};
+            write(7666, QByteArray(word, 2), fails ? 31 : 0);
+        }
+        if (digit == 8 && hasDacs) {
+            prompt(QStringLiteral("dac-range"), QString(), QStringLiteral("What range are the DACs?"),
+                   QStringLiteral("0-10 V"), QVariant());
+            prompt(QStringLiteral("dac-readings"), QStringLiteral("DAC Low Reading"),
+                   QStringLiteral("The DACs should be producing about +0.1V."), QStringLiteral("OK"),
+                   QStringLiteral("0.1;0.1;0.1;0.1"));
+            prompt(QStringLiteral("dac-readings"), QStringLiteral("DAC High Reading"),
+                   QStringLiteral("The DACs should be producing about +9.9V."), QStringLiteral("OK"),
+                   QStringLiteral("9.9;9.9;9.9;9.9"));
+            for (int i = 0; i < 4; ++i)
+                write(7520 + 36 * i, QByteArrayLiteral("XXXX"), 0);
+            QByteArray block;
+            for (int i = 0; i < 4; ++i)
+                block += bigEndian(spec.gains[i]) + bigEndian(spec.offsets[i]);
+            for (int i = 0; i < 4; ++i) {
+                write(7524 + 36 * i, block, 0);
+                write(7664, QByteArray("\x02\x04", 2), 0);
+            }
+            if (!fails)
+                for (int i = 0; i < 4; ++i)
+                    write(7520 + 36 * i, QByteArrayLiteral("DACC"), 0);
+        }
+        if (digit == 10 && hasDacs)
+            prompt(QStringLiteral("scope"), QStringLiteral("D/A Ramp"),
+                   QStringLiteral("Do all four DAC outputs show a clean ramp on the scope?"),
+                   fails ? QStringLiteral("No") : QStringLiteral("Yes"), QVariant());
+        t = t.addMSecs(400);
+        const QStringList memo = memoOf(digit, fails);
+        p.exec(*p.row,
+               {uuid(), runId, digit - first + 1, digit, rowName(digit),
+                fails ? QStringLiteral("fail") : QStringLiteral("pass"),
+                fails ? QStringLiteral("FAIL") : QStringLiteral("PASS"),
+                digit == 4 ? QVariant(fails ? QStringLiteral("Bus test failed") : QString()) : QVariant(),
+                QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(memo)).toJson(QJsonDocument::Compact)),
+                rowStart, stamp(t)});
+        failed = failed || fails;
+        if (spec.endState == QLatin1String("interrupted") && digit == 5)
+            break;
+    }
+    if (!spec.endState.isEmpty()) {
+        QVariant overall;
+        if (!single && spec.endState != QLatin1String("interrupted"))
+            overall = failed ? QStringLiteral("FAIL") : QStringLiteral("PASS");
+        p.exec(*p.end, {runId, stamp(t.addMSecs(5)), spec.endState, overall});
+    }
+    return runId;
+}
+
+void SyntheticStore::addMany(int count, quint32 seed, const QString &startUtc)
+{
+    QRandomGenerator random(seed);
+    QDateTime t = QDateTime::fromString(startUtc, Qt::ISODateWithMs);
+    QSqlQuery(d->db).exec(QStringLiteral("BEGIN"));
+    QHash<QString, int> tries;
+    for (int i = 0; i < count; ++i) {
+        SyntheticRun run;
+        run.station = int(random.bounded(quint32(std::max<qsizetype>(1, d->stationIds.size()))));
+        t = t.addMSecs(qint64(random.bounded(30000, 90000)));
+        run.startedUtc = stamp(t);
+        run.productId = random.bounded(4) == 0 ? 0x8141 : 0x8140;
+        run.channels = run.productId == 0x8141 ? 64 : 16;
+        // Most units pass first time; a failed unit is retested under the same serial.
+        if (random.bounded(10) != 0)
+            run.serial = QStringLiteral("QN%1").arg(100000 + i - (random.bounded(12) == 0 ? 1 : 0));
+        if (random.bounded(8) == 0)
+            run.failingRow = int(random.bounded(11));
+        if (random.bounded(20) == 0)
+            run.rowDigit = int(random.bounded(11));
+        if (random.bounded(200) == 0)
+            run.endState = QStringLiteral("interrupted");
+        run.arefWord = quint16(65087 + int(random.bounded(-40, 40)) + (random.bounded(500) == 0 ? 900 : 0));
+        for (int k = 0; k < 4; ++k) {
+            run.gains[k] = 1.0f + float(random.bounded(-200, 200)) * 1e-5f;
+            run.offsets[k] = -0.3571f + float(random.bounded(-500, 500)) * 1e-3f;
+        }
+        add(run);
+        if (i % 5000 == 4999) {
+            QSqlQuery(d->db).exec(QStringLiteral("COMMIT"));
+            QSqlQuery(d->db).exec(QStringLiteral("BEGIN"));
+        }
+    }
+    QSqlQuery(d->db).exec(QStringLiteral("COMMIT"));
+}
+
+} // namespace quillon::testing

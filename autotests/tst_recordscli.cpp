@@ -1,0 +1,340 @@
+// quillon-records on the command line: its answers on stores written the way a
+// station leaves them, and one-line errors for everything it cannot answer.
+#include "SyntheticStore.h"
+#include "app/records/RecordsCli.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+namespace quillon::testing {
+namespace {
+
+struct Result {
+    int exit = -1;
+    QString out;
+    QString err;
+};
+
+Result run(const QStringList &arguments)
+{
+    QByteArray out;
+    QBuffer outBuffer(&out);
+    outBuffer.open(QIODevice::WriteOnly);
+    QString err;
+    QTextStream errStream(&err);
+    Result result;
+    result.exit =
+        records::runRecordsCommand(QStringList{QStringLiteral("quillon-records")} + arguments, outBuffer, errStream);
+    errStream.flush();
+    result.out = QString::fromUtf8(out);
+    result.err = err;
+    return result;
+}
+
+class RecordsCli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("records.sqlite"));
+        SyntheticStore store(path, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+        ASSERT_TRUE(store.isOpen()) << store.error().toStdString();
+        SyntheticRun good;
+        good.startedUtc = QStringLiteral("2026-12-07T09:00:00.000Z");
+        good.serial = QStringLiteral("QN1001");
+        good.gains = {1.00125f, 0.99875f, 1.0f, 1.0005f};
+        good.offsets = {-0.3571f, 1.609f, -2.5f, 0.125f};
+        good.arefWord = 65087;
+        passing = store.add(good);
+        SyntheticRun bad = good;
+        bad.startedUtc = QStringLiteral("2026-12-08T10:00:00.000Z");
+        bad.serial = QStringLiteral("QN1002");
+        bad.failingRow = 6;
+        bad.station = 1;
+        failing = store.add(bad);
+        SyntheticRun retest = bad;
+        retest.startedUtc = QStringLiteral("2026-12-08T11:00:00.000Z");
+        retest.failingRow = -1;
+        retested = store.add(retest);
+        SyntheticRun row;
+        row.startedUtc = QStringLiteral("2026-12-08T12:00:00.000Z");
+        row.rowDigit = 3;
+        row.failingRow = 3;
+        single = store.add(row);
+    }
+
+    QStringList ids(const Result &result) const
+    {
+        QStringList found;
+        for (const QString &line : result.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            found << line.section(QLatin1Char(' '), 0, 0);
+        return found;
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    QString passing, failing, retested, single;
+};
+
+TEST_F(RecordsCli, ListFiltersRunsNewestFirst)
+{
+    const QString db = QStringLiteral("--db=") + path;
+    EXPECT_EQ(ids(run({db, QStringLiteral("list")})), QStringList({single, retested, failing, passing}));
+    EXPECT_EQ(ids(run({db, QStringLiteral("list"), QStringLiteral("--limit"), QStringLiteral("2")})),
+              QStringList({single, retested}));
+    EXPECT_EQ(ids(run({db, QStringLiteral("list"), QStringLiteral("--serial"), QStringLiteral("QN1002")})),
+              QStringList({retested, failing}));
+    EXPECT_EQ(ids(run({db, QStringLiteral("list"), QStringLiteral("--verdict"), QStringLiteral("fail")})),
+              QStringList({single, failing}));
+    EXPECT_EQ(ids(run({db, QStringLiteral("list"), QStringLiteral("--station"), QStringLiteral("bench-2")})),
+              QStringList({retested, failing}));
+    // A bare --until date takes in the whole day.
+    EXPECT_EQ(ids(run({db, QStringLiteral("list"), QStringLiteral("--since"), QStringLiteral("2026-12-07"),
+                       QStringLiteral("--until"), QStringLiteral("2026-12-07")})),
+              QStringList({passing}));
+    EXPECT_EQ(ids(run({db, QStringLiteral("list"), QStringLiteral("--since"), QStringLiteral("2026-12-08T10:30"),
+                       QStringLiteral("--product"), QStringLiteral("0x8140")})),
+              QStringList({single, retested}));
+    const Result one = run({db, QStringLiteral("list"), QStringLiteral("--serial"), QStringLiteral("QN1001")});
+    EXPECT_EQ(one.exit, 0);
+    EXPECT_TRUE(one.out.contains(QStringLiteral("2026-12-07 09:00:00Z  bench-1  serial QN1001  product 0x8140  "
+                                                "Test All  completed  PASS")))
+        << one.out.toStdString();
+}
+
+TEST_F(RecordsCli, ShowPrintsMemoLinesExactlyAndTheStoredConstants)
+{
+    const Result shown = run({QStringLiteral("--db"), path, QStringLiteral("show"), failing.left(8)});
+    ASSERT_EQ(shown.exit, 0) << shown.err.toStdString();
+    const QStringList lines = shown.out.split(QLatin1Char('\n'));
+    // Each memo line appears whole, tabs and empty lines included, in order.
+    const QStringList memo = SyntheticStore::memoOf(6, true);
+    const auto at = lines.indexOf(QRegularExpression(QStringLiteral("^  6 A/D SE Bipolar: FAIL  \\[fail, .*\\]$")));
+    ASSERT_GE(at, 0) << shown.out.toStdString();
+    for (int i = 0; i < memo.size(); ++i)
+        EXPECT_EQ(lines.value(at + 1 + i), QStringLiteral("      ") + memo.at(i));
+    EXPECT_TRUE(lines.contains(QStringLiteral("  ARef word 65087 (0xFE3F)")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("  DAC range 0-10 V, 4 DACs calibrated, marked valid")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("  DAC 1 gain 0.998749971 offset 1.60899997")));
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("typed \"9.9315\"")));
+}
+
+TEST_F(RecordsCli, YieldCountsRowsRunsAndFirstPassPerSerial)
+{
+    const Result result = run({QStringLiteral("--db"), path, QStringLiteral("yield")});
+    ASSERT_EQ(result.exit, 0) << result.err.toStdString();
+    const QStringList lines = result.out.split(QLatin1Char('\n'));
+    // Row 3 ran in three Test Alls and once alone (failing); row 6 failed once.
+    EXPECT_TRUE(lines.contains(QStringLiteral("3 Calibration Voltages             4        3        1   75.0%")))
+        << result.out.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("6 A/D SE Bipolar                   3        2        1   66.7%")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Test All runs with a verdict: 3, 2 PASS, 1 FAIL, yield 66.7%")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("First-pass yield: 1 of 2 serials passed their first Test All (50.0%)")));
+}
+
+TEST_F(RecordsCli, ExportsJUnitWithASuitePerRunAndFailuresCarryingMemoLines)
+{
+    const QString file = dir.filePath(QStringLiteral("runs.xml"));
+    const Result result = run({QStringLiteral("--db"), path, QStringLiteral("export"), QStringLiteral("--format"),
+                               QStringLiteral("junit"), QStringLiteral("--serial"), QStringLiteral("QN1002"),
+                               QStringLiteral("--output"), file});
+    ASSERT_EQ(result.exit, 0) << result.err.toStdString();
+    QFile xmlFile(file);
+    ASSERT_TRUE(xmlFile.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&xmlFile);
+    ASSERT_TRUE(xml.readNextStartElement());
+    EXPECT_EQ(xml.name(), QLatin1String("testsuites"));
+    int suites = 0;
+    QStringList failureTexts;
+    while (xml.readNextStartElement()) {
+        ASSERT_EQ(xml.name(), QLatin1String("testsuite"));
+        ++suites;
+        const auto attributes = xml.attributes();
+        const int failures = attributes.value(QLatin1String("failures")).toInt();
+        EXPECT_EQ(attributes.value(QLatin1String("tests")).toInt(), 11);
+        EXPECT_FALSE(attributes.value(QLatin1String("timestamp")).isEmpty());
+        int cases = 0;
+        int failed = 0;
+        while (xml.readNextStartElement()) {
+            if (xml.name() == QLatin1String("properties")) {
+                xml.skipCurrentElement();
+                continue;
+            }
+            ASSERT_EQ(xml.name(), QLatin1String("testcase"));
+            ++cases;
+            while (xml.readNextStartElement()) {
+                if (xml.name() == QLatin1String("failure")) {
+                    ++failed;
+                    EXPECT_EQ(xml.attributes().value(QLatin1String("message")), QLatin1String("FAIL"));
+                    failureTexts << xml.readElementText();
+                } else {
+                    xml.skipCurrentElement();
+                }
+            }
+        }
+        EXPECT_EQ(cases, 11);
+        EXPECT_EQ(failed, failures);
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(suites, 2);
+    EXPECT_EQ(failureTexts, QStringList({SyntheticStore::memoOf(6, true).join(QLatin1Char('\n'))}));
+}
+
+TEST_F(RecordsCli, ExportsJsonAndCsvWithMemoLinesIntact)
+{
+    const Result json = run({QStringLiteral("--db"), path, QStringLiteral("export"), QStringLiteral("--format=json"),
+                             QStringLiteral("--verdict"), QStringLiteral("fail")});
+    ASSERT_EQ(json.exit, 0) << json.err.toStdString();
+    const QJsonArray runs = QJsonDocument::fromJson(json.out.toUtf8()).array();
+    ASSERT_EQ(runs.size(), 2);
+    const QJsonObject row6 = runs.at(1).toObject().value(QLatin1String("rows")).toArray().at(6).toObject();
+    EXPECT_EQ(row6.value(QLatin1String("memo")).toArray(), QJsonArray::fromStringList(SyntheticStore::memoOf(6, true)));
+
+    const Result csv = run({QStringLiteral("--db"), path, QStringLiteral("export"), QStringLiteral("--format=csv"),
+                            QStringLiteral("--serial=QN1001")});
+    ASSERT_EQ(csv.exit, 0) << csv.err.toStdString();
+    // A header and one line per row; a multi-line memo is one quoted field.
+    EXPECT_TRUE(csv.out.startsWith(QStringLiteral("run_id,started_utc,station,serial,")));
+    EXPECT_TRUE(csv.out.contains(QStringLiteral(",8,D/A Cal Set,pass,PASS,,\"DAC Low Reading\n0.1 V -> 655d")));
+    EXPECT_EQ(csv.out.count(QStringLiteral("\r\n")), 12);
+}
+
+TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
+{
+    // A file of another kind, an SQLite file of another program, and a newer schema.
+    const QString text = dir.filePath(QStringLiteral("notes.txt"));
+    {
+        QFile f(text);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+    }
+    const QString other = dir.filePath(QStringLiteral("other.sqlite"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        db.setDatabaseName(other);
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec(QStringLiteral("CREATE TABLE parts (id INTEGER)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    const QString newer = dir.filePath(QStringLiteral("newer.sqlite"));
+    {
+        SyntheticStore store(newer, {QStringLiteral("bench-1")}, 2);
+    }
+    const QString missing = dir.filePath(QStringLiteral("missing.sqlite"));
+
+    // Two runs sharing a first character make a one-character prefix ambiguous.
+    QString ambiguous;
+    for (const QString &a : {passing, failing, retested, single})
+        for (const QString &b : {passing, failing, retested, single})
+            if (a != b && a.at(0) == b.at(0))
+                ambiguous = a.left(1);
+    {
+        SyntheticStore more(dir.filePath(QStringLiteral("many.sqlite")));
+        more.addMany(40, 7);
+    }
+
+    struct Case {
+        QStringList arguments;
+        int exit;
+        QString says;
+    };
+    const QString db = QStringLiteral("--db=") + path;
+    const QString many = QStringLiteral("--db=") + dir.filePath(QStringLiteral("many.sqlite"));
+    const std::vector<Case> cases = {
+        {{db, QStringLiteral("show"), QStringLiteral("0000dead")}, 1, QStringLiteral("no run 0000dead")},
+        {{db, QStringLiteral("show"), QStringLiteral("%")}, 1, QStringLiteral("no run %")},
+        {{many, QStringLiteral("show"), QStringLiteral("")}, 1, QStringLiteral("empty run id")},
+        {{db, QStringLiteral("certificate"), QStringLiteral("abc"), QStringLiteral("--output=x.pdf")},
+         1,
+         QStringLiteral("no run abc")},
+        {{db, QStringLiteral("list"), QStringLiteral("--since"), QStringLiteral("2026-13-01")},
+         2,
+         QStringLiteral("malformed date \"2026-13-01\"")},
+        {{db, QStringLiteral("list"), QStringLiteral("--until"), QStringLiteral("yesterday")},
+         2,
+         QStringLiteral("malformed date \"yesterday\"")},
+        {{db, QStringLiteral("list"), QStringLiteral("--limit"), QStringLiteral("-3")},
+         2,
+         QStringLiteral("malformed limit")},
+        {{db, QStringLiteral("list"), QStringLiteral("--verdict"), QStringLiteral("good")},
+         2,
+         QStringLiteral("unknown verdict")},
+        {{db, QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("xls")},
+         2,
+         QStringLiteral("unknown export format")},
+        {{db, QStringLiteral("certificate"), passing}, 2, QStringLiteral("needs --output")},
+        {{db, QStringLiteral("frobnicate")}, 2, QStringLiteral("unknown command")},
+        {{db, QStringLiteral("list"), QStringLiteral("--colour")}, 2, QStringLiteral("colour")},
+        {{QStringLiteral("--db"), text, QStringLiteral("list")}, 1, QStringLiteral("not a Quillon records store")},
+        {{QStringLiteral("--db"), other, QStringLiteral("yield")}, 1, QStringLiteral("not a Quillon records store")},
+        {{QStringLiteral("--db"), newer, QStringLiteral("list")}, 1, QStringLiteral("schema version 2 is newer")},
+        {{QStringLiteral("--db"), missing, QStringLiteral("list")}, 1, QStringLiteral("no such file")},
+        {{QStringLiteral("--db"), dir.path(), QStringLiteral("list")}, 1, QStringLiteral("not a file")},
+    };
+    for (const Case &c : cases) {
+        const Result result = run(c.arguments);
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        EXPECT_EQ(result.exit, c.exit);
+        EXPECT_TRUE(result.err.contains(c.says)) << result.err.toStdString();
+        EXPECT_EQ(result.err.count(QLatin1Char('\n')), 1) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    if (!ambiguous.isEmpty()) {
+        const Result result = run({db, QStringLiteral("show"), ambiguous});
+        EXPECT_EQ(result.exit, 1);
+        EXPECT_TRUE(result.err.contains(QStringLiteral("is ambiguous"))) << result.err.toStdString();
+    }
+}
+
+// The program itself: a certificate a person can read, and nothing created by a read.
+TEST_F(RecordsCli, CertificateHoldsSerialVerdictsAndConstantsAsText)
+{
+    const QString pdf = dir.filePath(QStringLiteral("cert.pdf"));
+    QProcess program;
+    program.start(QStringLiteral(QUILLON_RECORDS_BINARY), {QStringLiteral("--db"), path, QStringLiteral("certificate"),
+                                                           failing, QStringLiteral("--output"), pdf});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
+    const QString page = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    EXPECT_TRUE(page.contains(QStringLiteral("Serial QN1002"))) << page.toStdString();
+    EXPECT_TRUE(page.contains(QStringLiteral("Result FAIL")));
+    for (int digit = 0; digit <= 10; ++digit)
+        EXPECT_TRUE(page.contains(QStringLiteral("%1 %2 %3")
+                                      .arg(QString::number(digit, 16).toUpper(), SyntheticStore::rowName(digit),
+                                           digit == 6 ? QStringLiteral("FAIL") : QStringLiteral("PASS"))))
+            << digit;
+    EXPECT_TRUE(page.contains(QStringLiteral("ARef word 65087 (0xFE3F) = 9.9315 V")));
+    EXPECT_TRUE(page.contains(QStringLiteral("DAC range 0-10 V, 4 DACs calibrated, marked valid")));
+    EXPECT_TRUE(page.contains(QStringLiteral("DAC 0 gain 1.001250 offset -0.357100")));
+    EXPECT_TRUE(page.contains(QStringLiteral("DAC 1 gain 0.998750 offset 1.609000")));
+    EXPECT_TRUE(page.contains(QStringLiteral("ARef Cal \"9.9315\" OK")));
+    EXPECT_TRUE(page.contains(QStringLiteral("DAC High Reading \"9.9;9.9;9.9;9.9\" OK")));
+
+    const QString missing = dir.filePath(QStringLiteral("absent.sqlite"));
+    program.start(QStringLiteral(QUILLON_RECORDS_BINARY), {QStringLiteral("--db"), missing, QStringLiteral("list")});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 1);
+    EXPECT_FALSE(QFileInfo::exists(missing));
+}
+
+} // namespace
+} // namespace quillon::testing

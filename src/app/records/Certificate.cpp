@@ -1,0 +1,232 @@
+#include "app/records/Certificate.h"
+
+#include "records/RecordsQuery.h"
+#include "records/StoredCalibration.h"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+namespace quillon::records {
+
+namespace {
+
+// Draws lines top to bottom on the page, in points (72 per inch).
+class PageText {
+public:
+    PageText(QPainter &painter, double width) : m_painter(painter), m_width(width) {}
+
+    void font(double points, bool bold = false)
+    {
+        QFont f(QStringLiteral("DejaVu Sans"));
+        f.setPointSizeF(points);
+        f.setBold(bold);
+        // No ligatures: the PDF's text reads back ("offset", not a ligature glyph).
+        f.setStyleStrategy(QFont::PreferNoShaping);
+        m_painter.setFont(f);
+    }
+
+    void line(const QString &text, double indent = 0)
+    {
+        const QFontMetricsF metrics(m_painter.font(), m_painter.device());
+        const QString shown = metrics.elidedText(text, Qt::ElideRight, m_width - indent);
+        m_y += metrics.ascent();
+        m_painter.drawText(QPointF(indent, m_y), shown);
+        m_y += metrics.descent() + metrics.leading() + 1;
+    }
+
+    // Two columns: a label and its value.
+    void pair(const QString &label, const QString &value, double valueAt = 130)
+    {
+        const QFontMetricsF metrics(m_painter.font(), m_painter.device());
+        m_y += metrics.ascent();
+        m_painter.drawText(QPointF(0, m_y), metrics.elidedText(label, Qt::ElideRight, valueAt - 8));
+        m_painter.drawText(QPointF(valueAt, m_y), metrics.elidedText(value, Qt::ElideRight, m_width - valueAt));
+        m_y += metrics.descent() + metrics.leading() + 1;
+    }
+
+    void gap(double points) { m_y += points; }
+
+    void rule()
+    {
+        m_y += 3;
+        m_painter.drawLine(QPointF(0, m_y), QPointF(m_width, m_y));
+        m_y += 5;
+    }
+
+    double y() const { return m_y; }
+
+private:
+    QPainter &m_painter;
+    double m_width;
+    double m_y = 0;
+};
+
+QString hex4(int value)
+{
+    return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
+QString constant(float value)
+{
+    return QString::number(double(value), 'f', 6);
+}
+
+} // namespace
+
+bool writeCertificate(const RunDetail &detail, const QString &path, QString *error)
+{
+    // Written beside the target and renamed at the end: no half certificate is left.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const RunSummary &run = detail.run;
+    {
+        QPdfWriter pdf(&file);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(18, 18, 18, 18), QPageLayout::Millimeter);
+        pdf.setResolution(72); // painter units are points
+        pdf.setTitle(QStringLiteral("Test and calibration certificate %1").arg(run.id));
+        pdf.setCreator(QStringLiteral("quillon-records"));
+        QPainter painter(&pdf);
+        const double width = pdf.width();
+        const double height = pdf.height();
+        PageText page(painter, width);
+
+        page.font(16, true);
+        page.line(QStringLiteral("Test and calibration certificate"));
+        page.font(9);
+        page.line(QStringLiteral("Run %1").arg(run.id));
+        page.rule();
+
+        const bool completed = run.endState == QLatin1String("completed");
+        page.font(10);
+        page.pair(QStringLiteral("Station"),
+                  QStringLiteral("%1 (%2, %3 %4)%5")
+                      .arg(detail.station.name, detail.station.host, detail.station.program, detail.station.version,
+                           run.simulated ? QStringLiteral(", SIMULATED BOARD") : QString()));
+        page.pair(QStringLiteral("Date (UTC)"),
+                  run.startedUtc.left(10) + QLatin1Char(' ') + run.startedUtc.mid(11, 12)
+                      + (run.endedUtc.isEmpty() ? QString() : QStringLiteral(" to ") + run.endedUtc.mid(11, 12)));
+        page.pair(QStringLiteral("Serial"), run.serial.isEmpty() ? QStringLiteral("not recorded") : run.serial);
+        if (const auto &s = detail.session) {
+            page.pair(QStringLiteral("Board"), s->detectionLabel);
+            QStringList identity;
+            identity << QStringLiteral("product %1").arg(s->productId ? hex4(*s->productId) : QStringLiteral("-"));
+            if (!s->variant.isEmpty())
+                identity << s->variant;
+            if (s->channelCount)
+                identity << QStringLiteral("%1 channels").arg(*s->channelCount);
+            if (s->dacCount)
+                identity << QStringLiteral("%1 DACs").arg(*s->dacCount);
+            if (!s->revision.isEmpty())
+                identity << QStringLiteral("revision %1").arg(s->revision);
+            page.pair(QString(), identity.join(QStringLiteral(", ")));
+            page.pair(QString(), QStringLiteral("firmware reply %1, revision reply %2")
+                                     .arg(s->firmwareReply.isEmpty() ? QStringLiteral("-") : s->firmwareReply,
+                                          s->revisionReply.isEmpty() ? QStringLiteral("-") : s->revisionReply));
+        } else {
+            page.pair(QStringLiteral("Board"), QStringLiteral("no detection recorded"));
+        }
+        page.font(12, true);
+        page.gap(4);
+        QString verdict = run.overall.isEmpty() ? run.verdict : run.overall;
+        if (verdict.isEmpty())
+            verdict = QStringLiteral("no verdict");
+        page.pair(QStringLiteral("Result"),
+                  completed ? verdict
+                            : QStringLiteral("%1 (run %2, not a complete test)")
+                                  .arg(verdict, run.endState.isEmpty() ? QStringLiteral("open") : run.endState));
+        page.rule();
+
+        page.font(11, true);
+        page.line(QStringLiteral("Tests"));
+        page.font(10);
+        for (const RowRecord &row : detail.rows)
+            page.pair(QStringLiteral("%1  %2").arg(QString::number(row.digit, 16).toUpper(), row.name),
+                      row.failLabel.isEmpty() ? row.label
+                                              : row.label + QStringLiteral("  (") + row.failLabel + QLatin1Char(')'),
+                      220);
+        if (detail.rows.empty())
+            page.line(QStringLiteral("no test results recorded"));
+        page.rule();
+
+        page.font(11, true);
+        page.line(QStringLiteral("Calibration constants stored in the board"));
+        page.font(10);
+        const StoredCalibration stored = decodeStoredCalibration(detail.eepromWrites);
+        if (stored.arefWord)
+            page.pair(QStringLiteral("ARef word"), QStringLiteral("%1 (%2) = %3 V")
+                                                       .arg(*stored.arefWord)
+                                                       .arg(hex4(*stored.arefWord))
+                                                       .arg(double(*stored.arefWord) / 6553.6, 0, 'f', 4));
+        else if (stored.arefFailedStatus)
+            page.pair(QStringLiteral("ARef word"),
+                      QStringLiteral("not stored (write status %1)").arg(*stored.arefFailedStatus));
+        else
+            page.pair(QStringLiteral("ARef word"), QStringLiteral("not written in this run"));
+        if (stored.dacs) {
+            page.pair(
+                QStringLiteral("DAC range"),
+                QStringLiteral("%1, %2 DACs calibrated, %3")
+                    .arg(stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-"),
+                         stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-"),
+                         stored.dacsMarkedValid ? QStringLiteral("marked valid") : QStringLiteral("NOT marked valid")));
+            for (int i = 0; i < 4; ++i)
+                page.pair(QStringLiteral("DAC %1").arg(i),
+                          QStringLiteral("gain %1    offset %2")
+                              .arg(constant((*stored.dacs)[i].gain), constant((*stored.dacs)[i].offset)));
+        } else {
+            page.pair(QStringLiteral("DACs"), QStringLiteral("no DAC constants written in this run"));
+        }
+        page.rule();
+
+        page.font(11, true);
+        page.line(QStringLiteral("Technician's readings and answers"));
+        page.font(9);
+        int shown = 0;
+        int left = 0;
+        for (const PromptRecord &p : detail.prompts) {
+            if (!p.hasTyped && p.kind == QLatin1String("message"))
+                continue; // plain instructions acknowledged with OK
+            if (page.y() > height - 40) {
+                ++left;
+                continue;
+            }
+            const QString caption = !p.caption.isEmpty() ? p.caption : !p.text.isEmpty() ? p.text : p.kind;
+            QString value = p.hasTyped ? QStringLiteral("\"%1\"").arg(p.typed) : QString();
+            if (!p.answer.isEmpty())
+                value += (value.isEmpty() ? QString() : QStringLiteral("  ")) + p.answer;
+            page.pair(caption, value.isEmpty() ? QStringLiteral("-") : value, 220);
+            ++shown;
+        }
+        if (left > 0)
+            page.line(QStringLiteral("... and %1 more (quillon-records show %2)").arg(left).arg(run.id));
+        if (shown == 0 && left == 0)
+            page.line(QStringLiteral("none recorded"));
+
+        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 7));
+        painter.drawText(QRectF(0, height - 12, width, 12), Qt::AlignLeft | Qt::AlignVCenter,
+                         QStringLiteral("From the records of Quillon; times in UTC."));
+        if (!painter.end()) {
+            if (error)
+                *error = QStringLiteral("%1: could not draw the certificate").arg(path);
+            return false;
+        }
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace quillon::records

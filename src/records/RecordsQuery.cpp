@@ -1,0 +1,441 @@
+#include "records/RecordsQuery.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include <limits>
+
+namespace quillon::records {
+
+namespace {
+
+const QString StoredTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz");
+
+QString storedTime(const QDateTime &utc)
+{
+    return utc.toString(StoredTimeFormat) + QLatin1Char('Z');
+}
+
+std::optional<int> optionalInt(const QVariant &value)
+{
+    if (value.isNull())
+        return std::nullopt;
+    return value.toInt();
+}
+
+// The WHERE clause of a filter over runs r, stations s and run_ends e, with its values
+// in the order of their placeholders.
+struct Where {
+    QString sql;
+    QVariantList values;
+};
+
+// The verdict a person reads: the overall label, else a row run's own row label.
+const QString VerdictExpression =
+    QStringLiteral("CASE WHEN e.overall IS NOT NULL THEN e.overall WHEN r.kind = 'row' THEN "
+                   "(SELECT rr.label FROM row_results rr WHERE rr.run_id = r.id ORDER BY rr.seq DESC LIMIT 1) END");
+
+Where whereOf(const RunFilter &filter)
+{
+    QStringList terms;
+    Where where;
+    if (!filter.since.isEmpty()) {
+        terms << QStringLiteral("r.started_utc >= ?");
+        where.values << filter.since;
+    }
+    if (!filter.until.isEmpty()) {
+        terms << QStringLiteral("r.started_utc < ?");
+        where.values << filter.until;
+    }
+    if (!filter.serial.isEmpty()) {
+        terms << QStringLiteral("r.serial = ?");
+        where.values << filter.serial;
+    }
+    if (filter.product) {
+        terms << QStringLiteral("r.product_id = ?");
+        where.values << *filter.product;
+    }
+    if (!filter.station.isEmpty()) {
+        terms << QStringLiteral("s.name = ?");
+        where.values << filter.station;
+    }
+    const QString verdict = filter.verdict.toLower();
+    if (verdict == QLatin1String("pass") || verdict == QLatin1String("fail")) {
+        terms << QStringLiteral("(upper(e.overall) = ? OR (e.overall IS NULL AND r.kind = 'row' AND EXISTS "
+                                "(SELECT 1 FROM row_results rr WHERE rr.run_id = r.id AND rr.status = ?)))");
+        where.values << verdict.toUpper() << verdict;
+    } else if (verdict == QLatin1String("open")) {
+        terms << QStringLiteral("e.run_id IS NULL");
+    } else if (!verdict.isEmpty()) {
+        terms << QStringLiteral("e.end_state = ?");
+        where.values << verdict;
+    }
+    if (!terms.isEmpty())
+        where.sql = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    return where;
+}
+
+bool exec(QSqlQuery &query, const QString &sql, const QVariantList &values, QueryError *error)
+{
+    query.setForwardOnly(true);
+    if (!query.prepare(sql)) {
+        if (error)
+            error->message = query.lastError().text();
+        return false;
+    }
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        if (error)
+            error->message = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+const QString SummaryColumns =
+    QStringLiteral("r.id, r.seq, r.station_id, s.name, r.session_id, r.kind, r.row_digit, r.product_id, r.serial, "
+                   "r.started_utc, e.ended_utc, e.end_state, e.overall, r.simulated, ");
+
+const QString SummaryFrom =
+    QStringLiteral(" FROM runs r JOIN stations s ON s.id = r.station_id LEFT JOIN run_ends e ON e.run_id = r.id");
+
+RunSummary summaryFrom(const QSqlQuery &q)
+{
+    RunSummary run;
+    run.id = q.value(0).toString();
+    run.seq = q.value(1).toLongLong();
+    run.stationId = q.value(2).toString();
+    run.stationName = q.value(3).toString();
+    run.sessionId = q.value(4).toString();
+    run.kind = q.value(5).toString();
+    run.rowDigit = optionalInt(q.value(6));
+    run.productId = optionalInt(q.value(7));
+    run.serial = q.value(8).toString();
+    run.startedUtc = q.value(9).toString();
+    run.endedUtc = q.value(10).toString();
+    run.endState = q.value(11).toString();
+    run.overall = q.value(12).toString();
+    run.simulated = q.value(13).toLongLong() != 0;
+    run.verdict = q.value(14).toString();
+    return run;
+}
+
+QStringList memoLines(const QString &json)
+{
+    QStringList lines;
+    const QJsonArray array = QJsonDocument::fromJson(json.toUtf8()).array();
+    lines.reserve(array.size());
+    for (const auto &line : array)
+        lines << line.toString();
+    return lines;
+}
+
+} // namespace
+
+RecordsQuery::RecordsQuery(QSqlDatabase db) : m_db(std::move(db))
+{
+}
+
+std::optional<QueryError> RecordsQuery::checkStore() const
+{
+    if (!m_db.isOpen())
+        return QueryError{QStringLiteral("the database is not open: %1").arg(m_db.lastError().text())};
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT key, value FROM meta WHERE key IN ('kind', 'schema_version')"))) {
+        const QString reason = q.lastError().databaseText();
+        // SQLite opens any file lazily; a file of another kind fails on the first read.
+        if (reason.contains(QLatin1String("no such table")) || reason.contains(QLatin1String("does not exist")))
+            return QueryError{QStringLiteral("not a Quillon records store (no meta table)")};
+        return QueryError{QStringLiteral("not a Quillon records store (%1)").arg(reason)};
+    }
+    QString kind;
+    QString version;
+    while (q.next()) {
+        if (q.value(0).toString() == QLatin1String("kind"))
+            kind = q.value(1).toString();
+        else
+            version = q.value(1).toString();
+    }
+    if (kind != QLatin1String("quillon-records"))
+        return QueryError{QStringLiteral("not a Quillon records store")};
+    bool ok = false;
+    const int number = version.toInt(&ok);
+    if (!ok || number < 1)
+        return QueryError{QStringLiteral("records store with an unreadable schema version \"%1\"").arg(version)};
+    if (number > ReadableSchemaVersion)
+        return QueryError{QStringLiteral("records store of schema version %1 is newer than this program reads (%2)")
+                              .arg(number)
+                              .arg(ReadableSchemaVersion)};
+    return std::nullopt;
+}
+
+std::vector<RunSummary> RecordsQuery::list(const RunFilter &filter, QueryError *error) const
+{
+    const Where where = whereOf(filter);
+    QString sql = QStringLiteral("SELECT ") + SummaryColumns + VerdictExpression + SummaryFrom + where.sql
+                  + QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC");
+    QVariantList values = where.values;
+    if (filter.limit >= 0 || filter.offset > 0) {
+        sql += QStringLiteral(" LIMIT ? OFFSET ?");
+        values << (filter.limit >= 0 ? filter.limit : std::numeric_limits<int>::max()) << filter.offset;
+    }
+    QSqlQuery q(m_db);
+    std::vector<RunSummary> runs;
+    if (!exec(q, sql, values, error))
+        return runs;
+    while (q.next())
+        runs.push_back(summaryFrom(q));
+    return runs;
+}
+
+qint64 RecordsQuery::count(const RunFilter &filter, QueryError *error) const
+{
+    const Where where = whereOf(filter);
+    QSqlQuery q(m_db);
+    if (!exec(q, QStringLiteral("SELECT count(*)") + SummaryFrom + where.sql, where.values, error) || !q.next())
+        return 0;
+    return q.value(0).toLongLong();
+}
+
+std::optional<QString> RecordsQuery::resolveRun(const QString &idOrPrefix, QueryError *error) const
+{
+    const QString prefix = idOrPrefix.trimmed().toLower();
+    if (prefix.isEmpty()) {
+        if (error)
+            error->message = QStringLiteral("empty run id");
+        return std::nullopt;
+    }
+    static const QRegularExpression idCharacters(QStringLiteral("^[0-9a-f-]+$"));
+    if (!idCharacters.match(prefix).hasMatch()) {
+        if (error)
+            error->message = QStringLiteral("no run %1").arg(idOrPrefix);
+        return std::nullopt;
+    }
+    // A key range keeps it on the primary key: ids are lower-case hex and '-', so every
+    // id starting with the prefix sorts between the prefix and the prefix followed by 'g'.
+    QSqlQuery q(m_db);
+    if (!exec(q, QStringLiteral("SELECT id FROM runs WHERE id >= ? AND id < ? ORDER BY id LIMIT 2"),
+              {prefix, prefix + QLatin1Char('g')}, error))
+        return std::nullopt;
+    QStringList found;
+    while (q.next())
+        found << q.value(0).toString();
+    if (found.isEmpty()) {
+        if (error)
+            error->message = QStringLiteral("no run %1").arg(idOrPrefix);
+        return std::nullopt;
+    }
+    if (found.size() > 1 && found.first() != prefix) {
+        if (error)
+            error->message =
+                QStringLiteral("run prefix %1 is ambiguous (%2, %3, ...)").arg(idOrPrefix, found.at(0), found.at(1));
+        return std::nullopt;
+    }
+    return found.first();
+}
+
+std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error) const
+{
+    RunDetail detail;
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT ") + SummaryColumns + VerdictExpression + SummaryFrom
+                      + QStringLiteral(" WHERE r.id = ?"),
+                  {id}, error))
+            return std::nullopt;
+        if (!q.next()) {
+            if (error)
+                error->message = QStringLiteral("no run %1").arg(id);
+            return std::nullopt;
+        }
+        detail.run = summaryFrom(q);
+    }
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT id, name, host, program, version, library, simulated, created_utc "
+                                 "FROM stations WHERE id = ?"),
+                  {detail.run.stationId}, error))
+            return std::nullopt;
+        if (q.next())
+            detail.station = StationInfo{q.value(0).toString(), q.value(1).toString(),       q.value(2).toString(),
+                                         q.value(3).toString(), q.value(4).toString(),       q.value(5).toString(),
+                                         q.value(7).toString(), q.value(6).toLongLong() != 0};
+    }
+    if (!detail.run.sessionId.isEmpty()) {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT id, started_utc, detection_label, product_id, variant, channel_count, "
+                                 "dac_count, revision, firmware_reply, revision_reply, simulated "
+                                 "FROM sessions WHERE id = ?"),
+                  {detail.run.sessionId}, error))
+            return std::nullopt;
+        if (q.next()) {
+            SessionInfo s;
+            s.id = q.value(0).toString();
+            s.startedUtc = q.value(1).toString();
+            s.detectionLabel = q.value(2).toString();
+            s.productId = optionalInt(q.value(3));
+            s.variant = q.value(4).toString();
+            s.channelCount = optionalInt(q.value(5));
+            s.dacCount = optionalInt(q.value(6));
+            s.revision = q.value(7).toString();
+            s.firmwareReply = q.value(8).toString();
+            s.revisionReply = q.value(9).toString();
+            s.simulated = q.value(10).toLongLong() != 0;
+            detail.session = s;
+        }
+    }
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT seq, digit, name, status, label, fail_label, memo, started_utc, ended_utc "
+                                 "FROM row_results WHERE run_id = ? ORDER BY seq"),
+                  {id}, error))
+            return std::nullopt;
+        while (q.next())
+            detail.rows.push_back(RowRecord{q.value(0).toInt(), q.value(1).toInt(), q.value(2).toString(),
+                                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
+                                            memoLines(q.value(6).toString()), q.value(7).toString(),
+                                            q.value(8).toString()});
+    }
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT seq, kind, caption, text, answer, typed, shown_utc, answered_utc "
+                                 "FROM prompts WHERE run_id = ? ORDER BY seq"),
+                  {id}, error))
+            return std::nullopt;
+        while (q.next()) {
+            PromptRecord p;
+            p.seq = q.value(0).toInt();
+            p.kind = q.value(1).toString();
+            p.caption = q.value(2).toString();
+            p.text = q.value(3).toString();
+            p.answer = q.value(4).toString();
+            p.hasTyped = !q.value(5).isNull();
+            p.typed = q.value(5).toString();
+            p.shownUtc = q.value(6).toString();
+            p.answeredUtc = q.value(7).toString();
+            detail.prompts.push_back(p);
+        }
+    }
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT seq, address, bytes, status, at_utc FROM eeprom_writes "
+                                 "WHERE run_id = ? ORDER BY seq"),
+                  {id}, error))
+            return std::nullopt;
+        while (q.next())
+            detail.eepromWrites.push_back(EepromWrite{q.value(0).toInt(), q.value(1).toInt(),
+                                                      QByteArray::fromHex(q.value(2).toString().toLatin1()),
+                                                      quint32(q.value(3).toLongLong()), q.value(4).toString()});
+    }
+    return detail;
+}
+
+YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) const
+{
+    YieldReport report;
+    const Where where = whereOf(filter);
+    const bool filtered = !where.sql.isEmpty();
+    {
+        // Unfiltered, the row table alone answers; a filter needs each row's run.
+        const QString from = filtered ? QStringLiteral(" FROM row_results rr JOIN runs r ON r.id = rr.run_id "
+                                                       "JOIN stations s ON s.id = r.station_id "
+                                                       "LEFT JOIN run_ends e ON e.run_id = r.id")
+                                      : QStringLiteral(" FROM row_results rr");
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT rr.digit, max(rr.name), count(*), "
+                                 "sum(CASE WHEN rr.status = 'pass' THEN 1 ELSE 0 END), "
+                                 "sum(CASE WHEN rr.status = 'fail' THEN 1 ELSE 0 END)")
+                      + from + where.sql + QStringLiteral(" GROUP BY rr.digit ORDER BY rr.digit"),
+                  where.values, error))
+            return report;
+        while (q.next())
+            report.rows.push_back(RowYield{q.value(0).toInt(), q.value(1).toString(), q.value(2).toLongLong(),
+                                           q.value(3).toLongLong(), q.value(4).toLongLong()});
+    }
+    const QString testAll = (filtered ? where.sql + QStringLiteral(" AND ") : QStringLiteral(" WHERE "))
+                            + QStringLiteral("r.kind = 'test-all'");
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT sum(CASE WHEN upper(e.overall) = 'PASS' THEN 1 ELSE 0 END), "
+                                 "sum(CASE WHEN upper(e.overall) = 'FAIL' THEN 1 ELSE 0 END)")
+                      + SummaryFrom + testAll + QStringLiteral(" AND e.overall IS NOT NULL"),
+                  where.values, error))
+            return report;
+        if (q.next()) {
+            report.passes = q.value(0).toLongLong();
+            report.fails = q.value(1).toLongLong();
+            report.runs = report.passes + report.fails;
+        }
+    }
+    {
+        // A serial's first Test All ever (on any station) decides its first pass; the
+        // filter picks which serials count, by that first run.
+        QSqlQuery q(m_db);
+        if (!exec(q,
+                  QStringLiteral("SELECT count(*), sum(CASE WHEN upper(e.overall) = 'PASS' THEN 1 ELSE 0 END)")
+                      + SummaryFrom + testAll
+                      + QStringLiteral(" AND r.serial IS NOT NULL AND r.id = (SELECT r2.id FROM runs r2 "
+                                       "WHERE r2.serial = r.serial AND r2.kind = 'test-all' "
+                                       "ORDER BY r2.started_utc, r2.seq LIMIT 1)"),
+                  where.values, error))
+            return report;
+        if (q.next()) {
+            report.serials = q.value(0).toLongLong();
+            report.firstPassSerials = q.value(1).toLongLong();
+        }
+    }
+    return report;
+}
+
+QStringList RecordsQuery::stationNames() const
+{
+    QStringList names;
+    QSqlQuery q(m_db);
+    q.setForwardOnly(true);
+    if (q.exec(QStringLiteral("SELECT DISTINCT name FROM stations ORDER BY name")))
+        while (q.next())
+            names << q.value(0).toString();
+    return names;
+}
+
+std::optional<QString> parseTimeBound(const QString &text, bool endOfDay)
+{
+    const QString t = text.trimmed();
+    static const QRegularExpression dateOnly(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    if (dateOnly.match(t).hasMatch()) {
+        const QDate date = QDate::fromString(t, Qt::ISODate);
+        if (!date.isValid())
+            return std::nullopt;
+        const QDate day = endOfDay ? date.addDays(1) : date;
+        return storedTime(QDateTime(day, QTime(0, 0), Qt::UTC));
+    }
+    static const QRegularExpression dateTime(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})[T ](\\d{2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d{1,3}))?)?Z?$"));
+    const auto match = dateTime.match(t);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QDate date = QDate::fromString(match.captured(1), Qt::ISODate);
+    const QString ms = match.captured(5).leftJustified(3, QLatin1Char('0'));
+    const QTime time(match.captured(2).toInt(), match.captured(3).toInt(), match.captured(4).toInt(), ms.toInt());
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return storedTime(QDateTime(date, time, Qt::UTC));
+}
+
+} // namespace quillon::records

@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace quillon::records {
+
+// Which runs a listing, an export or a yield covers. Empty fields do not filter.
+// Times are stored-form UTC texts ("2026-12-08T14:45:31.123Z"); parseTimeBound()
+// makes them from what a person types.
+struct RunFilter {
+    QString since;              // started_utc >= since
+    QString until;              // started_utc < until
+    QString serial;             // exact
+    std::optional<int> product; // product id
+    QString station;            // station name, exact
+    QString verdict;            // "pass", "fail", "aborted", "interrupted" or "open"
+    int limit = -1;             // newest first; -1 for all
+    int offset = 0;
+};
+
+// One line of a listing: the run with its station and end.
+struct RunSummary {
+    QString id;
+    qint64 seq = 0;
+    QString stationId;
+    QString stationName;
+    QString sessionId;
+    QString kind; // "test-all" | "row"
+    std::optional<int> rowDigit;
+    std::optional<int> productId;
+    QString serial;
+    QString startedUtc;
+    QString endedUtc; // empty while open
+    QString endState; // empty while open
+    QString overall;  // overall label text, empty if none
+    QString verdict;  // overall, else a row run's row label, else empty
+    bool simulated = false;
+};
+
+struct StationInfo {
+    QString id, name, host, program, version, library, createdUtc;
+    bool simulated = false;
+};
+
+struct SessionInfo {
+    QString id, startedUtc, detectionLabel;
+    std::optional<int> productId;
+    QString variant;
+    std::optional<int> channelCount, dacCount;
+    QString revision, firmwareReply, revisionReply;
+    bool simulated = false;
+};
+
+struct RowRecord {
+    int seq = 0;
+    int digit = 0;
+    QString name, status, label, failLabel;
+    QStringList memo; // exact lines
+    QString startedUtc, endedUtc;
+};
+
+struct PromptRecord {
+    int seq = 0;
+    QString kind, caption, text, answer, typed;
+    QString shownUtc, answeredUtc;
+    bool hasTyped = false;
+};
+
+struct EepromWrite {
+    int seq = 0;
+    int address = 0;
+    QByteArray bytes;
+    quint32 status = 0;
+    QString atUtc;
+};
+
+// Everything recorded about one run.
+struct RunDetail {
+    RunSummary run;
+    StationInfo station;
+    std::optional<SessionInfo> session;
+    std::vector<RowRecord> rows;
+    std::vector<PromptRecord> prompts;
+    std::vector<EepromWrite> eepromWrites;
+};
+
+struct RowYield {
+    int digit = 0;
+    QString name;
+    qint64 runs = 0, passes = 0, fails = 0;
+};
+
+struct YieldReport {
+    std::vector<RowYield> rows; // by digit
+    qint64 runs = 0;            // runs with an overall verdict
+    qint64 passes = 0, fails = 0;
+    qint64 serials = 0;          // distinct serials among them
+    qint64 firstPassSerials = 0; // serials whose first such run passed
+};
+
+// A failed query or an unusable store: one line for a person.
+struct QueryError {
+    QString message;
+};
+
+// Read-only questions about a records store, over any open Qt SQL connection (SQLite
+// file or the line database). Portable SQL with bound parameters only. Not thread-safe:
+// use it on the thread that owns the connection.
+class RecordsQuery {
+public:
+    explicit RecordsQuery(QSqlDatabase db);
+
+    // Empty when the connection holds a records store this program can read; else why
+    // not (not a records store, a newer schema).
+    std::optional<QueryError> checkStore() const;
+
+    std::vector<RunSummary> list(const RunFilter &filter, QueryError *error = nullptr) const;
+    // Runs matching filter, ignoring its limit and offset.
+    qint64 count(const RunFilter &filter, QueryError *error = nullptr) const;
+
+    // The full id of the run whose id is idOrPrefix or starts with it; an error when none
+    // or more than one does.
+    std::optional<QString> resolveRun(const QString &idOrPrefix, QueryError *error) const;
+    std::optional<RunDetail> run(const QString &id, QueryError *error = nullptr) const;
+
+    YieldReport yield(const RunFilter &filter, QueryError *error = nullptr) const;
+
+    // Station names seen, for filter choices.
+    QStringList stationNames() const;
+
+    QSqlDatabase database() const { return m_db; }
+
+private:
+    QSqlDatabase m_db;
+};
+
+// A person's date or time as a filter bound in stored form, or nullopt if malformed.
+// Accepts "2026-12-08", "2026-12-08T14:45", "2026-12-08T14:45:31[.123][Z]" (UTC).
+// A bare date as an upper bound means the end of that day (endOfDay).
+std::optional<QString> parseTimeBound(const QString &text, bool endOfDay);
+
+// The schema version this program reads.
+inline constexpr int ReadableSchemaVersion = 1;
+
+} // namespace quillon::records
