@@ -280,9 +280,9 @@ TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
         {{db, QStringLiteral("certificate"), passing}, 2, QStringLiteral("needs --output")},
         {{db, QStringLiteral("frobnicate")}, 2, QStringLiteral("unknown command")},
         {{db, QStringLiteral("list"), QStringLiteral("--colour")}, 2, QStringLiteral("colour")},
-        {{QStringLiteral("--db"), text, QStringLiteral("list")}, 1, QStringLiteral("not a Quillon records store")},
-        {{QStringLiteral("--db"), other, QStringLiteral("yield")}, 1, QStringLiteral("not a Quillon records store")},
-        {{QStringLiteral("--db"), newer, QStringLiteral("list")}, 1, QStringLiteral("schema version 2 is newer")},
+        {{QStringLiteral("--db"), text, QStringLiteral("list")}, 1, QStringLiteral("file is not a database")},
+        {{QStringLiteral("--db"), other, QStringLiteral("yield")}, 1, QStringLiteral("not a records file")},
+        {{QStringLiteral("--db"), newer, QStringLiteral("list")}, 1, QStringLiteral("has records schema version 2; this program reads up to version 1")},
         {{QStringLiteral("--db"), missing, QStringLiteral("list")}, 1, QStringLiteral("no such file")},
         {{QStringLiteral("--db"), dir.path(), QStringLiteral("list")}, 1, QStringLiteral("not a file")},
     };

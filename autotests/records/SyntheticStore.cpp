@@ -1,5 +1,7 @@
 #include "SyntheticStore.h"
 
+#include "records/Schema.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
@@ -14,36 +16,6 @@
 namespace quillon::testing {
 
 namespace {
-
-const char *const Schema[] = {
-    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-    "CREATE TABLE stations (id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL, program TEXT NOT NULL, "
-    "version TEXT NOT NULL, library TEXT NOT NULL, simulated INTEGER NOT NULL, created_utc TEXT NOT NULL)",
-    "CREATE TABLE sessions (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), "
-    "started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id INTEGER, variant TEXT, "
-    "channel_count INTEGER, dac_count INTEGER, revision TEXT, firmware_reply TEXT, revision_reply TEXT, "
-    "simulated INTEGER NOT NULL)",
-    "CREATE TABLE runs (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id), "
-    "session_id TEXT REFERENCES sessions(id), seq INTEGER NOT NULL, kind TEXT NOT NULL, row_digit INTEGER, "
-    "product_id INTEGER, serial TEXT, started_utc TEXT NOT NULL, simulated INTEGER NOT NULL)",
-    "CREATE TABLE run_ends (run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL, "
-    "end_state TEXT NOT NULL, overall TEXT)",
-    "CREATE TABLE row_results (id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq INTEGER NOT NULL, "
-    "digit INTEGER NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL, fail_label TEXT, "
-    "memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
-    "CREATE TABLE prompts (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT, "
-    "seq INTEGER NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT, "
-    "shown_utc TEXT NOT NULL, answered_utc TEXT)",
-    "CREATE TABLE eeprom_writes (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq INTEGER NOT NULL, "
-    "address INTEGER NOT NULL, bytes TEXT NOT NULL, status INTEGER NOT NULL, at_utc TEXT NOT NULL)",
-    "CREATE INDEX runs_started ON runs(started_utc)",
-    "CREATE INDEX runs_serial ON runs(serial)",
-    "CREATE INDEX runs_product ON runs(product_id, started_utc)",
-    "CREATE INDEX runs_station ON runs(station_id, seq)",
-    "CREATE INDEX row_results_run ON row_results(run_id, seq)",
-    "CREATE INDEX prompts_run ON prompts(run_id, seq)",
-    "CREATE INDEX eeprom_writes_run ON eeprom_writes(run_id, seq)",
-};
 
 const char *const RowNames[] = {"DIO Pullup",         "DIO Loopback",    "A/D Clocks",     "Calibration Voltages",
                                 "Address/Data Lines", "A/D SE Unipolar", "A/D SE Bipolar", "A/D Differential (Bipolar)",
@@ -102,22 +74,16 @@ SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNa
     QFile::remove(path);
     QFile::remove(path + QStringLiteral("-wal"));
     QFile::remove(path + QStringLiteral("-shm"));
-    d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connection);
-    d->db.setDatabaseName(path);
-    if (!d->db.open()) {
-        d->error = d->db.lastError().text();
+    if (!records::openStoreFile(path, d->connection, true, d->db, &d->error) || !records::ensureSchema(d->db, &d->error))
         return;
-    }
     QSqlQuery q(d->db);
-    q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+    // Built for reading: no need to survive a crash while it is written.
     q.exec(QStringLiteral("PRAGMA synchronous = OFF"));
-    for (const char *statement : Schema)
-        if (!q.exec(QString::fromLatin1(statement)))
-            d->error = q.lastError().text();
-    q.exec(QStringLiteral("INSERT INTO meta VALUES ('kind', 'quillon-records')"));
-    q.prepare(QStringLiteral("INSERT INTO meta VALUES ('schema_version', ?)"));
-    q.addBindValue(QString::number(schemaVersion));
-    q.exec();
+    if (schemaVersion != records::SchemaVersion) {
+        q.prepare(QStringLiteral("UPDATE meta SET value = ? WHERE key = 'schema_version'"));
+        q.addBindValue(QString::number(schemaVersion));
+        q.exec();
+    }
     for (const QString &name : stationNames) {
         const QString id = uuid();
         q.prepare(QStringLiteral("INSERT INTO stations VALUES (?, ?, ?, 'quillon-sim', '0.1.0', 'simulated board', 1, "

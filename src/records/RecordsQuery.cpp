@@ -1,5 +1,7 @@
 #include "records/RecordsQuery.h"
 
+#include "records/Schema.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -147,33 +149,25 @@ std::optional<QueryError> RecordsQuery::checkStore() const
 {
     if (!m_db.isOpen())
         return QueryError{QStringLiteral("the database is not open: %1").arg(m_db.lastError().text())};
+    // Portable (the line database too): only the meta table is asked.
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT key, value FROM meta WHERE key IN ('kind', 'schema_version')"))) {
-        const QString reason = q.lastError().databaseText();
-        // SQLite opens any file lazily; a file of another kind fails on the first read.
-        if (reason.contains(QLatin1String("no such table")) || reason.contains(QLatin1String("does not exist")))
-            return QueryError{QStringLiteral("not a Quillon records store (no meta table)")};
-        return QueryError{QStringLiteral("not a Quillon records store (%1)").arg(reason)};
-    }
+    if (!q.exec(QStringLiteral("SELECT key, value FROM meta WHERE key IN ('kind', 'schema_version')")))
+        return QueryError{QStringLiteral("not a records file (%1)").arg(q.lastError().databaseText())};
     QString kind;
-    QString version;
+    int version = -1;
     while (q.next()) {
         if (q.value(0).toString() == QLatin1String("kind"))
             kind = q.value(1).toString();
         else
-            version = q.value(1).toString();
+            version = q.value(1).toString().toInt();
     }
-    if (kind != QLatin1String("quillon-records"))
-        return QueryError{QStringLiteral("not a Quillon records store")};
-    bool ok = false;
-    const int number = version.toInt(&ok);
-    if (!ok || number < 1)
-        return QueryError{QStringLiteral("records store with an unreadable schema version \"%1\"").arg(version)};
-    if (number > ReadableSchemaVersion)
-        return QueryError{QStringLiteral("records store of schema version %1 is newer than this program reads (%2)")
-                              .arg(number)
-                              .arg(ReadableSchemaVersion)};
+    if (kind != QLatin1String(StoreKind) || version < 1)
+        return QueryError{QStringLiteral("not a records file (no records kind and schema version)")};
+    if (version > SchemaVersion)
+        return QueryError{QStringLiteral("the file has records schema version %1; this program reads up to version %2")
+                              .arg(version)
+                              .arg(SchemaVersion)};
     return std::nullopt;
 }
 

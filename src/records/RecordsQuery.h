@@ -144,7 +144,4 @@ private:
 // A bare date as an upper bound means the end of that day (endOfDay).
 std::optional<QString> parseTimeBound(const QString &text, bool endOfDay);
 
-// The schema version this program reads.
-inline constexpr int ReadableSchemaVersion = 1;
-
 } // namespace quillon::records

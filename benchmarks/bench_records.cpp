@@ -1,0 +1,124 @@
+// quillon-records on a store of 100,000 runs (each Test All with its eleven rows, its
+// prompts and the EEPROM writes of D/A Cal Set and ARef Cal): `list --limit 50`,
+// `show RUN` and `yield` as whole commands (opening the store included), each against
+// 300 ms.
+//
+// The store is built once (a minute or so) and kept beside the benchmark program as
+// records-100k.sqlite; delete it to build it again.
+#include "BenchStation.h"
+#include "SyntheticStore.h"
+#include "app/records/RecordsCli.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlQuery>
+#include <QTextStream>
+
+namespace quillon::bench {
+namespace {
+
+constexpr int StoreRuns = 100000;
+constexpr double AnswerSeconds = 0.3;
+
+// The store's path, built on first use; empty (with why) if it could not be.
+const QString &benchStore(QString *why)
+{
+    static QString path;
+    static QString failure;
+    if (path.isEmpty() && failure.isEmpty()) {
+        const QString file = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("records-100k.sqlite"));
+        bool complete = false;
+        if (QFileInfo::exists(file)) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-check"));
+            db.setDatabaseName(file);
+            if (db.open()) {
+                QSqlQuery q(db);
+                complete = q.exec(QStringLiteral("SELECT count(*) FROM run_ends")) && q.next()
+                           && q.value(0).toInt() >= StoreRuns * 99 / 100;
+            }
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("bench-check"));
+        }
+        if (!complete) {
+            std::fprintf(stderr, "bench: building %s (%d runs)...\n", qPrintable(file), StoreRuns);
+            testing::SyntheticStore store(file, {QStringLiteral("line-a-1"), QStringLiteral("line-a-2"),
+                                                 QStringLiteral("line-b-1")});
+            if (store.isOpen())
+                store.addMany(StoreRuns, 20261208);
+            if (!store.isOpen())
+                failure = store.error();
+        }
+        if (failure.isEmpty())
+            path = file;
+    }
+    if (why)
+        *why = failure;
+    return path;
+}
+
+// Runs one quillon-records command; false (with the error line) when it failed.
+bool command(const QStringList &arguments, QByteArray *output, QString *error)
+{
+    output->clear();
+    QBuffer out(output);
+    out.open(QIODevice::WriteOnly);
+    QTextStream err(error);
+    return records::runRecordsCommand(QStringList{QStringLiteral("quillon-records")} + arguments, out, err) == 0;
+}
+
+void measure(benchmark::State &state, const QStringList &arguments)
+{
+    QString why;
+    const QString &store = benchStore(&why);
+    if (store.isEmpty()) {
+        state.SkipWithError(why.toStdString().c_str());
+        return;
+    }
+    QStringList args = QStringList{QStringLiteral("--db"), store} + arguments;
+    QByteArray output;
+    QString error;
+    if (arguments.contains(QStringLiteral("show"))) {
+        // A run from the middle of the store, by an 8-character prefix.
+        if (!command({QStringLiteral("--db"), store, QStringLiteral("list"), QStringLiteral("--since"),
+                      QStringLiteral("2026-02-01"), QStringLiteral("--until"), QStringLiteral("2026-02-01")},
+                     &output, &error)
+            || output.isEmpty()) {
+            state.SkipWithError("no run to show");
+            return;
+        }
+        args << QString::fromLatin1(output.left(8));
+    }
+    for (auto _ : state) {
+        if (!command(args, &output, &error)) {
+            state.SkipWithError(error.toStdString().c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(output.size());
+    }
+    state.counters["ratio"] = ratioTo(AnswerSeconds);
+    state.SetLabel("vs 300 ms; target < 1");
+}
+
+void BM_RecordsList50(benchmark::State &state)
+{
+    measure(state, {QStringLiteral("list"), QStringLiteral("--limit"), QStringLiteral("50")});
+}
+BENCHMARK(BM_RecordsList50)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RecordsShow(benchmark::State &state)
+{
+    measure(state, {QStringLiteral("show")});
+}
+BENCHMARK(BM_RecordsShow)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RecordsYield(benchmark::State &state)
+{
+    measure(state, {QStringLiteral("yield")});
+}
+BENCHMARK(BM_RecordsYield)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+} // namespace quillon::bench
