@@ -2,6 +2,8 @@
 // station leaves them, and one-line errors for everything it cannot answer.
 #include "SyntheticStore.h"
 #include "app/records/RecordsCli.h"
+#include "records/RecordsQuery.h"
+#include "records/RunDigest.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -49,6 +51,8 @@ class RecordsCli : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // Digest caches go to a test folder, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(QStringLiteral("records.sqlite"));
         SyntheticStore store(path, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
@@ -139,11 +143,63 @@ TEST_F(RecordsCli, YieldCountsRowsRunsAndFirstPassPerSerial)
     ASSERT_EQ(result.exit, 0) << result.err.toStdString();
     const QStringList lines = result.out.split(QLatin1Char('\n'));
     // Row 3 ran in three Test Alls and once alone (failing); row 6 failed once.
-    EXPECT_TRUE(lines.contains(QStringLiteral("3 Calibration Voltages             4        3        1   75.0%")))
+    EXPECT_TRUE(lines.contains(QStringLiteral("3 Calibration Voltages                 4        3        1   75.0%")))
         << result.out.toStdString();
-    EXPECT_TRUE(lines.contains(QStringLiteral("6 A/D SE Bipolar                   3        2        1   66.7%")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("6 A/D SE Bipolar                       3        2        1   66.7%")));
     EXPECT_TRUE(lines.contains(QStringLiteral("Test All runs with a verdict: 3, 2 PASS, 1 FAIL, yield 66.7%")));
     EXPECT_TRUE(lines.contains(QStringLiteral("First-pass yield: 1 of 2 serials passed their first Test All (50.0%)")));
+}
+
+// The cached digest answers as the SQL aggregates do, also after runs were appended
+// to a store it had already read, and after the store was replaced by another.
+TEST_F(RecordsCli, DigestYieldMatchesTheStoreAsItGrows)
+{
+    const QString file = dir.filePath(QStringLiteral("grow.sqlite"));
+    const QString cache = records::RunDigest::cacheFileFor(file);
+    auto same = [&](const records::RunFilter &filter) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("grow"));
+        db.setDatabaseName(file);
+        EXPECT_TRUE(db.open());
+        {
+            const records::RecordsQuery query(db);
+            records::RunDigest digest;
+            QString reason;
+            EXPECT_TRUE(digest.update(db, cache, &reason)) << reason.toStdString();
+            const records::YieldReport sql = query.yield(filter);
+            const records::YieldReport cached = records::yieldFromDigest(digest, query.rowids(filter));
+            EXPECT_EQ(cached.runs, sql.runs);
+            EXPECT_EQ(cached.passes, sql.passes);
+            EXPECT_EQ(cached.serials, sql.serials);
+            EXPECT_EQ(cached.firstPassSerials, sql.firstPassSerials);
+            ASSERT_EQ(cached.rows.size(), sql.rows.size());
+            for (size_t i = 0; i < sql.rows.size(); ++i) {
+                EXPECT_EQ(cached.rows[i].name, sql.rows[i].name);
+                EXPECT_EQ(cached.rows[i].runs, sql.rows[i].runs);
+                EXPECT_EQ(cached.rows[i].fails, sql.rows[i].fails);
+            }
+            EXPECT_GT(sql.runs, 0);
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("grow"));
+    };
+    records::RunFilter station;
+    station.station = QStringLiteral("bench-2");
+    station.since = QStringLiteral("2026-01-05T07:00:00.000Z");
+    {
+        SyntheticStore store(file, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+        store.addMany(150, 1);
+        same({});
+        store.addMany(150, 2, QStringLiteral("2026-01-06T06:00:00.000Z"));
+        same({});
+        same(station);
+    }
+    {
+        SyntheticStore other(file, {QStringLiteral("bench-2")});
+        other.addMany(120, 3);
+        same(station);
+    }
+    QFile::remove(cache);
 }
 
 TEST_F(RecordsCli, ExportsJUnitWithASuitePerRunAndFailuresCarryingMemoLines)
@@ -282,7 +338,9 @@ TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
         {{db, QStringLiteral("list"), QStringLiteral("--colour")}, 2, QStringLiteral("colour")},
         {{QStringLiteral("--db"), text, QStringLiteral("list")}, 1, QStringLiteral("file is not a database")},
         {{QStringLiteral("--db"), other, QStringLiteral("yield")}, 1, QStringLiteral("not a records file")},
-        {{QStringLiteral("--db"), newer, QStringLiteral("list")}, 1, QStringLiteral("has records schema version 2; this program reads up to version 1")},
+        {{QStringLiteral("--db"), newer, QStringLiteral("list")},
+         1,
+         QStringLiteral("has records schema version 2; this program reads up to version 1")},
         {{QStringLiteral("--db"), missing, QStringLiteral("list")}, 1, QStringLiteral("no such file")},
         {{QStringLiteral("--db"), dir.path(), QStringLiteral("list")}, 1, QStringLiteral("not a file")},
     };

@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time
+  poppler-utils
 )
 
 missing=()

@@ -74,7 +74,8 @@ SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNa
     QFile::remove(path);
     QFile::remove(path + QStringLiteral("-wal"));
     QFile::remove(path + QStringLiteral("-shm"));
-    if (!records::openStoreFile(path, d->connection, true, d->db, &d->error) || !records::ensureSchema(d->db, &d->error))
+    if (!records::openStoreFile(path, d->connection, true, d->db, &d->error)
+        || !records::ensureSchema(d->db, &d->error))
         return;
     QSqlQuery q(d->db);
     // Built for reading: no need to survive a crash while it is written.

@@ -3,7 +3,6 @@
 #include "records/Schema.h"
 
 #include <QFileInfo>
-#include <QSqlQuery>
 
 namespace quillon::records {
 
@@ -22,10 +21,6 @@ ReadOnlyStore openReadOnlyStore(const QString &path, const QString &connectionNa
         store.error = QStringLiteral("%1: %2").arg(path, reason);
         return store;
     }
-    // Larger reads for the scans of a yield.
-    QSqlQuery pragma(store.db);
-    pragma.exec(QStringLiteral("PRAGMA mmap_size = 1073741824"));
-    pragma.exec(QStringLiteral("PRAGMA cache_size = -65536"));
     return store;
 }
 

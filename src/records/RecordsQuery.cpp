@@ -36,6 +36,8 @@ std::optional<int> optionalInt(const QVariant &value)
 struct Where {
     QString sql;
     QVariantList values;
+    bool needsStation = false;
+    bool needsEnd = false;
 };
 
 // The verdict a person reads: the overall label, else a row run's own row label.
@@ -66,8 +68,10 @@ Where whereOf(const RunFilter &filter)
     if (!filter.station.isEmpty()) {
         terms << QStringLiteral("s.name = ?");
         where.values << filter.station;
+        where.needsStation = true;
     }
     const QString verdict = filter.verdict.toLower();
+    where.needsEnd = !verdict.isEmpty();
     if (verdict == QLatin1String("pass") || verdict == QLatin1String("fail")) {
         terms << QStringLiteral("(upper(e.overall) = ? OR (e.overall IS NULL AND r.kind = 'row' AND EXISTS "
                                 "(SELECT 1 FROM row_results rr WHERE rr.run_id = r.id AND rr.status = ?)))");
@@ -190,13 +194,38 @@ std::vector<RunSummary> RecordsQuery::list(const RunFilter &filter, QueryError *
     return runs;
 }
 
+// runs r with only the joins the filter needs.
+static QString filteredFrom(const Where &where)
+{
+    QString from = QStringLiteral(" FROM runs r");
+    if (where.needsStation)
+        from += QStringLiteral(" JOIN stations s ON s.id = r.station_id");
+    if (where.needsEnd)
+        from += QStringLiteral(" LEFT JOIN run_ends e ON e.run_id = r.id");
+    return from;
+}
+
 qint64 RecordsQuery::count(const RunFilter &filter, QueryError *error) const
 {
     const Where where = whereOf(filter);
     QSqlQuery q(m_db);
-    if (!exec(q, QStringLiteral("SELECT count(*)") + SummaryFrom + where.sql, where.values, error) || !q.next())
+    if (!exec(q, QStringLiteral("SELECT count(*)") + filteredFrom(where) + where.sql, where.values, error) || !q.next())
         return 0;
     return q.value(0).toLongLong();
+}
+
+std::vector<qint64> RecordsQuery::rowids(const RunFilter &filter, QueryError *error) const
+{
+    const Where where = whereOf(filter);
+    std::vector<qint64> ids;
+    QSqlQuery q(m_db);
+    if (!exec(q,
+              QStringLiteral("SELECT r.rowid") + filteredFrom(where) + where.sql + QStringLiteral(" ORDER BY r.rowid"),
+              where.values, error))
+        return ids;
+    while (q.next())
+        ids.push_back(q.value(0).toLongLong());
+    return ids;
 }
 
 std::optional<QString> RecordsQuery::resolveRun(const QString &idOrPrefix, QueryError *error) const

@@ -128,7 +128,11 @@ public:
     std::optional<QString> resolveRun(const QString &idOrPrefix, QueryError *error) const;
     std::optional<RunDetail> run(const QString &id, QueryError *error = nullptr) const;
 
+    // Aggregates in SQL (any database). On a SQLite store, yieldFromDigest() over
+    // rowids() answers the same from a RunDigest in a fraction of the time.
     YieldReport yield(const RunFilter &filter, QueryError *error = nullptr) const;
+    // SQLite only: the rowids of the runs matching filter (limit ignored), ascending.
+    std::vector<qint64> rowids(const RunFilter &filter, QueryError *error = nullptr) const;
 
     // Station names seen, for filter choices.
     QStringList stationNames() const;

@@ -4,6 +4,7 @@
 #include "records/ReadOnlyStore.h"
 #include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
+#include "records/RunDigest.h"
 #include "records/StoredCalibration.h"
 
 #include <QCommandLineParser>
@@ -142,14 +143,14 @@ void printYield(QTextStream &out, const YieldReport &report)
                          : QStringLiteral("-");
     };
     out << QStringLiteral("%1  %2 %3 %4 %5\n")
-               .arg(QStringLiteral("row"), -26)
+               .arg(QStringLiteral("row"), -30)
                .arg(QStringLiteral("runs"), 8)
                .arg(QStringLiteral("passes"), 8)
                .arg(QStringLiteral("fails"), 8)
                .arg(QStringLiteral("yield"), 7);
     for (const RowYield &row : report.rows)
         out << QStringLiteral("%1  %2 %3 %4 %5\n")
-                   .arg(QString::number(row.digit, 16).toUpper() + QLatin1Char(' ') + row.name, -26)
+                   .arg(QString::number(row.digit, 16).toUpper() + QLatin1Char(' ') + row.name, -30)
                    .arg(row.runs, 8)
                    .arg(row.passes, 8)
                    .arg(row.fails, 8)
@@ -344,7 +345,17 @@ int runRecordsCommand(const QStringList &arguments, QIODevice &outDevice, QTextS
         return Done;
     }
     if (command == QLatin1String("yield")) {
-        const YieldReport report = query.yield(filter, &error);
+        YieldReport report;
+        if (store.db.driverName() == QLatin1String("QSQLITE")) {
+            // Only what was added since the last yield is read from the store.
+            RunDigest digest;
+            QString reason;
+            if (!digest.update(store.db, RunDigest::cacheFileFor(path), &reason))
+                return fail(reason);
+            report = yieldFromDigest(digest, query.rowids(filter, &error));
+        } else {
+            report = query.yield(filter, &error);
+        }
         if (!error.message.isEmpty())
             return fail(error.message);
         printYield(out, report);

@@ -1,0 +1,272 @@
+#include "records/RunDigest.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace quillon::records {
+
+namespace {
+
+constexpr quint32 CacheMagic = 0x51524447; // "QRDG"
+constexpr quint32 CacheVersion = 2;
+
+quint8 statusCode(const QString &status)
+{
+    if (status == QLatin1String("pass"))
+        return RunDigest::Pass;
+    if (status == QLatin1String("fail"))
+        return RunDigest::Fail;
+    if (status == QLatin1String("testing"))
+        return RunDigest::Testing;
+    return RunDigest::Untested;
+}
+
+quint8 overallCode(const QVariant &overall)
+{
+    if (overall.isNull())
+        return 0;
+    const QString text = overall.toString().toUpper();
+    if (text == QLatin1String("PASS"))
+        return 1;
+    if (text == QLatin1String("FAIL"))
+        return 2;
+    return text.isEmpty() ? 0 : 3;
+}
+
+bool run(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *reason)
+{
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) {
+        if (reason)
+            *reason = q.lastError().text();
+        return false;
+    }
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        if (reason)
+            *reason = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString RunDigest::cacheFileFor(const QString &storePath)
+{
+    const QByteArray key = QFileInfo(storePath).absoluteFilePath().toUtf8();
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
+        .filePath(
+            QStringLiteral("records-digest-%1.bin")
+                .arg(QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16))));
+}
+
+const RunDigest::Run *RunDigest::find(qint64 rowid) const
+{
+    const auto it =
+        std::lower_bound(m_runs.begin(), m_runs.end(), rowid, [](const Run &run, qint64 id) { return run.rowid < id; });
+    return it != m_runs.end() && it->rowid == rowid ? &*it : nullptr;
+}
+
+bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason)
+{
+    if (m_runs.empty() && !cacheFile.isEmpty())
+        load(cacheFile);
+    // One read transaction: a station appending meanwhile is seen whole or not at all.
+    QSqlQuery begin(db);
+    begin.exec(QStringLiteral("BEGIN"));
+    // Still the store the digest was read from? Else read it all again.
+    const struct {
+        Mark *mark;
+        const char *sql;
+    } marks[] = {{&m_runsMark, "SELECT id FROM runs WHERE rowid = ?"},
+                 {&m_endsMark, "SELECT run_id FROM run_ends WHERE rowid = ?"},
+                 {&m_rowsMark, "SELECT id FROM row_results WHERE rowid = ?"}};
+    for (const auto &m : marks) {
+        if (m.mark->rowid == 0)
+            continue;
+        QSqlQuery q(db);
+        if (!run(q, QString::fromLatin1(m.sql), {m.mark->rowid}, reason))
+            return false;
+        if (!q.next() || q.value(0).toString() != m.mark->key) {
+            *this = RunDigest();
+            break;
+        }
+    }
+    const qint64 before = m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid;
+    const bool ok = readSince(db, reason);
+    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+    if (ok && !cacheFile.isEmpty() && m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid != before)
+        save(cacheFile);
+    return ok;
+}
+
+bool RunDigest::readSince(const QSqlDatabase &db, QString *reason)
+{
+    {
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("SELECT rowid, id, seq, kind, serial, started_utc FROM runs WHERE rowid > ? "
+                                "ORDER BY rowid"),
+                 {m_runsMark.rowid}, reason))
+            return false;
+        while (q.next()) {
+            Run r;
+            r.rowid = q.value(0).toLongLong();
+            r.seq = q.value(2).toLongLong();
+            r.testAll = q.value(3).toString() == QLatin1String("test-all");
+            r.serial = q.value(4).toString();
+            r.startedMs = QDateTime::fromString(q.value(5).toString(), Qt::ISODateWithMs).toMSecsSinceEpoch();
+            m_runs.push_back(std::move(r));
+            m_runsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+        }
+    }
+    {
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("SELECT e.rowid, e.run_id, r.rowid, e.overall FROM run_ends e "
+                                "JOIN runs r ON r.id = e.run_id WHERE e.rowid > ? ORDER BY e.rowid"),
+                 {m_endsMark.rowid}, reason))
+            return false;
+        while (q.next()) {
+            if (const Run *found = find(q.value(2).toLongLong()))
+                const_cast<Run *>(found)->overall = overallCode(q.value(3));
+            m_endsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+        }
+    }
+    {
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("SELECT rr.rowid, rr.id, r.rowid, rr.digit, rr.status, rr.name FROM row_results rr "
+                                "JOIN runs r ON r.id = rr.run_id WHERE rr.rowid > ? ORDER BY rr.rowid"),
+                 {m_rowsMark.rowid}, reason))
+            return false;
+        qint64 lastRun = -1;
+        Run *target = nullptr;
+        while (q.next()) {
+            const qint64 runRowid = q.value(2).toLongLong();
+            if (runRowid != lastRun) {
+                target = const_cast<Run *>(find(runRowid));
+                lastRun = runRowid;
+            }
+            const int digit = q.value(3).toInt();
+            if (target) {
+                target->rows.append(char(digit));
+                target->rows.append(char(statusCode(q.value(4).toString())));
+            }
+            if (!m_rowNames.contains(digit) || m_rowNames.value(digit) != q.value(5).toString())
+                m_rowNames.insert(digit, q.value(5).toString());
+            m_rowsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+        }
+    }
+    return true;
+}
+
+bool RunDigest::load(const QString &cacheFile)
+{
+    QFile file(cacheFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QDataStream in(&file);
+    quint32 magic = 0;
+    quint32 version = 0;
+    in >> magic >> version;
+    if (magic != CacheMagic || version != CacheVersion)
+        return false;
+    RunDigest read;
+    quint64 count = 0;
+    in >> read.m_runsMark.rowid >> read.m_runsMark.key >> read.m_endsMark.rowid >> read.m_endsMark.key
+        >> read.m_rowsMark.rowid >> read.m_rowsMark.key >> read.m_rowNames >> count;
+    if (in.status() != QDataStream::Ok || count > quint64(file.size()))
+        return false;
+    read.m_runs.reserve(count);
+    for (quint64 i = 0; i < count; ++i) {
+        Run r;
+        in >> r.rowid >> r.seq >> r.serial >> r.startedMs >> r.testAll >> r.overall >> r.rows;
+        read.m_runs.push_back(std::move(r));
+    }
+    if (in.status() != QDataStream::Ok)
+        return false;
+    *this = std::move(read);
+    return true;
+}
+
+void RunDigest::save(const QString &cacheFile) const
+{
+    QDir().mkpath(QFileInfo(cacheFile).absolutePath());
+    QSaveFile file(cacheFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    QDataStream out(&file);
+    out << CacheMagic << CacheVersion << m_runsMark.rowid << m_runsMark.key << m_endsMark.rowid << m_endsMark.key
+        << m_rowsMark.rowid << m_rowsMark.key << m_rowNames << quint64(m_runs.size());
+    for (const Run &r : m_runs)
+        out << r.rowid << r.seq << r.serial << r.startedMs << r.testAll << r.overall << r.rows;
+    file.commit();
+}
+
+YieldReport yieldFromDigest(const RunDigest &digest, const std::vector<qint64> &rowids)
+{
+    YieldReport report;
+    QMap<int, RowYield> rows;
+    std::vector<bool> chosen(digest.runs().size(), false);
+    const auto &runs = digest.runs();
+    size_t at = 0;
+    for (const qint64 rowid : rowids) {
+        // Both lists are sorted by rowid: walk them together.
+        while (at < runs.size() && runs[at].rowid < rowid)
+            ++at;
+        if (at == runs.size() || runs[at].rowid != rowid)
+            continue;
+        const RunDigest::Run &run = runs[at];
+        chosen[at] = true;
+        for (qsizetype i = 0; i + 1 < run.rows.size(); i += 2) {
+            RowYield &row = rows[int(quint8(run.rows.at(i)))];
+            ++row.runs;
+            row.passes += run.rows.at(i + 1) == char(RunDigest::Pass);
+            row.fails += run.rows.at(i + 1) == char(RunDigest::Fail);
+        }
+        if (run.testAll && (run.overall == 1 || run.overall == 2)) {
+            ++report.runs;
+            report.passes += run.overall == 1;
+            report.fails += run.overall == 2;
+        }
+    }
+    for (auto it = rows.begin(); it != rows.end(); ++it) {
+        it->digit = it.key();
+        it->name = digest.rowNames().value(it.key());
+        report.rows.push_back(*it);
+    }
+    // Each serial's first Test All ever, by start time then sequence.
+    QHash<QString, size_t> first;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const RunDigest::Run &run = runs[i];
+        if (!run.testAll || run.serial.isEmpty())
+            continue;
+        auto it = first.find(run.serial);
+        if (it == first.end())
+            first.insert(run.serial, i);
+        else if (std::tie(run.startedMs, run.seq) < std::tie(runs[*it].startedMs, runs[*it].seq))
+            *it = i;
+    }
+    for (const size_t i : std::as_const(first)) {
+        if (!chosen[i])
+            continue;
+        ++report.serials;
+        report.firstPassSerials += runs[i].overall == 1;
+    }
+    return report;
+}
+
+} // namespace quillon::records

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "records/RecordsQuery.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <vector>
+
+namespace quillon::records {
+
+// What yields and plots need of every run of a SQLite records store, kept in a cache
+// file outside the store and brought up to date by reading only the records added since
+// (records are append-only, so rowids only grow). A yield over 100,000 runs then reads
+// the runs the filter picks, not a million row results.
+//
+// The store itself is never written. The cache file is rebuilt whenever it does not
+// match the store (another file at the same path, a file restored from a backup).
+class RunDigest {
+public:
+    struct Run {
+        qint64 rowid = 0;
+        qint64 seq = 0;
+        QString serial;
+        qint64 startedMs = 0; // since the epoch, UTC
+        bool testAll = false;
+        // 0 no end yet or no overall label, 1 "PASS", 2 "FAIL", 3 another label.
+        quint8 overall = 0;
+        // Pairs of bytes: the row's digit, then its status (Status below).
+        QByteArray rows;
+    };
+    enum Status : quint8 { Untested = 0, Testing = 1, Pass = 2, Fail = 3 };
+
+    // Loads cacheFile if it belongs to this store, reads what was added since and
+    // saves the cache back (quietly skipped when the file cannot be written). An empty
+    // cacheFile keeps the digest in memory only. False with a reason on a query error.
+    bool update(const QSqlDatabase &db, const QString &cacheFile, QString *reason);
+
+    const std::vector<Run> &runs() const { return m_runs; }
+    // The run with this rowid, or null.
+    const Run *find(qint64 rowid) const;
+    // The rows' names by digit, as last recorded.
+    const QMap<int, QString> &rowNames() const { return m_rowNames; }
+
+    // The cache file for the store at storePath, in the user's cache folder.
+    static QString cacheFileFor(const QString &storePath);
+
+private:
+    bool load(const QString &cacheFile);
+    void save(const QString &cacheFile) const;
+    bool readSince(const QSqlDatabase &db, QString *reason);
+
+    std::vector<Run> m_runs; // by rowid
+    QMap<int, QString> m_rowNames;
+    // The highest rowid read of each table and the key found there, to tell that the
+    // store still holds what was read.
+    struct Mark {
+        qint64 rowid = 0;
+        QString key;
+    };
+    Mark m_runsMark, m_endsMark, m_rowsMark;
+};
+
+// The yield of the runs whose rowids are given (sorted), from the digest. First-pass
+// yield counts the serials whose first Test All (in the whole digest) is among them.
+YieldReport yieldFromDigest(const RunDigest &digest, const std::vector<qint64> &rowids);
+
+} // namespace quillon::records
