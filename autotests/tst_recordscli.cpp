@@ -4,6 +4,8 @@
 #include "app/records/RecordsCli.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
+#include "records/Schema.h"
+#include "records/Schema.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -289,7 +291,7 @@ TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
     QSqlDatabase::removeDatabase(QStringLiteral("other"));
     const QString newer = dir.filePath(QStringLiteral("newer.sqlite"));
     {
-        SyntheticStore store(newer, {QStringLiteral("bench-1")}, 2);
+        SyntheticStore store(newer, {QStringLiteral("bench-1")}, records::SchemaVersion + 1);
     }
     const QString missing = dir.filePath(QStringLiteral("missing.sqlite"));
 
@@ -340,7 +342,9 @@ TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
         {{QStringLiteral("--db"), other, QStringLiteral("yield")}, 1, QStringLiteral("not a records file")},
         {{QStringLiteral("--db"), newer, QStringLiteral("list")},
          1,
-         QStringLiteral("has records schema version 2; this program reads up to version 1")},
+         QStringLiteral("has records schema version %1; this program reads up to version %2")
+             .arg(records::SchemaVersion + 1)
+             .arg(records::SchemaVersion)},
         {{QStringLiteral("--db"), missing, QStringLiteral("list")}, 1, QStringLiteral("no such file")},
         {{QStringLiteral("--db"), dir.path(), QStringLiteral("list")}, 1, QStringLiteral("not a file")},
     };
