@@ -3,8 +3,11 @@
 // child process on the offscreen platform configured to that size. The child opens
 // the station as quillon-sim does, runs a detection that asks (no board, old firmware)
 // and a whole Test All, answers every prompt as a technician reading the bench would,
-// and checks the frames: the result labels and every prompt stay in view, not covered
-// by the bench or the notes window; on a large enough screen no window overlaps another.
+// and checks the frames: the result labels stay in view, covered neither by the bench
+// nor by the notes window; every prompt stays on the screen and clear of the bench
+// (which rises with an open prompt; the notes window, shown before, stays under it);
+// on a large enough screen no window overlaps another. Then the user moves the windows
+// and closes the notes, and a detection showing them again moves nothing back.
 #include "app/sim/SimStation.h"
 #include "app/station/MainForm.h"
 
