@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev libvulkan-dev libqt6sql6-sqlite
   libqt6sql6-psql postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time
   poppler-utils
 )

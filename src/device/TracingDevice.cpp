@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <optional>
 
@@ -275,7 +276,7 @@ quint32 TracingDevice::CTR_StartOutputFreq(qint32 device, quint32 blockIndex, do
                 return args + QStringLiteral("hz=null");
             args += QStringLiteral("hz=") + hzText(asked);
             // The library may hand back the frequency it really set.
-            if (std::memcmp(&asked, &set, sizeof asked) != 0)
+            if (std::bit_cast<quint64>(asked) != std::bit_cast<quint64>(set))
                 args += QStringLiteral(" -> ") + hzText(set);
             return args;
         });

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 namespace quillon::sim {
@@ -54,8 +55,8 @@ quint32 SimBoard::vendorDacWrite(quint16 index, quint32 dataSize, const void *da
         const quint16 code = quint16(frame[1 + 2 * dac] | (frame[2 + 2 * dac] << 8));
         quint16 out = code;
         if (index == kIndexCalibrated && m_calLoaded) {
-            const double m = m_loadedCal[size_t(2 * dac)];
-            const double b = m_loadedCal[size_t(2 * dac + 1)];
+            const double m = m_loadedCal[2 * size_t(dac)];
+            const double b = m_loadedCal[2 * size_t(dac) + 1];
             out = quint16(std::clamp(std::nearbyint(m * code + b), 0.0, 65535.0));
         }
         setDacCode(dac, out);
@@ -73,7 +74,7 @@ void SimBoard::reloadCalibration()
     m_loadedCal = {1, 0, 1, 0, 1, 0, 1, 0};
     const std::uint8_t *record0 = m_eeprom.data() + kCalRecordBase;
     for (int i = 0; i < 4; ++i) {
-        const std::uint8_t *record = m_eeprom.data() + kCalRecordBase + kCalRecordStride * i;
+        const std::uint8_t *record = m_eeprom.data() + kCalRecordBase + std::ptrdiff_t(kCalRecordStride) * i;
         if (std::memcmp(record, "DACC", 4) != 0 || std::memcmp(record + 4, record0 + 4, 32) != 0)
             return;
     }
