@@ -41,6 +41,54 @@ std::optional<quint16> agndCounts(float reading, std::uint8_t rangeCode)
     return static_cast<quint16>(static_cast<std::uint64_t>(*counts) & 0xFFFFu);
 }
 
+// Scans the internal ground once and judges it; false (with the reason on the memo)
+// when the scan fails or the reading is off.
+bool agndWithinTolerance(StationContext &ctx, TestRow &row, const AdcConfigBlock &block)
+{
+    adc::ScanBuffer buffer{};
+    const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+    if (status != 0) {
+        row.addLine(QStringLiteral("\tError ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV."));
+        return false;
+    }
+    const float reading = adc::toFloat(buffer[0]);
+    const double off = std::fabs(static_cast<double>(reading) - static_cast<double>(AgndExpected));
+    // Written as "within" so that a NaN reading fails.
+    if (off <= static_cast<double>(AgndTolerance))
+        return true;
+    const std::optional<quint16> counts = agndCounts(reading, block[0]);
+    row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected) + QStringLiteral("V\u00B1")
+                + FixedText(3, AgndTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
+                + QStringLiteral("V [") + (counts ? Hex(*counts, 4) : QStringLiteral("????"))
+                + QStringLiteral(" counts]"));
+    return false;
+}
+
+// Turns the typed reference voltage into the ARef word and writes it to the EEPROM;
+// false (with the reason on the memo) when the text, the word or the write is bad.
+bool storeArefWord(StationContext &ctx, TestRow &row, const QString &typed)
+{
+    const std::optional<double> volts = ParseTypedNumber(typed, QLocale());
+    const std::optional<std::int64_t> rounded = volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
+    if (!rounded) {
+        row.addLine(QStringLiteral("\tError parsing \"") + typed + QStringLiteral("\"."));
+        return false;
+    }
+    const auto word = static_cast<quint16>(std::clamp<std::int64_t>(*rounded, 0, 0xFFFF));
+    if (word == 0 || word == 0xFFFF) {
+        row.addLine(QStringLiteral("\t") + Hex(word, 4) + QStringLiteral(" counts is out of range."));
+        return false;
+    }
+    quint8 bytes[2] = {static_cast<quint8>(word & 0xFF), static_cast<quint8>(word >> 8)};
+    const quint32 writeStatus = ctx.Lib.GenericVendorWrite(diOnly, EepromRequest, ArefWordAddress, 0, 2, bytes);
+    if (writeStatus != 0) {
+        row.addLine(QStringLiteral("\tError ") + QString::number(writeStatus)
+                    + QStringLiteral(" writing ARef cal to EEPROM."));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void runCalibrationVoltages(StationContext &ctx, TestRow &row)
@@ -67,26 +115,8 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
     block[AdcConfigBlock::ChannelsHigh] = 0;
     row.addLine(QStringLiteral("AGnd"));
 
-    bool sectionFailed = false;
     adc::sendConfig(ctx);
-    adc::ScanBuffer buffer{};
-    const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
-    if (status != 0) {
-        sectionFailed = true;
-        row.addLine(QStringLiteral("\tError ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV."));
-    } else {
-        const float reading = adc::toFloat(buffer[0]);
-        const double off = std::fabs(static_cast<double>(reading) - static_cast<double>(AgndExpected));
-        // Written as "not within" so that a NaN reading fails.
-        if (!(off <= static_cast<double>(AgndTolerance))) {
-            sectionFailed = true;
-            const std::optional<quint16> counts = agndCounts(reading, block[0]);
-            row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected) + QStringLiteral("V\u00B1")
-                        + FixedText(3, AgndTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
-                        + QStringLiteral("V [") + (counts ? Hex(*counts, 4) : QStringLiteral("????"))
-                        + QStringLiteral(" counts]"));
-        }
-    }
+    bool sectionFailed = !agndWithinTolerance(ctx, row, block);
     failed = failed || sectionFailed;
     row.addLine(sectionFailed ? QStringLiteral("AGnd: Failed") : QStringLiteral("AGnd: Passed"));
     row.addLine(QString());
@@ -107,27 +137,7 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
         sectionFailed = true;
         row.addLine(QStringLiteral("\tCancelled."));
     } else {
-        const std::optional<double> volts = ParseTypedNumber(typed, QLocale());
-        const std::optional<std::int64_t> rounded = volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
-        if (!rounded) {
-            sectionFailed = true;
-            row.addLine(QStringLiteral("\tError parsing \"") + typed + QStringLiteral("\"."));
-        } else {
-            const auto word = static_cast<quint16>(std::clamp<std::int64_t>(*rounded, 0, 0xFFFF));
-            if (word == 0 || word == 0xFFFF) {
-                sectionFailed = true;
-                row.addLine(QStringLiteral("\t") + Hex(word, 4) + QStringLiteral(" counts is out of range."));
-            } else {
-                quint8 bytes[2] = {static_cast<quint8>(word & 0xFF), static_cast<quint8>(word >> 8)};
-                const quint32 writeStatus =
-                    ctx.Lib.GenericVendorWrite(diOnly, EepromRequest, ArefWordAddress, 0, 2, bytes);
-                if (writeStatus != 0) {
-                    sectionFailed = true;
-                    row.addLine(QStringLiteral("\tError ") + QString::number(writeStatus)
-                                + QStringLiteral(" writing ARef cal to EEPROM."));
-                }
-            }
-        }
+        sectionFailed = !storeArefWord(ctx, row, typed);
     }
     failed = failed || sectionFailed;
     row.addLine(sectionFailed ? QStringLiteral("ARef Cal: Failed") : QStringLiteral("ARef Cal: Passed"));

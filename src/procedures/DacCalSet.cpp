@@ -53,6 +53,162 @@ void finish(TestRow &row, bool failed)
     row.refresh();
 }
 
+// The technician's readings as ideal codes, per phase (low, high) and DAC. A DAC
+// without a reading drops every higher DAC too, so present is a run of trues.
+struct Readings {
+    std::array<std::array<double, Dacs>, 2> counts{};
+    std::array<bool, Dacs> present{true, true, true, true};
+};
+
+struct Phase {
+    const char *name;
+    quint16 code;
+};
+
+enum class PhaseEnd {
+    Read,        // readings taken
+    WriteFailed, // the DACs could not be driven; the next phase still runs
+    Stop,        // the run ends as a failure
+    Closing,     // the window is closing: return at once
+};
+
+// Parses the visible fields into counts. A field that does not parse hides itself and
+// every higher field, in both phases.
+void takeReadings(DacReadingDialog &dialog, const DacRangeState &range, const QLocale &locale,
+                  std::array<double, Dacs> &counts, std::array<bool, Dacs> &present)
+{
+    for (int i = 0; i < Dacs; ++i) {
+        if (!dialog.isFieldVisible(i))
+            continue;
+        const std::optional<double> volts = ParseTypedNumber(dialog.fieldText(i), locale);
+        if (!volts) {
+            for (int j = i; j < Dacs; ++j) {
+                present[size_t(j)] = false;
+                dialog.hideField(j);
+            }
+            continue;
+        }
+        counts[size_t(i)] = DacVoltsToCounts(*volts, range);
+    }
+}
+
+// One memo line per reading; false at the first reading whose counts cannot be represented.
+bool listReadings(TestRow &row, const DacReadingDialog &dialog, const std::array<double, Dacs> &counts)
+{
+    for (int i = 0; i < Dacs; ++i) {
+        if (!dialog.isFieldVisible(i))
+            continue;
+        const QString typed = dialog.fieldText(i);
+        const std::optional<std::int64_t> rounded = RoundHalfEven(counts[size_t(i)]);
+        if (!rounded) {
+            row.addLine(QStringLiteral("DAC ") + QString::number(i) + QStringLiteral(" reading ") + typed
+                        + QStringLiteral(" V is out of range."));
+            return false;
+        }
+        row.addLine(typed + QStringLiteral(" V -> ") + QString::number(*rounded) + QStringLiteral("d counts"));
+    }
+    return true;
+}
+
+// Drives every DAC raw to the phase's code and takes the technician's meter readings.
+PhaseEnd readPhase(StationContext &ctx, TestRow &row, DacReadingDialog &dialog, const DacRangeState &range,
+                   const QLocale &locale, size_t phase, const Phase &what, Readings &readings)
+{
+    const QString caption = QStringLiteral("DAC ") + QLatin1String(what.name) + QStringLiteral(" Reading");
+    dialog.setCaption(caption);
+    row.addLine(caption);
+
+    const std::array<quint16, Dacs> phaseCodes{what.code, what.code, what.code, what.code};
+    if (const quint32 status = DACMultiDirect(ctx.Lib, diOnly, phaseCodes, true)) {
+        row.addLine(QStringLiteral("Error ") + QString::number(status) + QStringLiteral(" from \"DACMultiDirect\"."));
+        return PhaseEnd::WriteFailed;
+    }
+
+    const QString expected = SignedVoltsText(DacCountsToVolts(what.code, range), locale);
+    dialog.setPrompt(QStringLiteral("The DACs should be producing about ") + expected
+                     + QStringLiteral("V. Measure each with a meter, and enter the actual value."));
+    for (int i = 0; i < Dacs; ++i)
+        dialog.setFieldText(i, phase == 0 ? QString() : expected);
+    dialog.focusField(0);
+
+    const bool ok = dialog.exec();
+    if (ctx.Shell.closing())
+        return PhaseEnd::Closing;
+    if (!ok) {
+        row.addLine(QStringLiteral("Cancelled by tester."));
+        return PhaseEnd::Stop;
+    }
+    takeReadings(dialog, range, locale, readings.counts[phase], readings.present);
+    if (!listReadings(row, dialog, readings.counts[phase]))
+        return PhaseEnd::Stop;
+    if (!readings.present[0]) {
+        // Nothing left to calibrate: storing identity constants would pass a board
+        // whose DACs were never measured.
+        row.addLine(QStringLiteral("No reading entered for DAC 0."));
+        return PhaseEnd::Stop;
+    }
+    return PhaseEnd::Read;
+}
+
+// Gain and offset per DAC with readings; DACs without keep M = 1, B = 0. False when a
+// DAC's readings give no usable constants (each such DAC is named on the memo).
+bool fitConstants(TestRow &row, const Readings &readings, DacCodes codes, const DacRangeState &range, double correction,
+                  DacCalConstants &constants, quint8 &dacCount)
+{
+    const double span = double(codes.high) - double(codes.low);
+    bool fitted = true;
+    for (int i = 0; i < Dacs && readings.present[size_t(i)]; ++i) {
+        ++dacCount;
+        const double low = readings.counts[0][size_t(i)];
+        const double high = readings.counts[1][size_t(i)];
+        if (high == low) {
+            row.addLine(QStringLiteral("DAC ") + QString::number(i)
+                        + QStringLiteral(": low and high readings are equal."));
+            fitted = false;
+            continue;
+        }
+        std::optional<float> m = toSingle(span / (high - low));
+        if (m && !range.DacBipolar)
+            m = toSingle(double(*m) * (range.DacSpanVolts - correction) / range.DacSpanVolts);
+        const std::optional<float> b = m ? toSingle(double(codes.low) - low * double(*m)) : std::nullopt;
+        if (!m || !b) {
+            row.addLine(QStringLiteral("DAC ") + QString::number(i)
+                        + QStringLiteral(": readings give a gain or offset out of range."));
+            fitted = false;
+            continue;
+        }
+        constants.M[size_t(i)] = *m;
+        constants.B[size_t(i)] = *b;
+    }
+    return fitted;
+}
+
+// Lists the constants, stores them and makes the board reload them. False when the
+// store or the reload failed.
+bool storeAndReload(StationContext &ctx, TestRow &row, const DacCalConstants &constants, const DacRangeState &range,
+                    quint8 dacCount, const QLocale &locale)
+{
+    row.addLine(QString::number(dacCount) + QStringLiteral(" DACs."));
+    for (int i = 0; i < dacCount; ++i) {
+        row.addLine(QStringLiteral("M[%1] = ").arg(i) + FixedText(4, constants.M[size_t(i)], locale));
+        row.addLine(QStringLiteral("B[%1] = ").arg(i) + FixedText(4, constants.B[size_t(i)], locale));
+    }
+    row.addLine(QString());
+
+    bool stored = !DacCalStore(ctx.Lib, constants, range.DacRange, dacCount, row);
+
+    // Sent whatever the store reported, so the board never goes on applying constants
+    // the EEPROM no longer marks valid.
+    std::array<std::uint8_t, DacFrameSize> zeros{};
+    if (const quint32 status =
+            ctx.Lib.GenericVendorWrite(diOnly, DacRequest, 0, DacIndexReloadCal, quint32(zeros.size()), zeros.data())) {
+        stored = false;
+        row.addLine(QStringLiteral("Error ") + QString::number(status)
+                    + QStringLiteral(" loading newly-written calibration."));
+    }
+    return stored;
+}
+
 } // namespace
 
 void AskDacRange(Operator &op, DacRangeState &state)
@@ -93,7 +249,6 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
 
     if (!beginRow(ctx, row))
         return;
-    bool failed = false;
 
     AskDacRange(ctx.Op, ctx.State.DacRange);
     if (ctx.Shell.closing())
@@ -106,152 +261,32 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
 
     const QLocale locale;
     auto dialog = ctx.Op.createDacReadingDialog();
-    DacCalConstants constants;
-
-    struct Phase {
-        const char *name;
-        quint16 code;
-    };
     const std::array<Phase, 2> phases{{{"Low", codes.low}, {"High", codes.high}}};
-    // Ideal codes of the measured voltages, per phase and DAC.
-    std::array<std::array<double, Dacs>, 2> readings{};
-    std::array<bool, Dacs> hasReadings{true, true, true, true};
-
+    Readings readings;
+    bool failed = false;
     for (size_t p = 0; p < phases.size(); ++p) {
-        const Phase &phase = phases[p];
-        const QString caption = QStringLiteral("DAC ") + QLatin1String(phase.name) + QStringLiteral(" Reading");
-        dialog->setCaption(caption);
-        row.addLine(caption);
-
-        const std::array<quint16, Dacs> phaseCodes{phase.code, phase.code, phase.code, phase.code};
-        if (const quint32 status = DACMultiDirect(ctx.Lib, diOnly, phaseCodes, true)) {
-            failed = true;
-            row.addLine(QStringLiteral("Error ") + QString::number(status)
-                        + QStringLiteral(" from \"DACMultiDirect\"."));
-            continue;
-        }
-
-        const QString expected = SignedVoltsText(DacCountsToVolts(phase.code, range), locale);
-        dialog->setPrompt(QStringLiteral("The DACs should be producing about ") + expected
-                          + QStringLiteral("V. Measure each with a meter, and enter the actual value."));
-        for (int i = 0; i < Dacs; ++i)
-            dialog->setFieldText(i, p == 0 ? QString() : expected);
-        dialog->focusField(0);
-
-        const bool ok = dialog->exec();
-        if (ctx.Shell.closing())
+        const PhaseEnd end = readPhase(ctx, row, *dialog, range, locale, p, phases[p], readings);
+        if (end == PhaseEnd::Closing)
             return;
-        if (!ok) {
-            failed = true;
-            row.addLine(QStringLiteral("Cancelled by tester."));
+        failed = failed || end != PhaseEnd::Read;
+        if (end == PhaseEnd::Stop)
             break;
-        }
-
-        for (int i = 0; i < Dacs; ++i) {
-            if (!dialog->isFieldVisible(i))
-                continue;
-            const std::optional<double> volts = ParseTypedNumber(dialog->fieldText(i), locale);
-            if (!volts) {
-                // This DAC and every higher one go uncalibrated, in both phases.
-                for (int j = i; j < Dacs; ++j) {
-                    hasReadings[size_t(j)] = false;
-                    dialog->hideField(j);
-                }
-                continue;
-            }
-            readings[p][size_t(i)] = DacVoltsToCounts(*volts, range);
-        }
-
-        bool unusable = false;
-        for (int i = 0; i < Dacs; ++i) {
-            if (!dialog->isFieldVisible(i))
-                continue;
-            const QString typed = dialog->fieldText(i);
-            const std::optional<std::int64_t> counts = RoundHalfEven(readings[p][size_t(i)]);
-            if (!counts) {
-                row.addLine(QStringLiteral("DAC ") + QString::number(i) + QStringLiteral(" reading ") + typed
-                            + QStringLiteral(" V is out of range."));
-                unusable = true;
-                break;
-            }
-            row.addLine(typed + QStringLiteral(" V -> ") + QString::number(*counts) + QStringLiteral("d counts"));
-        }
-        if (unusable) {
-            failed = true;
-            break;
-        }
-        if (!hasReadings[0]) {
-            // Nothing left to calibrate: storing identity constants would pass a board
-            // whose DACs were never measured.
-            failed = true;
-            row.addLine(QStringLiteral("No reading entered for DAC 0."));
-            break;
-        }
     }
 
     row.addLine(QString());
     if (failed) {
-        finish(row, failed);
-        return;
-    }
-
-    // Fit. DACs without readings form a tail (a missing reading drops every higher
-    // DAC too) and keep M = 1, B = 0.
-    const double span = double(codes.high) - double(codes.low);
-    quint8 dacCount = 0;
-    bool fitFailed = false;
-    for (int i = 0; i < Dacs; ++i) {
-        if (!hasReadings[size_t(i)])
-            break;
-        ++dacCount;
-        const double low = readings[0][size_t(i)];
-        const double high = readings[1][size_t(i)];
-        if (high == low) {
-            row.addLine(QStringLiteral("DAC ") + QString::number(i)
-                        + QStringLiteral(": low and high readings are equal."));
-            fitFailed = true;
-            continue;
-        }
-        std::optional<float> m = toSingle(span / (high - low));
-        if (m && !range.DacBipolar)
-            m = toSingle(double(*m) * (range.DacSpanVolts - correction) / range.DacSpanVolts);
-        const std::optional<float> b = m ? toSingle(double(codes.low) - low * double(*m)) : std::nullopt;
-        if (!m || !b) {
-            row.addLine(QStringLiteral("DAC ") + QString::number(i)
-                        + QStringLiteral(": readings give a gain or offset out of range."));
-            fitFailed = true;
-            continue;
-        }
-        constants.M[size_t(i)] = *m;
-        constants.B[size_t(i)] = *b;
-    }
-    if (fitFailed) {
-        row.addLine(QString());
         finish(row, true);
         return;
     }
 
-    row.addLine(QString::number(dacCount) + QStringLiteral(" DACs."));
-    for (int i = 0; i < dacCount; ++i) {
-        row.addLine(QStringLiteral("M[%1] = ").arg(i) + FixedText(4, constants.M[size_t(i)], locale));
-        row.addLine(QStringLiteral("B[%1] = ").arg(i) + FixedText(4, constants.B[size_t(i)], locale));
+    DacCalConstants constants;
+    quint8 dacCount = 0;
+    if (!fitConstants(row, readings, codes, range, correction, constants, dacCount)) {
+        row.addLine(QString());
+        finish(row, true);
+        return;
     }
-    row.addLine(QString());
-
-    if (DacCalStore(ctx.Lib, constants, range.DacRange, dacCount, row))
-        failed = true;
-
-    // Sent whatever the store reported, so the board never goes on applying constants
-    // the EEPROM no longer marks valid.
-    std::array<std::uint8_t, DacFrameSize> zeros{};
-    if (const quint32 status =
-            ctx.Lib.GenericVendorWrite(diOnly, DacRequest, 0, DacIndexReloadCal, quint32(zeros.size()), zeros.data())) {
-        failed = true;
-        row.addLine(QStringLiteral("Error ") + QString::number(status)
-                    + QStringLiteral(" loading newly-written calibration."));
-    }
-
-    finish(row, failed);
+    finish(row, !storeAndReload(ctx, row, constants, range, dacCount, locale));
 }
 
 } // namespace quillon

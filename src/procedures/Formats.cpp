@@ -227,64 +227,92 @@ std::optional<std::int64_t> RoundHalfEven(double value)
     return static_cast<std::int64_t>(r);
 }
 
-std::optional<double> ParseTypedNumber(const QString &text, const QLocale &locale)
-{
-    const QString separator = decimalSeparator(locale);
-    const qsizetype size = text.size();
-    qsizetype i = 0;
-    QByteArray normal; // the same number in C syntax
-    auto isDigit = [&](qsizetype at) {
-        return at < size && text[at] >= QLatin1Char('0') && text[at] <= QLatin1Char('9');
-    };
+namespace {
 
-    while (i < size && text[i] == QLatin1Char(' '))
-        ++i;
-    if (i < size && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        normal += static_cast<char>(text[i++].unicode());
-    int mantissaDigits = 0;
-    // Rough decimal magnitude of the number, only to tell underflow from overflow.
-    long long magnitude = 0;
-    bool seenNonZero = false;
-    while (isDigit(i)) {
-        seenNonZero = seenNonZero || text[i] != QLatin1Char('0');
-        if (seenNonZero)
-            ++magnitude;
-        normal += static_cast<char>(text[i++].unicode());
-        ++mantissaDigits;
+// Reads a typed number from left to right and writes the same number in C syntax.
+class TypedNumberScanner {
+public:
+    explicit TypedNumberScanner(const QString &text) : m_text(text) {}
+
+    void skipBlanks()
+    {
+        while (m_i < m_text.size() && m_text[m_i] == QLatin1Char(' '))
+            ++m_i;
     }
-    if (!separator.isEmpty() && text.mid(i, separator.size()) == separator) {
-        i += separator.size();
-        normal += '.';
-        while (isDigit(i)) {
-            if (!seenNonZero && text[i] == QLatin1Char('0'))
-                --magnitude;
-            seenNonZero = seenNonZero || text[i] != QLatin1Char('0');
-            normal += static_cast<char>(text[i++].unicode());
-            ++mantissaDigits;
+
+    void takeSign()
+    {
+        if (m_i < m_text.size() && (m_text[m_i] == QLatin1Char('+') || m_text[m_i] == QLatin1Char('-')))
+            take();
+    }
+
+    // Digits, then the locale's separator and more digits; returns how many digits.
+    int takeMantissa(const QString &separator)
+    {
+        int digits = 0;
+        bool seenNonZero = false;
+        while (digitHere()) {
+            seenNonZero = seenNonZero || m_text[m_i] != QLatin1Char('0');
+            if (seenNonZero)
+                ++m_magnitude;
+            take();
+            ++digits;
         }
+        if (separator.isEmpty() || m_text.mid(m_i, separator.size()) != separator)
+            return digits;
+        m_i += separator.size();
+        m_normal += '.';
+        while (digitHere()) {
+            if (!seenNonZero && m_text[m_i] == QLatin1Char('0'))
+                --m_magnitude;
+            seenNonZero = seenNonZero || m_text[m_i] != QLatin1Char('0');
+            take();
+            ++digits;
+        }
+        return digits;
     }
-    if (mantissaDigits == 0)
-        return std::nullopt;
-    if (i < size && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
-        ++i;
-        normal += 'e';
-        if (i < size && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-            normal += static_cast<char>(text[i++].unicode());
-        const bool negative = normal.endsWith('-');
-        if (!isDigit(i))
-            return std::nullopt;
+
+    // An optional exponent; false when an E has no digits after it.
+    bool takeExponent()
+    {
+        if (m_i >= m_text.size() || (m_text[m_i] != QLatin1Char('e') && m_text[m_i] != QLatin1Char('E')))
+            return true;
+        ++m_i;
+        m_normal += 'e';
+        takeSign();
+        const bool negative = m_normal.endsWith('-');
+        if (!digitHere())
+            return false;
         long long exponent = 0;
-        while (isDigit(i)) {
-            exponent = qMin(exponent * 10 + (text[i].unicode() - '0'), 1000000000LL);
-            normal += static_cast<char>(text[i++].unicode());
+        while (digitHere()) {
+            exponent = qMin(exponent * 10 + (m_text[m_i].unicode() - '0'), 1000000000LL);
+            take();
         }
-        magnitude += negative ? -exponent : exponent;
+        m_magnitude += negative ? -exponent : exponent;
+        return true;
     }
-    while (i < size && text[i] == QLatin1Char(' '))
-        ++i;
-    if (i != size)
-        return std::nullopt;
 
+    bool atEnd() const { return m_i == m_text.size(); }
+    const QByteArray &normal() const { return m_normal; }
+    // Rough decimal magnitude of the number, only to tell underflow from overflow.
+    long long magnitude() const { return m_magnitude; }
+
+private:
+    bool digitHere() const
+    {
+        return m_i < m_text.size() && m_text[m_i] >= QLatin1Char('0') && m_text[m_i] <= QLatin1Char('9');
+    }
+    void take() { m_normal += static_cast<char>(m_text[m_i++].unicode()); }
+
+    const QString &m_text;
+    qsizetype m_i = 0;
+    QByteArray m_normal;
+    long long m_magnitude = 0;
+};
+
+// The value of a number in C syntax; an underflow is zero, an overflow nothing.
+std::optional<double> valueOfNormal(const QByteArray &normal, long long magnitude)
+{
     double value = 0;
     const char *begin = normal.constData();
     const char *end = begin + normal.size();
@@ -298,6 +326,23 @@ std::optional<double> ParseTypedNumber(const QString &text, const QLocale &local
     if (res.ec != std::errc() || res.ptr != end || !std::isfinite(value))
         return std::nullopt;
     return value;
+}
+
+} // namespace
+
+std::optional<double> ParseTypedNumber(const QString &text, const QLocale &locale)
+{
+    TypedNumberScanner scan(text);
+    scan.skipBlanks();
+    scan.takeSign();
+    if (scan.takeMantissa(decimalSeparator(locale)) == 0)
+        return std::nullopt;
+    if (!scan.takeExponent())
+        return std::nullopt;
+    scan.skipBlanks();
+    if (!scan.atEnd())
+        return std::nullopt;
+    return valueOfNormal(scan.normal(), scan.magnitude());
 }
 
 QString Hex(quint32 value, int digits)

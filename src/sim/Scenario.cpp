@@ -6,6 +6,7 @@
 #include <QJsonParseError>
 #include <QLocale>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <functional>
@@ -209,6 +210,109 @@ std::optional<int> rowDigit(const QJsonValue &v)
     return row;
 }
 
+// --- technician overrides: one reader per key of an override object ---
+
+Error readCaption(const QString &at, const QJsonValue &val, TechnicianOverride &ov)
+{
+    if (!val.isString() || val.toString().isEmpty())
+        return fault(at, QStringLiteral("the prompt's caption, or \"@\" and a prompt kind"));
+    ov.caption = val.toString();
+    return std::nullopt;
+}
+
+Error readPress(const QString &at, const QJsonValue &val, TechnicianOverride &ov)
+{
+    if (!val.isString() || !buttonNames().contains(val.toString()))
+        return fault(at, QStringLiteral("one of ") + buttonNames().join(QStringLiteral(", ")));
+    ov.press = val.toString();
+    return std::nullopt;
+}
+
+Error readType(const QString &at, const QJsonValue &val, TechnicianOverride &ov)
+{
+    if (!val.isString())
+        return fault(at, QStringLiteral("the text to type"));
+    ov.type = val.toString();
+    return std::nullopt;
+}
+
+Error readFields(const QString &at, const QJsonValue &val, TechnicianOverride &ov)
+{
+    if (!val.isArray() || val.toArray().size() > 4)
+        return fault(at, QStringLiteral("an array of at most 4 field texts (null: the technician measures)"));
+    QList<std::optional<QString>> fields;
+    for (const QJsonValue f : val.toArray()) {
+        if (f.isNull())
+            fields << std::nullopt;
+        else if (f.isString())
+            fields << f.toString();
+        else
+            return fault(QStringLiteral("%1[%2]").arg(at).arg(fields.size()), QStringLiteral("a text or null"));
+    }
+    ov.fields = fields;
+    return std::nullopt;
+}
+
+Error readRange(const QString &at, const QJsonValue &val, TechnicianOverride &ov)
+{
+    const auto r = integer(val, 0, 3);
+    if (!r)
+        return fault(at, QStringLiteral("a DAC range item 0-3 (0-5 V, \u00B15 V, 0-10 V, \u00B110 V)"));
+    ov.range = int(*r);
+    return std::nullopt;
+}
+
+Error readPicks(const QString &at, const QJsonValue &val, TechnicianOverride &ov)
+{
+    if (!val.isArray())
+        return fault(at, QStringLiteral("an array of items 0-2 (Min, Mid, Max)"));
+    QList<int> picks;
+    for (const QJsonValue p : val.toArray()) {
+        const auto n = integer(p, 0, 2);
+        if (!n)
+            return fault(QStringLiteral("%1[%2]").arg(at).arg(picks.size()),
+                         QStringLiteral("an item 0-2 (Min, Mid, Max)"));
+        picks << int(*n);
+    }
+    ov.picks = picks;
+    return std::nullopt;
+}
+
+struct OverrideKey {
+    const char *name;
+    bool action; // at most one action per override
+    Error (*read)(const QString &at, const QJsonValue &val, TechnicianOverride &ov);
+};
+
+constexpr OverrideKey OverrideKeys[] = {
+    {"caption", false, readCaption}, {"press", false, readPress}, {"type", true, readType},
+    {"fields", true, readFields},    {"range", true, readRange},  {"picks", true, readPicks},
+};
+
+Error readOverride(const QString &item, const QJsonObject &o, TechnicianOverride &ov)
+{
+    int actions = 0;
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const QString at = item + QLatin1Char('.') + it.key();
+        const auto key = std::find_if(std::begin(OverrideKeys), std::end(OverrideKeys),
+                                      [&it](const OverrideKey &k) { return it.key() == QLatin1String(k.name); });
+        if (key == std::end(OverrideKeys))
+            return ScenarioError{at,
+                                 QStringLiteral("unknown key (expected caption, press, type, fields, range or picks)")};
+        if (auto err = key->read(at, it.value(), ov))
+            return err;
+        actions += key->action ? 1 : 0;
+    }
+    if (ov.caption.isEmpty())
+        return ScenarioError{item + QStringLiteral(".caption"),
+                             QStringLiteral("missing: every override names its prompt")};
+    if (actions > 1)
+        return ScenarioError{item, QStringLiteral("expected at most one of type, fields, range, picks")};
+    if (actions == 0 && !ov.press)
+        return ScenarioError{item, QStringLiteral("expected an action: press, type, fields, range or picks")};
+    return std::nullopt;
+}
+
 Error applyTechnician(const QString &path, const QJsonValue &v, Scenario &s)
 {
     if (!v.isArray())
@@ -218,73 +322,48 @@ Error applyTechnician(const QString &path, const QJsonValue &v, Scenario &s)
         const QString item = QStringLiteral("%1[%2]").arg(path).arg(i);
         if (!a[i].isObject())
             return fault(item, QStringLiteral("an object with \"caption\" and an action"));
-        const QJsonObject o = a[i].toObject();
         TechnicianOverride ov;
-        int actions = 0;
-        for (auto it = o.begin(); it != o.end(); ++it) {
-            const QString at = item + QLatin1Char('.') + it.key();
-            const QJsonValue val = it.value();
-            if (it.key() == QLatin1String("caption")) {
-                if (!val.isString() || val.toString().isEmpty())
-                    return fault(at, QStringLiteral("the prompt's caption, or \"@\" and a prompt kind"));
-                ov.caption = val.toString();
-            } else if (it.key() == QLatin1String("press")) {
-                if (!val.isString() || !buttonNames().contains(val.toString()))
-                    return fault(at, QStringLiteral("one of ") + buttonNames().join(QStringLiteral(", ")));
-                ov.press = val.toString();
-            } else if (it.key() == QLatin1String("type")) {
-                if (!val.isString())
-                    return fault(at, QStringLiteral("the text to type"));
-                ov.type = val.toString();
-                ++actions;
-            } else if (it.key() == QLatin1String("fields")) {
-                if (!val.isArray() || val.toArray().size() > 4)
-                    return fault(at,
-                                 QStringLiteral("an array of at most 4 field texts (null: the technician measures)"));
-                QList<std::optional<QString>> fields;
-                for (const QJsonValue f : val.toArray()) {
-                    if (f.isNull())
-                        fields << std::nullopt;
-                    else if (f.isString())
-                        fields << f.toString();
-                    else
-                        return fault(QStringLiteral("%1[%2]").arg(at).arg(fields.size()),
-                                     QStringLiteral("a text or null"));
-                }
-                ov.fields = fields;
-                ++actions;
-            } else if (it.key() == QLatin1String("range")) {
-                const auto r = integer(val, 0, 3);
-                if (!r)
-                    return fault(at, QStringLiteral("a DAC range item 0-3 (0-5 V, \u00B15 V, 0-10 V, \u00B110 V)"));
-                ov.range = int(*r);
-                ++actions;
-            } else if (it.key() == QLatin1String("picks")) {
-                if (!val.isArray())
-                    return fault(at, QStringLiteral("an array of items 0-2 (Min, Mid, Max)"));
-                QList<int> picks;
-                for (const QJsonValue p : val.toArray()) {
-                    const auto n = integer(p, 0, 2);
-                    if (!n)
-                        return fault(QStringLiteral("%1[%2]").arg(at).arg(picks.size()),
-                                     QStringLiteral("an item 0-2 (Min, Mid, Max)"));
-                    picks << int(*n);
-                }
-                ov.picks = picks;
-                ++actions;
-            } else {
-                return ScenarioError{
-                    at, QStringLiteral("unknown key (expected caption, press, type, fields, range or picks)")};
-            }
-        }
-        if (ov.caption.isEmpty())
-            return ScenarioError{item + QStringLiteral(".caption"),
-                                 QStringLiteral("missing: every override names its prompt")};
-        if (actions > 1)
-            return ScenarioError{item, QStringLiteral("expected at most one of type, fields, range, picks")};
-        if (actions == 0 && !ov.press)
-            return ScenarioError{item, QStringLiteral("expected an action: press, type, fields, range or picks")};
+        if (auto err = readOverride(item, a[i].toObject(), ov))
+            return err;
         s.technician << ov;
+    }
+    return std::nullopt;
+}
+
+// --- steps ---
+
+// {"key": value}: a step that names a row or a setting.
+Error readStepObject(const QString &item, const QJsonObject &o, ScenarioStep &step)
+{
+    const QString key = o.begin().key();
+    const QJsonValue val = o.begin().value();
+    const QString at = item + QLatin1Char('.') + key;
+    if (key == QLatin1String("test")) {
+        const auto row = rowDigit(val);
+        if (!row)
+            return fault(at, QStringLiteral("a row digit \"0\"-\"9\" or \"A\""));
+        step.kind = ScenarioStep::Kind::Test;
+        step.row = *row;
+    } else if (key == QLatin1String("details")) {
+        const bool cyclic = val.isString() && val.toString() == QLatin1String("cyclic");
+        const auto row = cyclic ? std::optional<int>(-1) : rowDigit(val);
+        if (!row)
+            return fault(at, QStringLiteral("a row digit \"0\"-\"9\", \"A\", or \"cyclic\""));
+        step.kind = ScenarioStep::Kind::Details;
+        step.row = *row;
+    } else if (key == QLatin1String("correction")) {
+        if (!val.isBool())
+            return fault(at, QStringLiteral("true or false"));
+        step.kind = ScenarioStep::Kind::Correction;
+        step.checked = val.toBool();
+    } else if (key == QLatin1String("monitor")) {
+        const auto n = integer(val, 1, 1000);
+        if (!n)
+            return fault(at, QStringLiteral("a number of cycles from 1 to 1000"));
+        step.kind = ScenarioStep::Kind::Monitor;
+        step.cycles = int(*n);
+    } else {
+        return ScenarioError{at, QStringLiteral("unknown step (expected test, details, correction or monitor)")};
     }
     return std::nullopt;
 }
@@ -299,49 +378,13 @@ Error applySteps(const QString &path, const QJsonValue &v, Scenario &s)
     for (qsizetype i = 0; i < a.size(); ++i) {
         const QString item = QStringLiteral("%1[%2]").arg(path).arg(i);
         ScenarioStep step;
-        if (a[i].isString()) {
-            if (a[i].toString() == QLatin1String("detect"))
-                step.kind = ScenarioStep::Kind::Detect;
-            else if (a[i].toString() == QLatin1String("testAll"))
-                step.kind = ScenarioStep::Kind::TestAll;
-            else
-                return fault(item, expectedStep);
+        if (a[i] == QJsonValue(QStringLiteral("detect"))) {
+            step.kind = ScenarioStep::Kind::Detect;
+        } else if (a[i] == QJsonValue(QStringLiteral("testAll"))) {
+            step.kind = ScenarioStep::Kind::TestAll;
         } else if (a[i].isObject() && a[i].toObject().size() == 1) {
-            const QJsonObject o = a[i].toObject();
-            const QString key = o.begin().key();
-            const QJsonValue val = o.begin().value();
-            const QString at = item + QLatin1Char('.') + key;
-            if (key == QLatin1String("test")) {
-                const auto row = rowDigit(val);
-                if (!row)
-                    return fault(at, QStringLiteral("a row digit \"0\"-\"9\" or \"A\""));
-                step.kind = ScenarioStep::Kind::Test;
-                step.row = *row;
-            } else if (key == QLatin1String("details")) {
-                step.kind = ScenarioStep::Kind::Details;
-                if (val.isString() && val.toString() == QLatin1String("cyclic")) {
-                    step.row = -1;
-                } else {
-                    const auto row = rowDigit(val);
-                    if (!row)
-                        return fault(at, QStringLiteral("a row digit \"0\"-\"9\", \"A\", or \"cyclic\""));
-                    step.row = *row;
-                }
-            } else if (key == QLatin1String("correction")) {
-                if (!val.isBool())
-                    return fault(at, QStringLiteral("true or false"));
-                step.kind = ScenarioStep::Kind::Correction;
-                step.checked = val.toBool();
-            } else if (key == QLatin1String("monitor")) {
-                const auto n = integer(val, 1, 1000);
-                if (!n)
-                    return fault(at, QStringLiteral("a number of cycles from 1 to 1000"));
-                step.kind = ScenarioStep::Kind::Monitor;
-                step.cycles = int(*n);
-            } else {
-                return ScenarioError{at,
-                                     QStringLiteral("unknown step (expected test, details, correction or monitor)")};
-            }
+            if (auto err = readStepObject(item, a[i].toObject(), step))
+                return err;
         } else {
             return fault(item, expectedStep);
         }
@@ -360,21 +403,10 @@ Entry documented(const char *path, const char *expected)
     return {{QLatin1String(path), QLatin1String(expected)}, nullptr};
 }
 
-#define BOARD(name)                                                                                                    \
-    [](Scenario & s) -> auto &                                                                                         \
-    {                                                                                                                  \
-        return s.board.name;                                                                                           \
-    }
-#define FAULT(name)                                                                                                    \
-    [](Scenario & s) -> auto &                                                                                         \
-    {                                                                                                                  \
-        return s.faults.name;                                                                                          \
-    }
-#define JIG(name)                                                                                                      \
-    [](Scenario & s) -> auto &                                                                                         \
-    {                                                                                                                  \
-        return s.jig.name;                                                                                             \
-    }
+// Each names the member a key sets (the lambda is parenthesised so a macro stays one expression).
+#define BOARD(name) ([](Scenario & s) -> auto & { return s.board.name; })
+#define FAULT(name) ([](Scenario & s) -> auto & { return s.faults.name; })
+#define JIG(name) ([](Scenario & s) -> auto & { return s.jig.name; })
 
 const QList<Entry> &entries()
 {
@@ -523,57 +555,69 @@ Error readObject(const QString &prefix, const QJsonObject &object, Scenario &s)
     return std::nullopt;
 }
 
+// An object or array open at some point of the text.
+struct JsonFrame {
+    bool object = false;
+    QString path;
+    QStringList keys;
+    int index = 0;
+    bool expectKey = true;
+    QString key;
+};
+
+// The path of the value that starts next in the innermost open object or array.
+QString childPath(const QList<JsonFrame> &stack)
+{
+    if (stack.isEmpty())
+        return QString();
+    const JsonFrame &f = stack.last();
+    if (!f.object)
+        return QStringLiteral("%1[%2]").arg(f.path).arg(f.index);
+    return f.path.isEmpty() ? f.key : f.path + QLatin1Char('.') + f.key;
+}
+
+// Follows one character outside strings: opening, closing, separators.
+void followStructure(char c, QList<JsonFrame> &stack)
+{
+    if (c == '{' || c == '[') {
+        JsonFrame frame;
+        frame.object = c == '{';
+        frame.path = childPath(stack);
+        stack.append(frame);
+        return;
+    }
+    if (stack.isEmpty())
+        return;
+    if (c == '}' || c == ']') {
+        stack.removeLast();
+    } else if (c == ',') {
+        ++stack.last().index;
+        stack.last().expectKey = true;
+    } else if (c == ':') {
+        stack.last().expectKey = false;
+    }
+}
+
 // The JSON reader keeps only one of two equal keys in an object; a scenario with a key
 // written twice is refused instead. json is known to be valid JSON here.
 std::optional<QString> duplicateKey(const QByteArray &json)
 {
-    struct Frame {
-        bool object = false;
-        QString path;
-        QStringList keys;
-        int index = 0;
-        bool expectKey = true;
-        QString key;
-    };
-    QList<Frame> stack;
-    const auto childPath = [&]() -> QString {
-        if (stack.isEmpty())
-            return QString();
-        const Frame &f = stack.last();
-        if (!f.object)
-            return QStringLiteral("%1[%2]").arg(f.path).arg(f.index);
-        return f.path.isEmpty() ? f.key : f.path + QLatin1Char('.') + f.key;
-    };
+    QList<JsonFrame> stack;
     for (qsizetype i = 0; i < json.size(); ++i) {
-        const char c = json[i];
-        if (c == '{' || c == '[') {
-            Frame frame;
-            frame.object = c == '{';
-            frame.path = childPath();
-            stack.append(frame);
-        } else if (c == '}' || c == ']') {
-            if (!stack.isEmpty())
-                stack.removeLast();
-        } else if (c == ',') {
-            if (!stack.isEmpty()) {
-                ++stack.last().index;
-                stack.last().expectKey = true;
-            }
-        } else if (c == ':') {
-            if (!stack.isEmpty())
-                stack.last().expectKey = false;
-        } else if (c == '"') {
-            const qsizetype start = ++i;
-            while (i < json.size() && json[i] != '"')
-                i += json[i] == '\\' ? 2 : 1;
-            if (!stack.isEmpty() && stack.last().object && stack.last().expectKey) {
-                Frame &f = stack.last();
-                f.key = QString::fromUtf8(json.mid(start, i - start));
-                if (f.keys.contains(f.key))
-                    return childPath();
-                f.keys << f.key;
-            }
+        if (json[i] != '"') {
+            followStructure(json[i], stack);
+            continue;
         }
+        const qsizetype start = ++i;
+        while (i < json.size() && json[i] != '"')
+            i += json[i] == '\\' ? 2 : 1;
+        if (stack.isEmpty() || !stack.last().object || !stack.last().expectKey)
+            continue;
+        JsonFrame &f = stack.last();
+        f.key = QString::fromUtf8(json.mid(start, i - start));
+        if (f.keys.contains(f.key))
+            return childPath(stack);
+        f.keys << f.key;
     }
     return std::nullopt;
 }

@@ -33,6 +33,36 @@ private:
     std::array<int, kLines> m_parent{};
 };
 
+// Each line's driven level: -1 undriven, else 0 or 1 (steps 1 and 2 below).
+std::array<int, kLines> lineDrives(quint8 mask, quint16 latch, const Faults &faults)
+{
+    std::array<int, kLines> drive{};
+    for (int line = 0; line < kLines; ++line) {
+        const bool portDrives = (mask >> (line / 8)) & 1;
+        drive[size_t(line)] = portDrives ? ((latch >> line) & 1) : -1;
+        if ((faults.dioStuckHigh >> line) & 1)
+            drive[size_t(line)] = 1;
+        if ((faults.dioStuckLow >> line) & 1)
+            drive[size_t(line)] = 0;
+    }
+    return drive;
+}
+
+// The jig's wires: port A to port B, or on a fan-out jig port B bits 8-11 to both
+// nibbles of port A (bits 12-15 free).
+void joinJigWires(Nets &nets, bool fanOut)
+{
+    if (!fanOut) {
+        for (int bit = 0; bit < 8; ++bit)
+            nets.join(bit, 8 + bit);
+        return;
+    }
+    for (int k = 0; k < 4; ++k) {
+        nets.join(8 + k, k);
+        nets.join(8 + k, k + 4);
+    }
+}
+
 } // namespace
 
 // How a line's level is found, in this order:
@@ -45,31 +75,13 @@ private:
 //    pull-down anywhere on it pulls it low.
 quint16 SimBoard::dioLevels() const
 {
-    std::array<int, kLines> drive{}; // -1 undriven, else 0 or 1
-    for (int line = 0; line < kLines; ++line) {
-        const bool portDrives = (m_dioMask >> (line / 8)) & 1;
-        drive[size_t(line)] = portDrives ? ((m_dioLatch >> line) & 1) : -1;
-        if ((faults.dioStuckHigh >> line) & 1)
-            drive[size_t(line)] = 1;
-        if ((faults.dioStuckLow >> line) & 1)
-            drive[size_t(line)] = 0;
-    }
+    const std::array<int, kLines> drive = lineDrives(m_dioMask, m_dioLatch, faults);
 
     Nets nets;
     if (faults.dioBridgeA != faults.dioBridgeB)
         nets.join(faults.dioBridgeA, faults.dioBridgeB);
-    if (jig.connected && !faults.jigMissing) {
-        if (!hasMultiplexer() || identity.newerThanRevD) {
-            for (int bit = 0; bit < 8; ++bit)
-                nets.join(bit, 8 + bit);
-        } else {
-            // Port B bits 8-11 fan out to both nibbles of port A; bits 12-15 are free.
-            for (int k = 0; k < 4; ++k) {
-                nets.join(8 + k, k);
-                nets.join(8 + k, k + 4);
-            }
-        }
-    }
+    if (jig.connected && !faults.jigMissing)
+        joinJigWires(nets, hasMultiplexer() && !identity.newerThanRevD);
 
     std::array<bool, kLines> anyLow{}, anyHigh{}, anyPullDown{};
     for (int line = 0; line < kLines; ++line) {

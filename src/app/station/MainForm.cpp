@@ -582,29 +582,32 @@ void MainForm::showEvent(QShowEvent *event)
 
 bool MainForm::eventFilter(QObject *watched, QEvent *event)
 {
-    // Anchored controls follow the right edge of their panel.
     if (event->type() == QEvent::Resize) {
-        if (auto *panel = qobject_cast<QWidget *>(watched); panel && panel->parent() == m_content) {
-            const int last = panel->property(LaidOutWidthProperty).toInt();
-            const int delta = panel->width() - last;
-            if (delta != 0) {
-                panel->setProperty(LaidOutWidthProperty, panel->width());
-                for (QObject *child : panel->children()) {
-                    auto *widget = qobject_cast<QWidget *>(child);
-                    if (!widget)
-                        continue;
-                    const QString anchors = widget->property(AnchorsProperty).toString();
-                    if (anchors == QLatin1String("right"))
-                        widget->move(widget->x() + delta, widget->y());
-                    else if (anchors == QLatin1String("leftright"))
-                        widget->resize(widget->width() + delta, widget->height());
-                }
-                if (panel == m_cyclicPanel)
-                    setColumns(m_columns);
-            }
-        }
+        if (auto *panel = qobject_cast<QWidget *>(watched); panel && panel->parent() == m_content)
+            followPanelWidth(panel);
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Anchored controls follow the right edge of their panel.
+void MainForm::followPanelWidth(QWidget *panel)
+{
+    const int delta = panel->width() - panel->property(LaidOutWidthProperty).toInt();
+    if (delta == 0)
+        return;
+    panel->setProperty(LaidOutWidthProperty, panel->width());
+    for (QObject *child : panel->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (!widget)
+            continue;
+        const QString anchors = widget->property(AnchorsProperty).toString();
+        if (anchors == QLatin1String("right"))
+            widget->move(widget->x() + delta, widget->y());
+        else if (anchors == QLatin1String("leftright"))
+            widget->resize(widget->width() + delta, widget->height());
+    }
+    if (panel == m_cyclicPanel)
+        setColumns(m_columns);
 }
 
 } // namespace quillon

@@ -136,6 +136,7 @@ private:
     void connectHandlers();
     void runRow(int index);
     void setPanelHeight(QWidget *panel, int height);
+    void followPanelWidth(QWidget *panel);
     void leaveHandler();
     void rejectOpenDialogs();
 
