@@ -1,12 +1,17 @@
 // The line database against a real PostgreSQL server: schema and roles, the uploader
 // through outages, refused credentials and other schema versions.
+#include "app/records/RecordsCli.h"
+#include "records/SyntheticStore.h"
 #include "records/Schema.h"
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
 #include "records/line/LineUploader.h"
 #include "support/PgServer.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QStandardPaths>
+#include <QTextStream>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -44,7 +49,7 @@ struct Connection {
     }
 };
 
-QStringList rows(QSqlDatabase db, const QString &sql)
+QStringList rows(const QSqlDatabase &db, const QString &sql)
 {
     QSqlQuery query(db);
     EXPECT_TRUE(query.exec(sql)) << qPrintable(sql) << qPrintable(query.lastError().text());
@@ -126,7 +131,7 @@ struct Journal {
     // A Test All run with two rows, a prompt and an EEPROM write; `ended` adds its end row.
     QString addRun(bool ended = true)
     {
-        const QString run = newId();
+        QString run = newId();
         const qint64 n = ++seq;
         exec(QStringLiteral("INSERT INTO runs VALUES ('%1', '%2', '%3', %4, 'test-all', NULL, 4660, NULL, "
                             "'2026-12-08T11:00:00.000Z', 1)")
@@ -165,7 +170,7 @@ struct Journal {
 };
 
 // The tables a run is made of, in one comparable text per table (uploaded_* aside).
-QStringList recordText(QSqlDatabase db, const QString &runFilter)
+QStringList recordText(const QSqlDatabase &db, const QString &runFilter)
 {
     QStringList text;
     text << rows(db, QStringLiteral("SELECT id, station_id, session_id, seq, kind, row_digit, product_id, serial, "
@@ -378,4 +383,96 @@ TEST(LineDatabase, RefusalsAreReportedAndTheJournalKept)
         EXPECT_FALSE(status.lastError.contains(QLatin1String(c.password))) << qPrintable(status.lastError);
     }
     qunsetenv("PGPASSWORD");
+}
+
+namespace {
+
+// quillon-records as the command line runs it: exit status and standard output.
+std::pair<int, QString> command(const QStringList &arguments)
+{
+    QByteArray out;
+    QBuffer buffer(&out);
+    buffer.open(QIODevice::WriteOnly);
+    QString err;
+    QTextStream errStream(&err);
+    const int exit = runRecordsCommand(QStringList{QStringLiteral("quillon-records")} + arguments, buffer, errStream);
+    errStream.flush();
+    return {exit, QString::fromUtf8(out) + err};
+}
+
+} // namespace
+
+TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
+{
+    QUILLON_REQUIRE_PG(pg);
+    QStandardPaths::setTestModeEnabled(true); // the file's yield cache goes to a test folder
+    const QString name = uniqueName("cli");
+    ASSERT_TRUE(pg->createDatabase(name));
+    const QString url = pg->socketUrl(name);
+    auto [exit, text] = command({QStringLiteral("db"), QStringLiteral("init"), QStringLiteral("--db"), url,
+                                 QStringLiteral("--station"), QStringLiteral("line-a")});
+    ASSERT_EQ(exit, 0) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QLatin1String("GRANT quillon_station TO \"line-a\";"))) << qPrintable(text);
+    std::tie(exit, text) = command({QStringLiteral("db"), QStringLiteral("init"), QStringLiteral("--db"), url});
+    EXPECT_TRUE(text.contains(QLatin1String("nothing to do"))) << qPrintable(text);
+
+    // Two stations' runs in one file.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("records.sqlite"));
+    QString firstRun;
+    {
+        quillon::testing::SyntheticStore store(path, {QStringLiteral("line-a"), QStringLiteral("line-b")},
+                                               SchemaVersion);
+        ASSERT_TRUE(store.isOpen()) << qPrintable(store.error());
+        store.addMany(40, 7);
+        QSqlQuery first(store.database());
+        ASSERT_TRUE(first.exec(QStringLiteral("SELECT id FROM runs ORDER BY rowid LIMIT 1")) && first.next());
+        firstRun = first.value(0).toString();
+    }
+    const QStringList status = {QStringLiteral("status"), QStringLiteral("--db"), path, QStringLiteral("--line-db"),
+                                url};
+    std::tie(exit, text) = command(status);
+    EXPECT_TRUE(text.contains(QLatin1String("Pending runs   40\nUploaded runs  0\nLast upload    never")))
+        << qPrintable(text);
+    for (const QString &station : {QStringLiteral("line-a"), QStringLiteral("line-b")}) {
+        LineUploader::Options o;
+        o.url = url;
+        o.journalPath = path;
+        o.stationName = station;
+        LineUploader uploader(o);
+        uploader.start();
+        ASSERT_TRUE(uploader.drain(30000));
+    }
+    std::tie(exit, text) = command(status);
+    EXPECT_EQ(exit, 0);
+    EXPECT_TRUE(text.contains(QLatin1String("Pending runs   0\nUploaded runs  40\n"))) << qPrintable(text);
+    EXPECT_TRUE(text.contains(QLatin1String("Last error     none\nServer now     reachable, schema version 1")))
+        << qPrintable(text);
+
+    const QList<QStringList> reads = {
+        {QStringLiteral("list")},
+        {QStringLiteral("list"), QStringLiteral("--station"), QStringLiteral("line-b")},
+        {QStringLiteral("list"), QStringLiteral("--verdict"), QStringLiteral("fail"), QStringLiteral("--since"),
+         QStringLiteral("2026-01-05T06:30")},
+        {QStringLiteral("show"), firstRun.left(8)},
+        {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--station"),
+         QStringLiteral("line-a")},
+        {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv")},
+        {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("junit"), QStringLiteral("--limit"),
+         QStringLiteral("5")},
+        {QStringLiteral("yield")},
+        {QStringLiteral("yield"), QStringLiteral("--station"), QStringLiteral("line-a")},
+    };
+    for (const QStringList &read : reads) {
+        const auto fromFile = command(read + QStringList{QStringLiteral("--db"), path});
+        const auto fromLine = command(read + QStringList{QStringLiteral("--db"), url});
+        EXPECT_EQ(fromFile.first, 0) << qPrintable(read.join(QLatin1Char(' '))) << qPrintable(fromFile.second);
+        EXPECT_EQ(fromLine, fromFile) << qPrintable(read.join(QLatin1Char(' ')));
+    }
+    EXPECT_EQ(command({QStringLiteral("list"), QStringLiteral("--db"), url}).second.count(QLatin1Char('\n')), 40);
+    const QString pdf = dir.filePath(QStringLiteral("run.pdf"));
+    std::tie(exit, text) = command(
+        {QStringLiteral("certificate"), firstRun, QStringLiteral("--output"), pdf, QStringLiteral("--db"), url});
+    EXPECT_EQ(exit, 0) << qPrintable(text);
+    EXPECT_GT(QFileInfo(pdf).size(), 1000);
 }

@@ -75,10 +75,13 @@ PgServer *sharedPgServer(QString *why);
 } // namespace quillon::testing
 
 // Skips the current test when the server programs are missing (saying so) and fails it
-// when they are there but the server does not start.
+// when they are there but the server does not start. (var names a variable: it cannot
+// be parenthesized.)
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QUILLON_REQUIRE_PG(var)                                                                                        \
     if (const QString missing_ = ::quillon::testing::PgServer::missingReason(); !missing_.isEmpty())                   \
         GTEST_SKIP() << qPrintable(missing_);                                                                          \
     QString pgWhy_;                                                                                                    \
     ::quillon::testing::PgServer *var = ::quillon::testing::sharedPgServer(&pgWhy_);                                   \
     ASSERT_NE(var, nullptr) << qPrintable(pgWhy_)
+// NOLINTEND(bugprone-macro-parentheses)

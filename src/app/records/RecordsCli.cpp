@@ -1,11 +1,13 @@
 #include "app/records/RecordsCli.h"
 
 #include "app/records/Certificate.h"
+#include "app/records/LineCommands.h"
 #include "records/ReadOnlyStore.h"
 #include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
 #include "records/StoredCalibration.h"
+#include "records/line/LineDatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -202,21 +204,27 @@ bool wantsWindow(const QStringList &arguments)
 int runRecordsCommand(const QStringList &arguments, QIODevice &outDevice, QTextStream &err)
 {
     QTextStream out(&outDevice);
+    if (isLineCommand(arguments))
+        return runLineCommand(arguments, out, err);
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Reads Quillon's run records.\n\n"
-                       "Commands:\n"
-                       "  list                     one line per run, newest first\n"
-                       "  show RUN                 everything recorded about a run (id or unique prefix)\n"
-                       "  export --format F        the runs as csv, json or junit\n"
-                       "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
-                       "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
-                       "  view                     the records window (also with no command)"));
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads Quillon's run records.\n\n"
+        "Commands:\n"
+        "  list                     one line per run, newest first\n"
+        "  show RUN                 everything recorded about a run (id or unique prefix)\n"
+        "  export --format F        the runs as csv, json or junit\n"
+        "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
+        "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
+        "  view                     the records window (also with no command)\n"
+        "  status                   uploads to the line database: pending runs, last upload, last error\n"
+        "  db init --db URL         create or migrate the line database (postgresql://...)\n\n"
+        "--db also takes the line database: postgresql://user@host:port/dbname?sslmode=..."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption db(QStringLiteral("db"),
-                                QStringLiteral("The records store (default: %1).").arg(defaultRecordsPath()),
-                                QStringLiteral("FILE"));
+    const QCommandLineOption db(
+        QStringLiteral("db"),
+        QStringLiteral("The records store, a file or postgresql://... (default: %1).").arg(defaultRecordsPath()),
+        QStringLiteral("FILE|URL"));
     const QCommandLineOption since(QStringLiteral("since"), QStringLiteral("Runs started at or after DATE (UTC)."),
                                    QStringLiteral("DATE"));
     const QCommandLineOption until(QStringLiteral("until"),
@@ -326,7 +334,8 @@ int runRecordsCommand(const QStringList &arguments, QIODevice &outDevice, QTextS
 
     const QString path = parser.isSet(db) ? parser.value(db) : defaultRecordsPath();
     StoreCloser closer;
-    const ReadOnlyStore store = openReadOnlyStore(path, ConnectionName);
+    const ReadOnlyStore store =
+        isLineDatabaseUrl(path) ? openLineStore(path, ConnectionName) : openReadOnlyStore(path, ConnectionName);
     auto fail = [&](const QString &message) {
         err << program << ": " << message << '\n';
         err.flush();

@@ -320,6 +320,20 @@ QString stationRoleInstructions(const QString &stationName)
         .arg(role);
 }
 
+ReadOnlyStore openLineStore(const QString &url, const QString &connectionName)
+{
+    ReadOnlyStore store;
+    const LineDatabaseUrl parsed = LineDatabaseUrl::parse(url);
+    if (!openLineDatabase(parsed, connectionName, &store.error))
+        return store;
+    store.db = QSqlDatabase::database(connectionName, false);
+    // Readers take any schema up to the one this program knows.
+    const QString problem = checkLineSchema(store.db);
+    if (!problem.isEmpty() && !problem.contains(QLatin1String("older")))
+        store.error = problem;
+    return store;
+}
+
 QString lineErrorText(const QString &what, const QString &serverText)
 {
     QString text = serverText.simplified();

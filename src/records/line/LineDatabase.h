@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/ReadOnlyStore.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -51,6 +53,11 @@ bool initLineSchema(QSqlDatabase &db, QString *report, QString *error);
 
 // The statements an administrator runs for one station's role (or a placeholder).
 QString stationRoleInstructions(const QString &stationName);
+
+// The line database opened for the records commands (list, show, export, ...): a
+// QPSQL connection under connectionName, its schema checked. Close it with
+// closeReadOnlyStore().
+ReadOnlyStore openLineStore(const QString &url, const QString &connectionName);
 
 // Turns a driver error into one line (the server's message, without Qt's suffixes).
 QString lineErrorText(const QString &what, const QString &serverText);
