@@ -10,8 +10,9 @@
 #   ATREST_SECONDS=30 bash tools/cpu-at-rest.sh
 #   bash tools/cpu-at-rest.sh monitor    # only the states whose name holds "monitor"
 #
-# Run it on a quiet machine; the load average is printed beside every figure. The X
-# server's own work is not counted: it is not the station's process.
+# Run it on a quiet machine; the load average is printed beside every figure. The
+# figure is the station's process alone; the X server's share over the same stretch
+# (the drawing it does for the station) is printed beside it, not counted.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,11 +42,14 @@ ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 now() { date +%s.%N; }
 load() { cut -d' ' -f1 /proc/loadavg; }
+# The X server xvfb-run started beside this script.
+xserver=$(ps -o pid=,comm= --ppid "$PPID" | awk '$2 == "Xvfb" {print $1}' | head -1)
+share_of() { awk -v c="$1" -v t="$ticks" -v a="$2" -v b="$3" 'BEGIN {printf "%.1f", 100 * c / t / (b - a)}'; }
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(awk '/MemTotal/ {printf "%.1f GiB", $2/1048576}' /proc/meminfo)"
 echo "== each state: ${SETTLE} s to settle, then process CPU time over ${MEASURE} s of wall time"
 echo
-printf '%-58s %8s %8s %6s  %s\n' "state" "% core" "target" "met" "load before/after (what the windows showed)"
+printf '%-54s %7s %7s %4s %9s  %s\n' "state" "% core" "target" "met" "X server" "load before/after (what the windows showed)"
 status=0
 
 # measure NAME PROGRAM STEPS [ENV=VALUE...]
@@ -65,7 +69,7 @@ measure() {
     sleep 0.1
   done
   if ! grep -q '^ready' "$ready" 2>/dev/null; then
-    printf '%-58s %8s  %s\n' "$name" "-" "did not reach the state: $(cat "$ready" 2>/dev/null || echo 'no answer')"
+    printf '%-54s %7s  %s\n' "$name" "-" "did not reach the state: $(cat "$ready" 2>/dev/null || echo 'no answer')"
     tail -3 "$work/out" >&2 || true
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -73,17 +77,20 @@ measure() {
     return
   fi
   sleep "$SETTLE"
-  local load0 c0 w0 c1 w1 share met
+  local load0 c0 x0 w0 c1 x1 w1 share xshare=- met
   load0=$(load)
   c0=$(cpu_ticks "$pid")
+  [ -n "$xserver" ] && x0=$(cpu_ticks "$xserver")
   w0=$(now)
   sleep "$MEASURE"
   c1=$(cpu_ticks "$pid")
+  [ -n "$xserver" ] && x1=$(cpu_ticks "$xserver")
   w1=$(now)
-  share=$(awk -v c="$((c1 - c0))" -v t="$ticks" -v a="$w0" -v b="$w1" 'BEGIN {printf "%.1f", 100 * c / t / (b - a)}')
+  share=$(share_of "$((c1 - c0))" "$w0" "$w1")
+  [ -n "$xserver" ] && xshare="$(share_of "$((x1 - x0))" "$w0" "$w1")%"
   met=$(awk -v s="$share" -v t="$TARGET" 'BEGIN {print (s < t) ? "yes" : "no"}')
   [ "$met" = yes ] || status=1
-  printf '%-58s %7s%% %7s%% %6s  %s/%s (%s)\n' "$name" "$share" "< $TARGET" "$met" "$load0" "$(load)" \
+  printf '%-54s %6s%% %6s%% %4s %9s  %s/%s (%s)\n' "$name" "$share" "< $TARGET" "$met" "$xshare" "$load0" "$(load)" \
     "$(cut -d';' -f2- "$ready" | sed 's/^ *//')"
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true

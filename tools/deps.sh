@@ -9,7 +9,7 @@ PACKAGES=(
   libqt6sql6-psql postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy
-  locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time
+  locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time procps
   poppler-utils
 )
 
