@@ -146,18 +146,23 @@ void ScopeView::hideEvent(QHideEvent *event)
     QWidget::hideEvent(event);
 }
 
+void ScopeView::followChanges(std::int64_t start)
+{
+    if (!m_lastChange)
+        return;
+    // Moving while a change is on the screen (or still to come, by the clock).
+    m_paintedChange = m_lastChange();
+    if (m_paintedChange < start)
+        m_timer->stop();
+    else if (!m_timer->isActive())
+        m_timer->start();
+}
+
 void ScopeView::paintEvent(QPaintEvent *)
 {
     const std::int64_t now = m_clock ? m_clock() : 0;
     const std::int64_t start = now - m_span;
-    if (m_lastChange) {
-        // Moving while a change is on the screen (or still to come, by the clock).
-        m_paintedChange = m_lastChange();
-        if (m_paintedChange < start)
-            m_timer->stop();
-        else if (!m_timer->isActive())
-            m_timer->start();
-    }
+    followChanges(start);
 
     QPainter p(this);
     p.fillRect(rect(), Background);

@@ -60,6 +60,9 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    // Notes the change a picture from start (us) on shows; runs the timer while it moves.
+    void followChanges(std::int64_t start);
+
     TraceSource m_source;
     Clock m_clock;
     LastChange m_lastChange;
