@@ -99,10 +99,10 @@ public:
         board.identity.productId = kind.productId;
         board.noiseVolts = 0.0;
         board.jig.connected = true;
-        state.Board.ChannelCount = kind.channels;
-        state.Board.Mux32 = kind.mux32;
-        state.Board.DiffApplies = kind.diffApplies;
-        state.Board.NewRevision = true;
+        state.board.ChannelCount = kind.channels;
+        state.board.Mux32 = kind.mux32;
+        state.board.DiffApplies = kind.diffApplies;
+        state.board.NewRevision = true;
         shell.realSleep = false;
         shell.onTime = [this](int ms) { nowUs += std::int64_t(ms) * 1000; };
         tracer.setKeeping(true);

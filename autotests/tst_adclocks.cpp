@@ -63,9 +63,9 @@ TEST(AdClocks, ThreeOutcomes)
 TEST(AdClocks, GoodBoardTrafficAndBlock)
 {
     AnalogBench bench;
-    bench.state.Adc.setAllRanges(7);
-    bench.state.Adc[16] = 3;
-    bench.state.Adc[19] = 0x17;
+    bench.state.adc.setAllRanges(7);
+    bench.state.adc[16] = 3;
+    bench.state.adc[19] = 0x17;
     PlainRow row(2);
     runAdClocks(bench.ctx, row);
     EXPECT_EQ(callTexts(bench),
@@ -79,7 +79,7 @@ TEST(AdClocks, GoodBoardTrafficAndBlock)
     EXPECT_EQ(polls[0].dataIn, QByteArray::fromHex("20000000"));
     EXPECT_EQ(polls[1].dataIn, QByteArray::fromHex("00000000"));
     // The scan landed in the station's buffer: channel 0 at full scale of 0-10 V.
-    EXPECT_EQ(bench.state.ClocksSamples[0], 0xFFFF);
+    EXPECT_EQ(bench.state.clocksSamples[0], 0xFFFF);
 }
 
 TEST(AdClocks, SixtyFourChannelsAskForOneHundredTwentyEightBytes)
@@ -110,11 +110,11 @@ TEST(AdClocks, AbortedAcquisitionWritesIntoTheStationsBuffer)
 {
     AnalogBench bench;
     bench.board.faults.noDataWithClock = true;
-    bench.state.ClocksSamples.fill(0xAAAA);
+    bench.state.clocksSamples.fill(0xAAAA);
     PlainRow row(2);
     runAdClocks(bench.ctx, row);
     // Zeroed for the run, and the outstanding acquisition still points at it.
-    EXPECT_TRUE(std::all_of(bench.state.ClocksSamples.begin(), bench.state.ClocksSamples.end(),
+    EXPECT_TRUE(std::all_of(bench.state.clocksSamples.begin(), bench.state.clocksSamples.end(),
                             [](std::uint16_t s) { return s == 0; }));
     EXPECT_TRUE(bench.board.acquisitionOutstanding());
     // The board comes back to life: the late scan lands in live memory.
@@ -125,7 +125,7 @@ TEST(AdClocks, AbortedAcquisitionWritesIntoTheStationsBuffer)
     quint32 left = 1;
     bench.board.ADC_BulkPoll(diOnly, &left);
     EXPECT_EQ(left, 0u);
-    EXPECT_EQ(bench.state.ClocksSamples[0], 0xFFFF);
+    EXPECT_EQ(bench.state.clocksSamples[0], 0xFFFF);
 }
 
 TEST(AdClocks, APassingRunLeavesAnEarlierAbortSet)
@@ -141,7 +141,7 @@ TEST(AdClocks, APassingRunLeavesAnEarlierAbortSet)
 TEST(AdClocks, WithoutChannelsTheBoardIsLeftAlone)
 {
     AnalogBench bench;
-    bench.state.Board = BoardConfig{};
+    bench.state.board = BoardConfig{};
     PlainRow row(2);
     runAdClocks(bench.ctx, row);
     EXPECT_EQ(row.memoLines(), QStringList{QStringLiteral("\tNo channels to test: press Detect first.")});
@@ -153,7 +153,7 @@ TEST(AdClocks, WithoutChannelsTheBoardIsLeftAlone)
 TEST(AdClocks, OversizedCountIsClampedToTheBuffer)
 {
     AnalogBench bench;
-    bench.state.Board.ChannelCount = 100000;
+    bench.state.board.ChannelCount = 100000;
     PlainRow row(2);
     runAdClocks(bench.ctx, row);
     EXPECT_EQ(bench.callsOf(QStringLiteral("ADC_BulkAcquire")).value(0).arguments, QStringLiteral("-3, size=512"));

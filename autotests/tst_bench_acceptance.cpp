@@ -377,7 +377,7 @@ TEST(BenchAcceptance, AnotherBoardPickedOnTheBenchReconfiguresTheStationAtDetect
         EXPECT_EQ(s.board.identity.productId, c.id);
 
         s.click(QStringLiteral("DetectButton"));
-        EXPECT_EQ(s.form->state().Board.ChannelCount, c.channels);
+        EXPECT_EQ(s.form->state().board.ChannelCount, c.channels);
 
         // One monitor cycle: Stop from the technician's event pass once a listing is up.
         auto *stop = s.form->findChild<QAbstractButton *>(QStringLiteral("CyclicStopButton"));

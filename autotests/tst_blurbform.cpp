@@ -12,7 +12,7 @@ namespace {
 
 TEST(NotesText, IsTheExactNotes)
 {
-    const QString text = NotesText().toString();
+    const QString text = notesText().toString();
     EXPECT_EQ(text.size(), 2577);
     EXPECT_FALSE(text.endsWith(QLatin1Char('\n')));
     EXPECT_EQ(text.count(QStringLiteral("\r\n")), text.count(QLatin1Char('\n'))) << "every break is CR LF";
@@ -57,7 +57,7 @@ TEST(BlurbForm, HoldsTheNotesHiddenAndEditable)
     EXPECT_EQ(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     QString shown = memo->toPlainText();
     shown.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    EXPECT_EQ(shown, NotesText().toString());
+    EXPECT_EQ(shown, notesText().toString());
     EXPECT_EQ(form.font().family(), QStringLiteral("MS Sans Serif"));
     EXPECT_EQ(form.font().pixelSize(), 11);
 }

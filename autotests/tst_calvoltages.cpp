@@ -61,7 +61,7 @@ TEST(CalibrationVoltages, BoardWithoutCalibrationSkips)
 TEST(CalibrationVoltages, PassingRunTrafficPromptAndEeprom)
 {
     AnalogBench bench;
-    bench.state.Adc.setAllRanges(7); // channels 1-15 keep their codes
+    bench.state.adc.setAllRanges(7); // channels 1-15 keep their codes
     bench.op.textAnswers.push_back({true, QStringLiteral("9.9339")});
     const std::vector<std::uint8_t> before = bench.board.eeprom();
     PlainRow row(3);

@@ -70,8 +70,8 @@ class DacCalCheckTest : public ::testing::Test {
 protected:
     DacCalCheckTest()
     {
-        state.Board.HasDacs = true;
-        state.DacRange.DacRange = -1;
+        state.board.HasDacs = true;
+        state.dacRange.DacRange = -1;
         trace.setKeeping(true);
     }
 
@@ -116,7 +116,7 @@ TEST_F(DacCalCheckTest, ItemsNameTheCalibratedVoltsOfTheRange)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.range);
         op.prompts.clear();
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         op.rangeAnswers.push_back(c.range);
         run();
         ASSERT_EQ(op.prompts.size(), 2);
@@ -128,18 +128,18 @@ TEST_F(DacCalCheckTest, ItemsNameTheCalibratedVoltsOfTheRange)
 TEST_F(DacCalCheckTest, RangeStateIsAlwaysConsistent)
 {
     // The all-zero state of a fresh station means 0-5 V: span and polarity follow it.
-    state.DacRange = DacRangeState{};
+    state.dacRange = DacRangeState{};
     run();
     EXPECT_EQ(op.prompts.size(), 1);
     EXPECT_TRUE(op.prompts[0].text.endsWith("M&ax (4.9999 V)"));
-    EXPECT_EQ(state.DacRange.DacSpanVolts, 5);
+    EXPECT_EQ(state.dacRange.DacSpanVolts, 5);
 
     // An answer outside the four items counts as the preselected one.
-    state.DacRange.DacRange = -1;
+    state.dacRange.DacRange = -1;
     op.rangeAnswers.push_back(7);
     run();
-    EXPECT_EQ(state.DacRange.DacRange, 3);
-    EXPECT_TRUE(state.DacRange.DacBipolar);
+    EXPECT_EQ(state.dacRange.DacRange, 3);
+    EXPECT_TRUE(state.dacRange.DacBipolar);
 }
 
 TEST_F(DacCalCheckTest, YesUntouchedPassesWithDacsAtMidScale)
@@ -176,7 +176,7 @@ TEST_F(DacCalCheckTest, NoFailsAndWriteErrorsAreLeftToTheTechnician)
 
 TEST_F(DacCalCheckTest, BoardWithoutDacs)
 {
-    state.Board.HasDacs = false;
+    state.board.HasDacs = false;
     run();
     EXPECT_EQ(row.memoLines(), QStringList{"This test does not apply."});
     EXPECT_EQ(row.status(), TestStatus::Pass);
@@ -200,8 +200,8 @@ class DacBenchTest : public ::testing::Test {
 protected:
     DacBenchTest()
     {
-        state.Board.HasDacs = true;
-        state.DacRange.DacRange = -1;
+        state.board.HasDacs = true;
+        state.dacRange.DacRange = -1;
     }
 
     sim::SimBoard board;

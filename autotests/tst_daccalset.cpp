@@ -52,8 +52,8 @@ class DacCalSetTest : public ::testing::Test {
 protected:
     DacCalSetTest()
     {
-        state.Board.HasDacs = true;
-        state.DacRange.DacRange = -1; // as detection leaves it
+        state.board.HasDacs = true;
+        state.dacRange.DacRange = -1; // as detection leaves it
         shell.realSleep = false;
         trace.setKeeping(true);
         before = board.eeprom();
@@ -156,7 +156,7 @@ TEST_F(DacCalSetTest, CorrectionLowersTheGainInUnipolarRangesOnly)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(QStringLiteral("range %1, correction %2").arg(c.range).arg(c.correction).toStdString());
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         shell.correction = c.correction;
         answer(c.range, times(c.low, 4), times(c.high, 4));
         run();
@@ -182,7 +182,7 @@ TEST_F(DacCalSetTest, PromptsAndHighDefaultsFollowTheRange)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.range);
         op.prompts.clear();
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         op.rangeAnswers.push_back(c.range);
         op.readingAnswers.push_back({true, times("0", 4)});
         op.readingAnswers.push_back({true, {}}); // High: leave the prefilled texts
@@ -193,8 +193,8 @@ TEST_F(DacCalSetTest, PromptsAndHighDefaultsFollowTheRange)
         EXPECT_EQ(op.prompts[2].text, "The DACs should be producing about " + c.highVolts
                                           + "V. Measure each with a meter, and enter the actual value.");
         EXPECT_EQ(row.memoLines().mid(6, 4), times(c.highLine, 4));
-        EXPECT_EQ(state.DacRange.DacSpanVolts, c.range < 2 ? 5 : 10);
-        EXPECT_EQ(state.DacRange.DacBipolar, c.range % 2 == 1);
+        EXPECT_EQ(state.dacRange.DacSpanVolts, c.range < 2 ? 5 : 10);
+        EXPECT_EQ(state.dacRange.DacBipolar, c.range % 2 == 1);
         EXPECT_EQ(board.eeprom()[DacRangeCountAddress], c.range);
     }
     // Bipolar: 32767.5 counts is a tie and goes to the even neighbour.
@@ -215,7 +215,7 @@ TEST_F(DacCalSetTest, EmptyFieldDropsThatDacAndTheOnesAbove)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.count);
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         answer(2, c.low, times("9.9", 4));
         run();
         QStringList expected;
@@ -259,9 +259,9 @@ TEST_F(DacCalSetTest, RangeIsAskedOncePerDetection)
     answer(0, times("0.05", 4), times("4.95", 4));
     run();
     EXPECT_EQ(promptsOf("DacRange"), 1);
-    EXPECT_EQ(state.DacRange.DacRange, 0);
+    EXPECT_EQ(state.dacRange.DacRange, 0);
 
-    state.DacRange.DacRange = -1;
+    state.dacRange.DacRange = -1;
     answer(0, times("0.05", 4), times("4.95", 4));
     run();
     EXPECT_EQ(promptsOf("DacRange"), 2);
@@ -269,7 +269,7 @@ TEST_F(DacCalSetTest, RangeIsAskedOncePerDetection)
 
 TEST_F(DacCalSetTest, BoardWithoutDacs)
 {
-    state.Board.HasDacs = false;
+    state.board.HasDacs = false;
     run();
     EXPECT_EQ(row.memoLines(), QStringList{"This test does not apply."});
     EXPECT_EQ(row.status(), TestStatus::Pass);
@@ -318,7 +318,7 @@ TEST_F(DacCalSetTest, UnusableReadingsFailBeforeTheStore)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         op.prompts.clear();
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         answer(2, c.low, c.high);
         run();
         op.readingAnswers.clear();
@@ -378,7 +378,7 @@ TEST_F(DacCalSetTest, ClosingWindowStopsAtOnce)
     for (const QString kind : {"DacRange", "DacReading"}) {
         SCOPED_TRACE(kind.toStdString());
         shell.isClosing = false;
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         trace.clearCalls();
         op.onPrompt = [&](const testing::Prompt &p) {
             if (p.kind == kind)
@@ -416,7 +416,7 @@ TEST_F(DacCalSetTest, MeterReadingsCalibrateTheOutputs)
     for (int range : {1, 3}) {
         SCOPED_TRACE(range);
         board.identity.dacJumperRange = range;
-        state.DacRange.DacRange = -1;
+        state.dacRange.DacRange = -1;
         op.rangeAnswers.push_back(range);
         op.onPrompt = [&](const testing::Prompt &p) {
             if (p.kind != "DacReading")

@@ -25,7 +25,7 @@ class DacRampTest : public ::testing::Test {
 protected:
     DacRampTest()
     {
-        state.Board.HasDacs = true;
+        state.board.HasDacs = true;
         trace.setKeeping(true);
     }
 
@@ -120,7 +120,7 @@ TEST_F(DacRampTest, VerdictFromAnswerAndFirstWriteError)
 
 TEST_F(DacRampTest, BoardWithoutDacs)
 {
-    state.Board.HasDacs = false;
+    state.board.HasDacs = false;
     run();
     EXPECT_EQ(row.memoLines(), QStringList{"This test does not apply."});
     EXPECT_EQ(row.status(), TestStatus::Pass);

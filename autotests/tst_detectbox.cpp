@@ -93,7 +93,7 @@ TEST(DetectionBox, WindowRepaintsWhileTheBoxIsOpenAndALateRetryFindsTheBoard)
     EXPECT_GT(paintsWhileOpen, 0) << "the main window must repaint while the box is open";
     EXPECT_EQ(form.detectLabelText(), QStringLiteral("Detected"));
     EXPECT_EQ(board.clearDevicesCount(), 1);
-    EXPECT_EQ(form.state().Board.ChannelCount, 16);
+    EXPECT_EQ(form.state().board.ChannelCount, 16);
     form.close();
 }
 

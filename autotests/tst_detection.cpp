@@ -21,7 +21,7 @@ struct Bench {
     StationState state;
 
     Bench() { lib.setKeeping(true); }
-    DetectResult detect() { return DetectBoard(lib, op, state); }
+    DetectResult detect() { return detectBoard(lib, op, state); }
 
     QStringList trace(const QString &function) const
     {
@@ -58,7 +58,7 @@ constexpr Variant kVariants[] = {
     {30, 30, 160, true, false, false}, {31, 31, 16, false, true, true},
 };
 
-TEST(DetectBoard, ConfiguresEverySupportedBoardForBothRevisionAnswers)
+TEST(detectBoard, ConfiguresEverySupportedBoardForBothRevisionAnswers)
 {
     for (quint32 base : {0x8040u, 0x8140u}) {
         for (int low = 0; low < 32; ++low) {
@@ -71,14 +71,14 @@ TEST(DetectBoard, ConfiguresEverySupportedBoardForBothRevisionAnswers)
                 Bench b;
                 b.board.identity.productId = base + quint32(low);
                 b.board.identity.revisionReply = {1, quint8(newer ? 1 : 0)};
-                b.state.DacRange.select(2);
+                b.state.dacRange.select(2);
                 const QString what = QStringLiteral("id %1 newer %2").arg(base + quint32(low), 0, 16).arg(newer);
 
                 const DetectResult r = b.detect();
                 ASSERT_TRUE(r.found) << qPrintable(what);
                 EXPECT_TRUE(r.calSupported);
                 EXPECT_TRUE(b.op.prompts.isEmpty()) << qPrintable(what);
-                const BoardConfig &c = b.state.Board;
+                const BoardConfig &c = b.state.board;
                 EXPECT_EQ(c.ChannelCount, v->channels) << qPrintable(what);
                 EXPECT_EQ(c.Mux32, v->mux32) << qPrintable(what);
                 EXPECT_EQ(c.DiffApplies, v->diff) << qPrintable(what);
@@ -87,14 +87,14 @@ TEST(DetectBoard, ConfiguresEverySupportedBoardForBothRevisionAnswers)
                 const bool wide = v->dioFixed || newer;
                 EXPECT_EQ(c.DioMask, wide ? 255 : 15) << qPrintable(what);
                 EXPECT_EQ(c.DioSpread, wide ? 1 : 17) << qPrintable(what);
-                EXPECT_EQ(b.state.DacRange.DacRange, -1);
-                EXPECT_EQ(b.state.DacRange.DacSpanVolts, 10) << "only the range is forgotten";
+                EXPECT_EQ(b.state.dacRange.DacRange, -1);
+                EXPECT_EQ(b.state.dacRange.DacSpanVolts, 10) << "only the range is forgotten";
             }
         }
     }
 }
 
-TEST(DetectBoard, SendsExactlyTheDetectionTraffic)
+TEST(detectBoard, SendsExactlyTheDetectionTraffic)
 {
     Bench b;
     b.board.identity.firmwareReply = {1, 1, 0, 0};
@@ -113,7 +113,7 @@ TEST(DetectBoard, SendsExactlyTheDetectionTraffic)
                      }));
 }
 
-TEST(DetectBoard, EnumeratesEveryPresentIndexLowestFirst)
+TEST(detectBoard, EnumeratesEveryPresentIndexLowestFirst)
 {
     Bench b;
     b.board.identity.boardsPresent = 32; // every mask bit set, bit 31 included
@@ -125,7 +125,7 @@ TEST(DetectBoard, EnumeratesEveryPresentIndexLowestFirst)
     EXPECT_EQ(queries.last(), QStringLiteral("-3, productId, null, null, null, null"));
 }
 
-TEST(DetectBoard, ShowsTheRetryCancelBoxForEachFailure)
+TEST(detectBoard, ShowsTheRetryCancelBoxForEachFailure)
 {
     struct Case {
         const char *name;
@@ -151,8 +151,8 @@ TEST(DetectBoard, ShowsTheRetryCancelBoxForEachFailure)
     for (const Case &c : cases) {
         Bench b;
         c.setUp(b.board);
-        b.state.Board = marker();
-        b.state.DacRange.select(1);
+        b.state.board = marker();
+        b.state.dacRange.select(1);
 
         EXPECT_FALSE(b.detect().found) << c.name;
         ASSERT_EQ(b.op.prompts.size(), 1) << c.name;
@@ -161,12 +161,12 @@ TEST(DetectBoard, ShowsTheRetryCancelBoxForEachFailure)
         EXPECT_EQ(b.op.prompts[0].text, c.text) << c.name;
         EXPECT_EQ(b.board.clearDevicesCount(), 1) << c.name;
         EXPECT_EQ(b.lib.calls().last().function, QStringLiteral("ClearDevices")) << "nothing after giving up";
-        EXPECT_EQ(b.state.Board, marker()) << c.name;
-        EXPECT_EQ(b.state.DacRange.DacRange, -1) << c.name;
+        EXPECT_EQ(b.state.board, marker()) << c.name;
+        EXPECT_EQ(b.state.dacRange.DacRange, -1) << c.name;
     }
 }
 
-TEST(DetectBoard, RetryFindsABoardPluggedInMeanwhile)
+TEST(detectBoard, RetryFindsABoardPluggedInMeanwhile)
 {
     Bench b;
     b.board.identity.boardsPresent = 0;
@@ -180,10 +180,10 @@ TEST(DetectBoard, RetryFindsABoardPluggedInMeanwhile)
     EXPECT_EQ(b.trace(QStringLiteral("QueryDeviceInfo")),
               QStringList({"-3, productId, null, null, null, null", "0, null, nameSize=256, name, null, null",
                            "-3, productId, null, null, null, null"}));
-    EXPECT_EQ(b.state.Board.ChannelCount, 16);
+    EXPECT_EQ(b.state.board.ChannelCount, 16);
 }
 
-TEST(DetectBoard, ClearsTheDeviceListAfterEveryBoxWhateverTheAnswer)
+TEST(detectBoard, ClearsTheDeviceListAfterEveryBoxWhateverTheAnswer)
 {
     Bench b;
     b.board.identity.boardsPresent = 2;
@@ -193,7 +193,7 @@ TEST(DetectBoard, ClearsTheDeviceListAfterEveryBoxWhateverTheAnswer)
     EXPECT_EQ(b.board.clearDevicesCount(), 3);
 }
 
-TEST(DetectBoard, WarnsAboutOldFirmwareAndDrivers)
+TEST(detectBoard, WarnsAboutOldFirmwareAndDrivers)
 {
     const QString firmware = QStringLiteral(
         "This computer's 8140.spt firmware file is out of date. DAC Calibration won't pass testing; please update "
@@ -236,12 +236,12 @@ TEST(DetectBoard, WarnsAboutOldFirmwareAndDrivers)
             texts << p.text;
         }
         EXPECT_EQ(texts, c.warnings) << qPrintable(what);
-        EXPECT_EQ(b.state.Board.NewRevision, c.newRevision) << qPrintable(what);
-        EXPECT_EQ(b.state.Board.DioMask, c.newRevision ? 255 : 15) << qPrintable(what);
+        EXPECT_EQ(b.state.board.NewRevision, c.newRevision) << qPrintable(what);
+        EXPECT_EQ(b.state.board.DioMask, c.newRevision ? 255 : 15) << qPrintable(what);
     }
 }
 
-TEST(DetectBoard, RevisionReadThatDeliversNothingSeesTheFirmwareReply)
+TEST(detectBoard, RevisionReadThatDeliversNothingSeesTheFirmwareReply)
 {
     struct Case {
         std::array<quint8, 4> firmwareReply;
@@ -253,13 +253,13 @@ TEST(DetectBoard, RevisionReadThatDeliversNothingSeesTheFirmwareReply)
         b.board.identity.firmwareReply = c.firmwareReply;
         b.board.faults.failRequest = 0xA3;
         ASSERT_TRUE(b.detect().found);
-        EXPECT_EQ(b.state.Board.NewRevision, c.newRevision);
+        EXPECT_EQ(b.state.board.NewRevision, c.newRevision);
         EXPECT_EQ(b.op.prompts.size(), c.warnings);
         EXPECT_EQ(b.lib.calls().last().status, 31u) << "the failing status is not examined";
     }
 }
 
-TEST(DetectBoard, ReportsMissingCalibrationSupport)
+TEST(detectBoard, ReportsMissingCalibrationSupport)
 {
     Bench b;
     b.board.identity.calSupported = false;
@@ -269,12 +269,12 @@ TEST(DetectBoard, ReportsMissingCalibrationSupport)
     EXPECT_TRUE(b.op.prompts.isEmpty());
 }
 
-TEST(DetectBoard, ASuccessfulDetectionReplacesTheWholeConfiguration)
+TEST(detectBoard, ASuccessfulDetectionReplacesTheWholeConfiguration)
 {
     Bench b;
     b.board.identity.productId = 0x815E; // variant 6: 160 channels
     b.board.identity.revisionReply = {1, 0};
-    b.state.Board = marker();
+    b.state.board = marker();
     ASSERT_TRUE(b.detect().found);
     BoardConfig expected;
     expected.DioMask = 15;
@@ -282,7 +282,7 @@ TEST(DetectBoard, ASuccessfulDetectionReplacesTheWholeConfiguration)
     expected.ChannelCount = 160;
     expected.Mux32 = true;
     expected.HasDacs = true;
-    EXPECT_EQ(b.state.Board, expected);
+    EXPECT_EQ(b.state.board, expected);
 }
 
 } // namespace

@@ -45,16 +45,16 @@ struct Bench {
 
     void wide()
     {
-        state.Board.DioMask = 255;
-        state.Board.DioSpread = 1;
+        state.board.DioMask = 255;
+        state.board.DioSpread = 1;
     }
     void narrow()
     {
         // A multiplexer board of revision D: the jig fans port B's low nibble out to port A.
         board.identity.productId = 0x8145;
         board.identity.newerThanRevD = false;
-        state.Board.DioMask = 15;
-        state.Board.DioSpread = 17;
+        state.board.DioMask = 15;
+        state.board.DioSpread = 17;
     }
 
     QStringList calls(const QString &function) const
@@ -283,8 +283,8 @@ TEST(DioLoopback, MultiplexerBoardWithAnOldDriverFails)
     b.board.identity.productId = 0x8145;
     b.board.identity.newerThanRevD = true;
     b.board.identity.revisionReply = {0, 1};
-    ASSERT_TRUE(DetectBoard(b.lib, b.op, b.state).found);
-    ASSERT_EQ(b.state.Board.DioMask, 15);
+    ASSERT_TRUE(detectBoard(b.lib, b.op, b.state).found);
+    ASSERT_EQ(b.state.board.DioMask, 15);
     b.lib.clearCalls();
 
     runDioLoopback(b.ctx, b.row);

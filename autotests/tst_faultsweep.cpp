@@ -62,10 +62,10 @@ struct Bench {
         board.eeprom()[EepromRefWord] = 0x4F;
         board.eeprom()[EepromRefWord + 1] = 0xFE;
         board.reset();
-        const DetectResult found = DetectBoard(board, tech, state);
+        const DetectResult found = detectBoard(board, tech, state);
         EXPECT_TRUE(found.found);
-        state.Adc.clear();
-        state.Adc[AdcConfigBlock::TriggerMode] = 16;
+        state.adc.clear();
+        state.adc[AdcConfigBlock::TriggerMode] = 16;
     }
 };
 
@@ -386,7 +386,7 @@ TEST(FaultSweep, MonitorUnderEveryFailingCall)
             EXPECT_EQ(view.lines.size(), 16);
         }
         EXPECT_FALSE(view.running);
-        EXPECT_FALSE(b.state.CyclicRunning);
+        EXPECT_FALSE(b.state.cyclicRunning);
         EXPECT_EQ(b.board.eeprom(), before);
         std::optional<LibraryCall> examined;
         for (const LibraryCall &c : b.trace.calls())
@@ -436,8 +436,8 @@ TEST(FaultSweep, DetectionUnderEveryFailingCall)
             board.faults.unplugStatus = fault.status;
         }
         SCOPED_TRACE(describe(fault).toStdString());
-        const DetectResult result = DetectBoard(trace, op, state);
-        EXPECT_EQ(state.DacRange.DacRange, -1);
+        const DetectResult result = detectBoard(trace, op, state);
+        EXPECT_EQ(state.dacRange.DacRange, -1);
         EXPECT_EQ(board.eeprom(), before);
 
         QList<quint32> examined;
@@ -466,7 +466,7 @@ TEST(FaultSweep, DetectionUnderEveryFailingCall)
         EXPECT_EQ(boxes.size(), failedAttempts);
         EXPECT_EQ(result.found, !examined.isEmpty() && examined.last() == 0);
         if (!result.found) {
-            EXPECT_EQ(state.Board, BoardConfig{});
+            EXPECT_EQ(state.board, BoardConfig{});
         }
         if (calls)
             *calls = trace.calls();

@@ -149,7 +149,7 @@ TEST(RoundHalfEven, TiesToEvenAndRangeChecked)
         EXPECT_FALSE(RoundHalfEven(bad).has_value()) << bad;
 }
 
-TEST(ParseTypedNumber, AcceptsTheDecimalSyntaxOnly)
+TEST(parseTypedNumber, AcceptsTheDecimalSyntaxOnly)
 {
     struct Case {
         const char *text;
@@ -188,16 +188,16 @@ TEST(ParseTypedNumber, AcceptsTheDecimalSyntaxOnly)
         {"\u0661", &C, std::nullopt}, // non-ASCII digit
     };
     for (const auto &c : cases)
-        EXPECT_EQ(ParseTypedNumber(QString::fromUtf8(c.text), *c.locale), c.value) << c.text;
+        EXPECT_EQ(parseTypedNumber(QString::fromUtf8(c.text), *c.locale), c.value) << c.text;
 }
 
 TEST(Hex, UpperCaseZeroFilled)
 {
-    EXPECT_EQ(Hex(0x148, 4), QStringLiteral("0148"));
-    EXPECT_EQ(Hex(0xfe4f, 4), QStringLiteral("FE4F"));
-    EXPECT_EQ(Hex(0, 1), QStringLiteral("0"));
-    EXPECT_EQ(Hex(0x3f, 1), QStringLiteral("3F"));
-    EXPECT_EQ(Hex(0xFFFFFFFFu, 4), QStringLiteral("FFFFFFFF"));
+    EXPECT_EQ(hexText(0x148, 4), QStringLiteral("0148"));
+    EXPECT_EQ(hexText(0xfe4f, 4), QStringLiteral("FE4F"));
+    EXPECT_EQ(hexText(0, 1), QStringLiteral("0"));
+    EXPECT_EQ(hexText(0x3f, 1), QStringLiteral("3F"));
+    EXPECT_EQ(hexText(0xFFFFFFFFu, 4), QStringLiteral("FFFFFFFF"));
 }
 
 } // namespace quillon

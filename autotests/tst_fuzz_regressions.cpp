@@ -127,7 +127,7 @@ TEST(FuzzRegressions, HostileTypedNumbers)
         {"1.5.", std::nullopt},
     };
     for (const auto &c : cases) {
-        const auto got = ParseTypedNumber(QString::fromLatin1(c.text), C);
+        const auto got = parseTypedNumber(QString::fromLatin1(c.text), C);
         ASSERT_EQ(got.has_value(), c.c.has_value()) << c.text;
         if (got) {
             EXPECT_EQ(*got, *c.c) << c.text;
@@ -136,20 +136,20 @@ TEST(FuzzRegressions, HostileTypedNumbers)
     }
 
     // 400 zeros after the point, then an exponent that brings the 1 back.
-    EXPECT_EQ(ParseTypedNumber(QStringLiteral("0.") + manyZeros + QStringLiteral("1e401"), C), 1.0);
-    EXPECT_EQ(ParseTypedNumber(QStringLiteral("1") + manyZeros + QStringLiteral("e-400"), C), 1.0);
-    EXPECT_EQ(ParseTypedNumber(QString(20000, QLatin1Char('9')) + QStringLiteral("e-20000"), C), 1.0);
+    EXPECT_EQ(parseTypedNumber(QStringLiteral("0.") + manyZeros + QStringLiteral("1e401"), C), 1.0);
+    EXPECT_EQ(parseTypedNumber(QStringLiteral("1") + manyZeros + QStringLiteral("e-400"), C), 1.0);
+    EXPECT_EQ(parseTypedNumber(QString(20000, QLatin1Char('9')) + QStringLiteral("e-20000"), C), 1.0);
 
     // Look-alikes: full-width and Arabic-Indic digits, a NUL, the other separator.
-    EXPECT_FALSE(ParseTypedNumber(QStringLiteral("\uFF11"), C));
-    EXPECT_FALSE(ParseTypedNumber(QStringLiteral("\u0661\u0662"), German));
-    EXPECT_FALSE(ParseTypedNumber(QString::fromUtf16(u"1\0"
+    EXPECT_FALSE(parseTypedNumber(QStringLiteral("\uFF11"), C));
+    EXPECT_FALSE(parseTypedNumber(QStringLiteral("\u0661\u0662"), German));
+    EXPECT_FALSE(parseTypedNumber(QString::fromUtf16(u"1\0"
                                                      "5",
                                                      3),
                                   C));
-    EXPECT_FALSE(ParseTypedNumber(QStringLiteral("1,5"), C));
-    EXPECT_FALSE(ParseTypedNumber(QStringLiteral("1.5"), German));
-    EXPECT_EQ(ParseTypedNumber(QStringLiteral(" -1,5E+2 "), German), -150.0);
+    EXPECT_FALSE(parseTypedNumber(QStringLiteral("1,5"), C));
+    EXPECT_FALSE(parseTypedNumber(QStringLiteral("1.5"), German));
+    EXPECT_EQ(parseTypedNumber(QStringLiteral(" -1,5E+2 "), German), -150.0);
 }
 
 // fuzz_scenario: files that are not JSON objects, or JSON nested beyond reason, end

@@ -56,8 +56,8 @@ TEST(LadderTests, GoodSixteenChannelBoardPassesAllThree)
 TEST(LadderTests, UnipolarTrafficAndBlockBytes)
 {
     AnalogBench bench;
-    bench.state.Adc[16] = 5; // stale values the test must overwrite
-    bench.state.Adc[19] = 9;
+    bench.state.adc[16] = 5; // stale values the test must overwrite
+    bench.state.adc[19] = 9;
     PlainRow row(5);
     runAdSeUnipolar(bench.ctx, row);
 
@@ -75,7 +75,7 @@ TEST(LadderTests, UnipolarTrafficAndBlockBytes)
     for (const auto &c : bench.callsOf(QStringLiteral("ADC_SetConfig")))
         EXPECT_EQ(c.arguments, QStringLiteral("-3, size=21"));
     // The block keeps the last sweep settings.
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(bench.state.Adc.data()), 21),
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(bench.state.adc.data()), 21),
               blockBytes(7, 0, 0x15, 0x11, 0x17, 0x00));
 }
 
@@ -320,8 +320,8 @@ TEST(LadderTests, WithoutChannelsNothingPassesAndTheBoardIsLeftAlone)
 {
     for (LadderRun run : {runAdSeUnipolar, runAdSeBipolar, runAdDifferential}) {
         AnalogBench bench;
-        bench.state.Board = BoardConfig{};
-        bench.state.Board.DiffApplies = true;
+        bench.state.board = BoardConfig{};
+        bench.state.board.DiffApplies = true;
         PlainRow row(5);
         run(bench.ctx, row);
         EXPECT_EQ(row.memoLines(), QStringList{QStringLiteral("\tNo channels to test: press Detect first.")});
@@ -337,8 +337,8 @@ TEST(LadderTests, StaleOrWildChannelCountsStayInsideTheBuffers)
     // channels and the checks read no further. Channels the board lacks read 0 V.
     for (int count : {64, 255, 256, 257, 100000, -5}) {
         AnalogBench bench;
-        bench.state.Board.ChannelCount = count;
-        bench.state.Board.DiffApplies = true;
+        bench.state.board.ChannelCount = count;
+        bench.state.board.DiffApplies = true;
         for (LadderRun run : {runAdSeUnipolar, runAdSeBipolar, runAdDifferential}) {
             PlainRow row(5);
             run(bench.ctx, row);

@@ -154,7 +154,7 @@ TEST(Lifecycle, ClosingDuringEveryModalPrompt)
                  .check(closeIt(s));
          }},
         {"ramp question", "TagTestAGoButton",
-         [&](Station &s, ModalDriver &d) { d.expectTopLevel(QLatin1String("AskThreadBox")).check(closeIt(s)); }},
+         [&](Station &s, ModalDriver &d) { d.expectTopLevel(QLatin1String("PolledQuestionBox")).check(closeIt(s)); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -202,7 +202,7 @@ TEST(Lifecycle, MonitorClosedWhileRunningAndDetectInsideIt)
         s.click(QStringLiteral("CyclicGoButton"));
         watch.stop();
         EXPECT_GE(listings, detectFirst ? 2 : 1);
-        EXPECT_FALSE(s.form->state().CyclicRunning);
+        EXPECT_FALSE(s.form->state().cyclicRunning);
         if (detectFirst) {
             EXPECT_EQ(s.form->detectLabelText(), QStringLiteral("Detected"));
         }
@@ -229,7 +229,7 @@ TEST(Lifecycle, AcquisitionLeftByTheMonitorOutlivesTheWindow)
     delete s.form.data();
 
     const bool outstanding = s.board.acquisitionOutstanding();
-    auto &buffer = processAcquisitionBuffers().Monitor;
+    auto &buffer = processAcquisitionBuffers().monitor;
     buffer.fill(0);
     QThread::msleep(250); // a tick of the 10 Hz clock
     quint32 left = 0;
@@ -250,7 +250,7 @@ TEST(Lifecycle, ButtonsPressedInsideTheRamp)
         const std::vector<std::uint8_t> before = s.board.eeprom();
         {
             ModalDriver driver;
-            driver.expectTopLevel(QLatin1String("AskThreadBox")).check([&s](QWidget *box) {
+            driver.expectTopLevel(QLatin1String("PolledQuestionBox")).check([&s](QWidget *box) {
                 QTimer::singleShot(0, s.form, [&s, box = QPointer<QWidget>(box)] {
                     s.click(QStringLiteral("DetectButton"));
                     // After the nested detection the question is still open and answers the run.
@@ -264,7 +264,7 @@ TEST(Lifecycle, ButtonsPressedInsideTheRamp)
             EXPECT_TRUE(driver.isDone());
         }
         EXPECT_EQ(s.form->detectLabelText(), QStringLiteral("Detected"));
-        EXPECT_EQ(s.form->state().DacRange.DacRange, -1) << "the nested detection ran";
+        EXPECT_EQ(s.form->state().dacRange.DacRange, -1) << "the nested detection ran";
         EXPECT_EQ(s.form->record(10).Status, TestStatus::Pass);
         s.form->close();
         s.expectClosedAndGone(before);
@@ -275,7 +275,7 @@ TEST(Lifecycle, ButtonsPressedInsideTheRamp)
         const std::vector<std::uint8_t> before = s.board.eeprom();
         {
             ModalDriver driver;
-            driver.expectTopLevel(QLatin1String("AskThreadBox")).check([&s](QWidget *) {
+            driver.expectTopLevel(QLatin1String("PolledQuestionBox")).check([&s](QWidget *) {
                 s.clickLater(QStringLiteral("TagTest8GoButton"));
             });
             driver.expectModal(QStringLiteral("DacRangeDialog")).check([&s](QWidget *) { s.form->close(); });

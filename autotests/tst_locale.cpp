@@ -68,7 +68,7 @@ TEST(Locale, TextsUnderAGermanDefault)
         {"9.9339", std::nullopt}, {"1.000,5", std::nullopt}, {"9,9,3", std::nullopt},
     };
     for (const Typed &t : typed)
-        EXPECT_EQ(ParseTypedNumber(QString::fromLatin1(t.text)), t.value) << t.text;
+        EXPECT_EQ(parseTypedNumber(QString::fromLatin1(t.text)), t.value) << t.text;
 }
 
 TEST(Locale, ArefPromptTakesTheLocaleSeparatorOnly)
@@ -121,8 +121,8 @@ TEST(Locale, DacTextsShowCommas)
 {
     DefaultLocale german(German);
     AnalogBench bench;
-    bench.state.Board.HasDacs = true;
-    bench.state.DacRange.DacRange = -1;
+    bench.state.board.HasDacs = true;
+    bench.state.dacRange.DacRange = -1;
     bench.op.rangeAnswers = {3};
     QStringList low;
     for (int i = 0; i < 4; ++i)

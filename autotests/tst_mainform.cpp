@@ -161,8 +161,8 @@ TEST(MainForm, DetectionSendsTheInitialConfigurationAndPaintsTheLabel)
     EXPECT_EQ(last.dataOut, expected);
     EXPECT_TRUE(last.arguments.startsWith(QStringLiteral("-3, ")));
     EXPECT_TRUE(last.arguments.contains(QStringLiteral("21")));
-    EXPECT_EQ(s.form->state().Board.ChannelCount, 16);
-    EXPECT_EQ(s.form->state().DacRange.DacRange, -1);
+    EXPECT_EQ(s.form->state().board.ChannelCount, 16);
+    EXPECT_EQ(s.form->state().dacRange.DacRange, -1);
     EXPECT_EQ(s.panel(3)->height(), 41);
 
     // A later detection that finds nothing: FAIL, nothing sent, notes not shown again.
@@ -177,7 +177,7 @@ TEST(MainForm, DetectionSendsTheInitialConfigurationAndPaintsTheLabel)
     EXPECT_FALSE(s.blurb.isVisible());
     ASSERT_FALSE(s.op.prompts.isEmpty());
     EXPECT_EQ(s.op.prompts.constLast().caption, QStringLiteral("No-Board Error"));
-    EXPECT_EQ(s.form->state().Board.ChannelCount, 16) << "a failed detection keeps the configuration";
+    EXPECT_EQ(s.form->state().board.ChannelCount, 16) << "a failed detection keeps the configuration";
 }
 
 TEST(MainForm, DetectionResetsRowsAndShowsTheNotesAgain)

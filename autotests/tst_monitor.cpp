@@ -22,8 +22,8 @@ void stopAfterListings(AnalogBench &bench, int listings)
 TEST(CyclicMonitor, SixteenChannelListingTrafficAndState)
 {
     AnalogBench bench;
-    bench.state.Adc[16] = 3; // as the Calibration Voltages test leaves it
-    bench.state.Adc[19] = 15;
+    bench.state.adc[16] = 3; // as the Calibration Voltages test leaves it
+    bench.state.adc[19] = 15;
     stopAfterListings(bench, 1);
     runCyclicMonitor(bench.ctx, bench.view);
 
@@ -32,7 +32,7 @@ TEST(CyclicMonitor, SixteenChannelListingTrafficAndState)
                                              "C: +8.00", "D: +8.67", "E: +9.33", "F: +10.00"}));
     EXPECT_EQ(bench.view.columns, 2);
     EXPECT_EQ(bench.view.runningChanges, (QList<bool>{true, false}));
-    EXPECT_FALSE(bench.state.CyclicRunning);
+    EXPECT_FALSE(bench.state.cyclicRunning);
     EXPECT_EQ(bench.configsSent(), QList<QByteArray>{blockBytes(1, 0, 0x15, 0xF0, 0, 0x00)});
     const QStringList calls = bench.functions();
     ASSERT_GE(calls.size(), 4);
@@ -66,7 +66,7 @@ TEST(CyclicMonitor, RawSampleEndsAndMidScale)
         bench.board.jig.polarity = c.polarity;
         stopAfterListings(bench, 1);
         runCyclicMonitor(bench.ctx, bench.view);
-        EXPECT_EQ(bench.state.MonitorSamples[0], c.sample) << c.name;
+        EXPECT_EQ(bench.state.monitorSamples[0], c.sample) << c.name;
         EXPECT_EQ(bench.view.lines.value(0), QString::fromUtf8(c.line)) << c.name;
     }
 }
@@ -81,11 +81,11 @@ TEST(CyclicMonitor, VoltsFollowTheRangeCodesInTheBlock)
     for (int code = 0; code < 8; ++code) {
         AnalogBench bench;
         bench.view.onListing = [&] {
-            bench.state.Adc.setAllRanges(std::uint8_t(code));
+            bench.state.adc.setAllRanges(std::uint8_t(code));
             bench.state.CyclicStopRequested = bench.view.listings >= 2;
         };
         runCyclicMonitor(bench.ctx, bench.view);
-        EXPECT_EQ(bench.state.MonitorSamples[1], 34953) << code;
+        EXPECT_EQ(bench.state.monitorSamples[1], 34953) << code;
         EXPECT_EQ(bench.view.lines.value(1), QString::fromLatin1(expected[code])) << code;
     }
 }
@@ -157,7 +157,7 @@ TEST(CyclicMonitor, StopEndsAPollThatNeverCompletes)
     runCyclicMonitor(bench.ctx, bench.view);
     EXPECT_EQ(bench.view.lines, QStringList{QStringLiteral("Stopped: no scan arrived.")});
     EXPECT_EQ(bench.view.runningChanges, (QList<bool>{true, false}));
-    EXPECT_FALSE(bench.state.CyclicRunning);
+    EXPECT_FALSE(bench.state.cyclicRunning);
     EXPECT_LT(bench.shell.waits, 100); // a bounded grace, not forever
 }
 
@@ -171,7 +171,7 @@ TEST(CyclicMonitor, ClosingTheWindowEndsTheWait)
     };
     runCyclicMonitor(bench.ctx, bench.view);
     EXPECT_EQ(bench.op.processEventsCount, 4);
-    EXPECT_FALSE(bench.state.CyclicRunning);
+    EXPECT_FALSE(bench.state.cyclicRunning);
     EXPECT_EQ(bench.view.runningChanges, (QList<bool>{true, false}));
 }
 
@@ -199,7 +199,7 @@ TEST(CyclicMonitor, ADetectInsideTheLoopChangesTheCountSafely)
         columns << bench.view.columns;
         const int next[] = {16, 100000, -3};
         if (bench.view.listings <= 3)
-            bench.state.Board.ChannelCount = next[bench.view.listings - 1];
+            bench.state.board.ChannelCount = next[bench.view.listings - 1];
     };
     runCyclicMonitor(bench.ctx, bench.view);
     EXPECT_EQ(sizes, (QList<int>{64, 16, 256, 1}));
@@ -213,7 +213,7 @@ TEST(CyclicMonitor, ADetectInsideTheLoopChangesTheCountSafely)
 TEST(CyclicMonitor, NeverDetectedLeavesTheBoardAlone)
 {
     AnalogBench bench;
-    bench.state.Board = BoardConfig{};
+    bench.state.board = BoardConfig{};
     runCyclicMonitor(bench.ctx, bench.view);
     EXPECT_EQ(bench.view.lines, QStringList{QStringLiteral("No channels to list: press Detect first.")});
     EXPECT_EQ(bench.view.columns, 1);

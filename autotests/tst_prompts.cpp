@@ -1,6 +1,6 @@
 #include "support/ModalDriver.h"
 #include "ui/PromptForText.h"
-#include "ui/TAskThread.h"
+#include "ui/PolledQuestionBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -127,46 +127,46 @@ TEST(PromptForText, OkReturnsWhatWasTyped)
     }
 }
 
-// --- TAskThread ----------------------------------------------------------------------
+// --- PolledQuestionBox ----------------------------------------------------------------------
 
-TEST(TAskThread, ConstructedSuspendedWithYesNoQuestionFlags)
+TEST(PolledQuestionBox, ConstructedSuspendedWithYesNoQuestionFlags)
 {
-    TAskThread ask;
-    EXPECT_EQ(ask.Buttons, 4);
-    EXPECT_EQ(ask.Icon, 32);
+    PolledQuestionBox ask;
+    EXPECT_EQ(ask.buttons, 4);
+    EXPECT_EQ(ask.icon, 32);
     EXPECT_EQ(ask.box(), nullptr);
-    EXPECT_FALSE(ask.IsDone());
+    EXPECT_FALSE(ask.isDone());
     QCoreApplication::processEvents();
     for (QWidget *w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(w->isVisible() && w->objectName() == QLatin1String(TAskThread::BoxObjectName));
+        EXPECT_FALSE(w->isVisible() && w->objectName() == QLatin1String(PolledQuestionBox::BoxObjectName));
 }
 
 namespace {
 
-std::unique_ptr<TAskThread> startScopeQuestion()
+std::unique_ptr<PolledQuestionBox> startScopeQuestion()
 {
-    auto ask = std::make_unique<TAskThread>();
-    ask->Text = QStringLiteral("Are they both good?");
-    ask->Caption = QStringLiteral("Scope Check");
-    ask->Start();
+    auto ask = std::make_unique<PolledQuestionBox>();
+    ask->text = QStringLiteral("Are they both good?");
+    ask->caption = QStringLiteral("Scope Check");
+    ask->start();
     return ask;
 }
 
 // Lets events run until the question is answered (at most 5 s), as the ramp does
 // between writes.
-void pollUntilDone(TAskThread &ask)
+void pollUntilDone(PolledQuestionBox &ask)
 {
     QTimer tick; // wakes the wait below
     tick.start(5);
     QElapsedTimer clock;
     clock.start();
-    while (!ask.IsDone() && clock.elapsed() < 5000)
+    while (!ask.isDone() && clock.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 } // namespace
 
-TEST(TAskThread, ShowsAModelessOwnerlessQuestionBox)
+TEST(PolledQuestionBox, ShowsAModelessOwnerlessQuestionBox)
 {
     const auto ask = startScopeQuestion();
     QMessageBox *box = ask->box();
@@ -175,18 +175,18 @@ TEST(TAskThread, ShowsAModelessOwnerlessQuestionBox)
     EXPECT_EQ(box->parentWidget(), nullptr);
     EXPECT_EQ(box->windowModality(), Qt::NonModal);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_EQ(box->objectName(), QLatin1String(TAskThread::BoxObjectName));
+    EXPECT_EQ(box->objectName(), QLatin1String(PolledQuestionBox::BoxObjectName));
     EXPECT_EQ(box->windowTitle(), QStringLiteral("Scope Check"));
     EXPECT_EQ(box->text(), QStringLiteral("Are they both good?"));
     EXPECT_EQ(box->icon(), QMessageBox::Question);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(box->escapeButton(), box->button(QMessageBox::No));
     // Starting again shows no second box.
-    ask->Resume();
+    ask->start();
     EXPECT_EQ(ask->box(), box);
 }
 
-TEST(TAskThread, AnswerIsTheSystemCodeOfTheWayTheBoxClosed)
+TEST(PolledQuestionBox, AnswerIsTheSystemCodeOfTheWayTheBoxClosed)
 {
     struct Case {
         const char *name;
@@ -203,29 +203,29 @@ TEST(TAskThread, AnswerIsTheSystemCodeOfTheWayTheBoxClosed)
         const auto ask = startScopeQuestion();
         ModalDriver driver;
         // Open and unanswered: not done, however often it is asked.
-        driver.expectTopLevel(QLatin1String(TAskThread::BoxObjectName)).check([&ask](QWidget *) {
-            EXPECT_FALSE(ask->IsDone());
-            EXPECT_FALSE(ask->IsDone());
+        driver.expectTopLevel(QLatin1String(PolledQuestionBox::BoxObjectName)).check([&ask](QWidget *) {
+            EXPECT_FALSE(ask->isDone());
+            EXPECT_FALSE(ask->isDone());
         });
         c.answer(driver);
         pollUntilDone(*ask);
-        ASSERT_TRUE(ask->IsDone()) << c.name;
-        EXPECT_EQ(ask->Answer, c.expected) << c.name;
+        ASSERT_TRUE(ask->isDone()) << c.name;
+        EXPECT_EQ(ask->answer, c.expected) << c.name;
         EXPECT_EQ(ask->box(), nullptr) << c.name;
     }
 }
 
-TEST(TAskThread, DoneRightAfterTheAnswerWithoutAnotherEventPass)
+TEST(PolledQuestionBox, DoneRightAfterTheAnswerWithoutAnotherEventPass)
 {
     const auto ask = startScopeQuestion();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(ask->IsDone());
+    EXPECT_FALSE(ask->isDone());
     ask->box()->button(QMessageBox::Yes)->click();
-    EXPECT_TRUE(ask->IsDone());
-    EXPECT_EQ(ask->Answer, 6);
+    EXPECT_TRUE(ask->isDone());
+    EXPECT_EQ(ask->answer, 6);
 }
 
-TEST(TAskThread, MainWindowKeepsWorkingWhileTheQuestionIsOpen)
+TEST(PolledQuestionBox, MainWindowKeepsWorkingWhileTheQuestionIsOpen)
 {
     QWidget mainWindow;
     mainWindow.setWindowTitle(QStringLiteral("MainForm"));
@@ -241,17 +241,17 @@ TEST(TAskThread, MainWindowKeepsWorkingWhileTheQuestionIsOpen)
     int clicksWhileOpen = -1;
     QTimer::singleShot(60, [&] {
         clicksWhileOpen = clicks;
-        EXPECT_FALSE(ask->IsDone());
+        EXPECT_FALSE(ask->isDone());
         EXPECT_TRUE(detect.isEnabled());
         ask->box()->button(QMessageBox::No)->click();
     });
     pollUntilDone(*ask);
     EXPECT_EQ(clicksWhileOpen, 2);
-    EXPECT_TRUE(ask->IsDone());
-    EXPECT_EQ(ask->Answer, 7);
+    EXPECT_TRUE(ask->isDone());
+    EXPECT_EQ(ask->answer, 7);
 }
 
-TEST(TAskThread, DeletingTheQuestionClosesItsBox)
+TEST(PolledQuestionBox, DeletingTheQuestionClosesItsBox)
 {
     auto ask = startScopeQuestion();
     const QPointer<QMessageBox> box = ask->box();
@@ -260,18 +260,18 @@ TEST(TAskThread, DeletingTheQuestionClosesItsBox)
     EXPECT_TRUE(box.isNull());
 }
 
-TEST(TAskThread, AbandonAnswersNoWithOrWithoutTheBox)
+TEST(PolledQuestionBox, AbandonAnswersNoWithOrWithoutTheBox)
 {
     const auto open = startScopeQuestion();
-    open->Abandon();
-    EXPECT_TRUE(open->IsDone());
-    EXPECT_EQ(open->Answer, 7);
+    open->abandon();
+    EXPECT_TRUE(open->isDone());
+    EXPECT_EQ(open->answer, 7);
 
-    TAskThread neverStarted;
-    neverStarted.Abandon();
-    EXPECT_TRUE(neverStarted.IsDone());
-    EXPECT_EQ(neverStarted.Answer, 7);
-    neverStarted.Start(); // too late: nothing is shown
+    PolledQuestionBox neverStarted;
+    neverStarted.abandon();
+    EXPECT_TRUE(neverStarted.isDone());
+    EXPECT_EQ(neverStarted.answer, 7);
+    neverStarted.start(); // too late: nothing is shown
     EXPECT_EQ(neverStarted.box(), nullptr);
 }
 

@@ -1,6 +1,6 @@
 #include "support/ModalDriver.h"
 #include "ui/QtOperator.h"
-#include "ui/TAskThread.h"
+#include "ui/PolledQuestionBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -133,7 +133,7 @@ TEST(QtOperator, QuestionStaysOpenWhileTheCallerWorks)
     const auto question = op.startQuestion(QStringLiteral("Scope Check"), QStringLiteral("Are they both good?"));
     int passes = 0;
     ModalDriver driver;
-    driver.expectTopLevel(QLatin1String(TAskThread::BoxObjectName))
+    driver.expectTopLevel(QLatin1String(PolledQuestionBox::BoxObjectName))
         .check([&](QWidget *w) {
             auto *box = qobject_cast<QMessageBox *>(w);
             ASSERT_NE(box, nullptr);
@@ -211,7 +211,7 @@ TEST(QtOperator, AbandonAllEndsTheQuestion)
     EXPECT_TRUE(late->isDone());
     EXPECT_EQ(late->answer(), IdNo);
     for (QWidget *w : QApplication::topLevelWidgets())
-        EXPECT_FALSE(w->isVisible() && w->objectName() == QLatin1String(TAskThread::BoxObjectName));
+        EXPECT_FALSE(w->isVisible() && w->objectName() == QLatin1String(PolledQuestionBox::BoxObjectName));
 }
 
 TEST(QtOperator, AbandonedScaleCheckStillSetsMidScale)

@@ -95,7 +95,7 @@ private:
         if (QWidget *modal = QApplication::activeModalWidget())
             return modal;
         for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isVisible() && w->objectName() == QLatin1String("AskThreadBox"))
+            if (w->isVisible() && w->objectName() == QLatin1String("PolledQuestionBox"))
                 return w;
         return nullptr;
     }
@@ -207,7 +207,7 @@ void checkScreen()
         EXPECT_FALSE(p.frame.intersects(p.bench)) << "bench " << describe(p.bench) << " covers " << describe(p.frame);
     }
     EXPECT_EQ(kinds, (QSet<QString>{"SystemMessageBox", "PromptForTextDialog", "DacRangeDialog", "DacReadingDialog",
-                                    "DacScaleDialog", "AskThreadBox"}));
+                                    "DacScaleDialog", "PolledQuestionBox"}));
 
     if (roomy) {
         EXPECT_FALSE(station.intersects(notes));

@@ -1,7 +1,7 @@
 // (b) The cyclic monitor's listing for a 160-channel board, against its 100 ms
 // cycle (target below 1 %), and how soon a scan shows.
 //
-// BM_MonitorListing is the listing alone: the station's CyclicListing (the volts of
+// BM_MonitorListing is the listing alone: the station's cyclicListing (the volts of
 // every channel under its range code, CyclicVoltsText, the "i: text" lines).
 // BM_MonitorCycle runs the station's own monitor loop (runCyclicMonitor) over the
 // simulated board with a stepping clock, so every cycle is acquire + poll + listing
@@ -47,7 +47,7 @@ void BM_MonitorListing(benchmark::State &state)
     AdcConfigBlock block;
     block.setAllRanges(1);
     for (auto _ : state) {
-        const QStringList listing = CyclicListing(samples.data(), count, block);
+        const QStringList listing = cyclicListing(samples.data(), count, block);
         benchmark::DoNotOptimize(listing.constData());
     }
     state.counters["ratio"] = ratioTo(CycleSeconds);
@@ -67,7 +67,7 @@ void BM_MonitorCycle(benchmark::State &state)
     NullShell shell;
     StationState station;
     StationContext ctx{trace, op, shell, station};
-    if (!DetectBoard(trace, op, station).found) {
+    if (!detectBoard(trace, op, station).found) {
         state.SkipWithError("detection did not find the simulated board");
         return;
     }
@@ -79,7 +79,7 @@ void BM_MonitorCycle(benchmark::State &state)
     for (auto _ : state) {
         runCyclicMonitor(ctx, view);
     }
-    if (view.listings != int(state.iterations()) * ListingsPerRun || view.lines.size() != station.Board.ChannelCount) {
+    if (view.listings != int(state.iterations()) * ListingsPerRun || view.lines.size() != station.board.ChannelCount) {
         state.SkipWithError("the monitor did not list every cycle");
         return;
     }
@@ -163,7 +163,7 @@ void BM_MonitorLatency(benchmark::State &state)
     // latest tick of the clock before that.
     std::vector<double> latencies;
     QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [&] {
-        if (list->count() != form.state().Board.ChannelCount)
+        if (list->count() != form.state().board.ChannelCount)
             return;
         const std::int64_t since = sim::steadyMicros() - watch.startedUs;
         latencies.push_back(double(since % TickUs) / 1e6);

@@ -146,15 +146,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const QLocale &locale = german ? germanLocale() : cLocale();
 
-    const std::optional<double> value = quillon::ParseTypedNumber(text, locale);
+    const std::optional<double> value = quillon::parseTypedNumber(text, locale);
     if (value)
         checkAccepted(text, locale, *value);
 
     // Whatever the German locale makes of T, the C locale makes of T with the
     // separators swapped.
     const QString swapped = swapSeparators(text);
-    const std::optional<double> de = quillon::ParseTypedNumber(german ? text : swapped, germanLocale());
-    const std::optional<double> c = quillon::ParseTypedNumber(german ? swapped : text, cLocale());
+    const std::optional<double> de = quillon::parseTypedNumber(german ? text : swapped, germanLocale());
+    const std::optional<double> c = quillon::parseTypedNumber(german ? swapped : text, cLocale());
     check(de.has_value() == c.has_value(), "German and C locale accept the same numbers", text);
     if (de && c)
         check(sameNumber(*de, *c) && *de == *c, "German and C locale read the same value", text);
@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::string s = text.toStdString();
         if (matchesGrammar(s)) {
             const std::optional<double> ref = referenceValue(s);
-            const std::optional<double> got = quillon::ParseTypedNumber(text, cLocale());
+            const std::optional<double> got = quillon::parseTypedNumber(text, cLocale());
             check(got.has_value() == ref.has_value(), "well-formed number accepted iff finite", text);
             if (got && ref)
                 check(sameNumber(*got, *ref), "well-formed number read as the C library reads it", text);

@@ -48,7 +48,7 @@ public:
     // object name (e.g. "DacRangeDialog", "SystemMessageBox").
     ModalDriver &expectModal(const QString &objectName = QString());
     // A step on a visible top-level widget with this object name (modeless boxes such
-    // as the scope question, "AskThreadBox").
+    // as the scope question, "PolledQuestionBox").
     ModalDriver &expectTopLevel(const QString &objectName);
 
     // Actions of the latest step.

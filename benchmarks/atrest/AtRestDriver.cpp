@@ -152,7 +152,7 @@ private:
             m_lastAnswered = nullptr;
         }
         // The scope question is modeless.
-        if (auto *question = find<QMessageBox>(QStringLiteral("AskThreadBox")); question && question->isVisible())
+        if (auto *question = find<QMessageBox>(QStringLiteral("PolledQuestionBox")); question && question->isVisible())
             if (QAbstractButton *yes = question->button(QMessageBox::Yes))
                 QMetaObject::invokeMethod(yes, &QAbstractButton::click, Qt::QueuedConnection);
     }

@@ -12,7 +12,7 @@ void runAdClocks(StationContext &ctx, TestRow &row)
     if (!beginRow(ctx, row))
         return;
 
-    const int count = adc::channelBound(ctx.State);
+    const int count = adc::channelBound(ctx.state);
     if (count == 0) {
         // An acquisition of no bytes would "arrive" at once and read as a wiring fault.
         row.addLine(QStringLiteral("\tNo channels to test: press Detect first."));
@@ -21,7 +21,7 @@ void runAdClocks(StationContext &ctx, TestRow &row)
         return;
     }
 
-    AdcConfigBlock &block = ctx.State.Adc;
+    AdcConfigBlock &block = ctx.state.adc;
     block.setAllRanges(0);
     block[AdcConfigBlock::CalSource] = 0;
     block.setChannels(0, count - 1);
@@ -31,36 +31,36 @@ void runAdClocks(StationContext &ctx, TestRow &row)
     adc::sendConfig(ctx);
 
     // The station owns the buffer: on the abort path the acquisition stays outstanding.
-    ctx.State.ClocksSamples.fill(0);
+    ctx.state.clocksSamples.fill(0);
     const quint32 bytes = 2u * static_cast<quint32>(count);
     quint32 bytesLeft = bytes;
-    ctx.Lib.ADC_BulkAcquire(diOnly, bytes, ctx.State.ClocksSamples.data());
-    ctx.Shell.sleepMs(1);
-    ctx.Lib.ADC_BulkPoll(diOnly, &bytesLeft);
+    ctx.lib.ADC_BulkAcquire(diOnly, bytes, ctx.state.clocksSamples.data());
+    ctx.shell.sleepMs(1);
+    ctx.lib.ADC_BulkPoll(diOnly, &bytesLeft);
 
     if (bytesLeft == 0) {
         row.addLine(QStringLiteral("\tFail: Got data without counter 2 enabled."));
         row.setStatus(TestStatus::Fail);
     } else {
         double runHz = 1000.0;
-        ctx.Lib.CTR_StartOutputFreq(diOnly, 0, &runHz);
-        ctx.Shell.sleepMs(100);
+        ctx.lib.CTR_StartOutputFreq(diOnly, 0, &runHz);
+        ctx.shell.sleepMs(100);
         double stopHz = 0.0;
-        ctx.Lib.CTR_StartOutputFreq(diOnly, 0, &stopHz);
-        ctx.Lib.ADC_BulkPoll(diOnly, &bytesLeft);
+        ctx.lib.CTR_StartOutputFreq(diOnly, 0, &stopHz);
+        ctx.lib.ADC_BulkPoll(diOnly, &bytesLeft);
 
         if (bytesLeft != 0) {
             row.addLine(QStringLiteral("\tFail: Did not get data via counter 2."));
             row.addLine(QString());
             row.addLine(QStringLiteral("Aborting test, PLEASE HOTPLUG."));
-            ctx.Shell.maximizeMainWindow();
+            ctx.shell.maximizeMainWindow();
             if (!row.detailsDown()) {
-                ctx.Shell.sleepMs(250);
+                ctx.shell.sleepMs(250);
                 row.pressDetails();
             }
             row.setStatus(TestStatus::Fail);
             row.refresh();
-            ctx.State.AbortAll = true;
+            ctx.state.AbortAll = true;
             return;
         }
         row.addLine(QStringLiteral("\tPass."));

@@ -17,14 +17,14 @@ using ScanBuffer = std::array<double, MaxChannels>;
 // BoardConfig.ChannelCount as an index bound: 0..MaxChannels.
 inline int channelBound(const StationState &state)
 {
-    return std::clamp(static_cast<int>(state.Board.ChannelCount), 0, MaxChannels);
+    return std::clamp(static_cast<int>(state.board.ChannelCount), 0, MaxChannels);
 }
 
 // Sends the whole shared block; no caller looks at the status.
 inline void sendConfig(StationContext &ctx)
 {
     quint32 size = AdcConfigBlock::Size;
-    ctx.Lib.ADC_SetConfig(diOnly, ctx.State.Adc.data(), &size);
+    ctx.lib.ADC_SetConfig(diOnly, ctx.state.adc.data(), &size);
 }
 
 // Narrows a reading to 32 bits without undefined behaviour: out-of-range values

@@ -19,14 +19,14 @@ void runAddressDataLines(StationContext &ctx, TestRow &row)
     row.setStatus(TestStatus::Testing);
     row.refresh();
     row.setFailText(QString());
-    ctx.Op.processEvents();
-    if (ctx.Shell.closing())
+    ctx.op.processEvents();
+    if (ctx.shell.closing())
         return;
 
     quint32 size = 1;
     // Preset: a request that fails or delivers nothing reads as verdict FF.
     quint8 verdict = 0xFF;
-    ctx.Lib.GenericVendorRead(diOnly, BusTestRequest, 0, 0, &size, &verdict);
+    ctx.lib.GenericVendorRead(diOnly, BusTestRequest, 0, 0, &size, &verdict);
 
     switch (verdict) {
     case 0x00: row.setStatus(TestStatus::Pass); break;
@@ -40,7 +40,7 @@ void runAddressDataLines(StationContext &ctx, TestRow &row)
         break;
     default:
         row.setStatus(TestStatus::Fail);
-        row.setFailText(QStringLiteral("Firmware Failure #") + Hex(verdict, 2));
+        row.setFailText(QStringLiteral("Firmware Failure #") + hexText(verdict, 2));
         break;
     }
     row.refresh();

@@ -46,7 +46,7 @@ std::optional<quint16> agndCounts(float reading, std::uint8_t rangeCode)
 bool agndWithinTolerance(StationContext &ctx, TestRow &row, const AdcConfigBlock &block)
 {
     adc::ScanBuffer buffer{};
-    const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+    const quint32 status = ctx.lib.ADC_GetScanV(diOnly, buffer.data());
     if (status != 0) {
         row.addLine(QStringLiteral("\tError ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV."));
         return false;
@@ -59,7 +59,7 @@ bool agndWithinTolerance(StationContext &ctx, TestRow &row, const AdcConfigBlock
     const std::optional<quint16> counts = agndCounts(reading, block[0]);
     row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected) + QStringLiteral("V\u00B1")
                 + FixedText(3, AgndTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
-                + QStringLiteral("V [") + (counts ? Hex(*counts, 4) : QStringLiteral("????"))
+                + QStringLiteral("V [") + (counts ? hexText(*counts, 4) : QStringLiteral("????"))
                 + QStringLiteral(" counts]"));
     return false;
 }
@@ -68,7 +68,7 @@ bool agndWithinTolerance(StationContext &ctx, TestRow &row, const AdcConfigBlock
 // false (with the reason on the memo) when the text, the word or the write is bad.
 bool storeArefWord(StationContext &ctx, TestRow &row, const QString &typed)
 {
-    const std::optional<double> volts = ParseTypedNumber(typed, QLocale());
+    const std::optional<double> volts = parseTypedNumber(typed, QLocale());
     const std::optional<std::int64_t> rounded = volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
     if (!rounded) {
         row.addLine(QStringLiteral("\tError parsing \"") + typed + QStringLiteral("\"."));
@@ -76,11 +76,11 @@ bool storeArefWord(StationContext &ctx, TestRow &row, const QString &typed)
     }
     const auto word = static_cast<quint16>(std::clamp<std::int64_t>(*rounded, 0, 0xFFFF));
     if (word == 0 || word == 0xFFFF) {
-        row.addLine(QStringLiteral("\t") + Hex(word, 4) + QStringLiteral(" counts is out of range."));
+        row.addLine(QStringLiteral("\t") + hexText(word, 4) + QStringLiteral(" counts is out of range."));
         return false;
     }
     quint8 bytes[2] = {static_cast<quint8>(word & 0xFF), static_cast<quint8>(word >> 8)};
-    const quint32 writeStatus = ctx.Lib.GenericVendorWrite(diOnly, EepromRequest, ArefWordAddress, 0, 2, bytes);
+    const quint32 writeStatus = ctx.lib.GenericVendorWrite(diOnly, EepromRequest, ArefWordAddress, 0, 2, bytes);
     if (writeStatus != 0) {
         row.addLine(QStringLiteral("\tError ") + QString::number(writeStatus)
                     + QStringLiteral(" writing ARef cal to EEPROM."));
@@ -97,16 +97,16 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
         return;
     bool failed = false;
 
-    if (ctx.Lib.ADC_QueryCal(diOnly) != 0) {
+    if (ctx.lib.ADC_QueryCal(diOnly) != 0) {
         row.setStatus(TestStatus::Pass);
         row.addLine(QStringLiteral("No Calibration Detected"));
         row.addLine(QStringLiteral("Calibration Voltages: Skipped"));
         row.refresh();
         return;
     }
-    ctx.Lib.ADC_SetCal(diOnly, ":1TO1:");
+    ctx.lib.ADC_SetCal(diOnly, ":1TO1:");
 
-    AdcConfigBlock &block = ctx.State.Adc;
+    AdcConfigBlock &block = ctx.state.adc;
     block[0] = 0;
     block[AdcConfigBlock::CalSource] = 1;
     block[AdcConfigBlock::TriggerMode] = 21;
@@ -130,8 +130,8 @@ void runCalibrationVoltages(StationContext &ctx, TestRow &row)
 
     sectionFailed = false;
     QString typed;
-    const bool ok = ctx.Op.promptForText(QStringLiteral("ARef Cal"), ArefPrompt, typed);
-    if (ctx.Shell.closing())
+    const bool ok = ctx.op.promptForText(QStringLiteral("ARef Cal"), ArefPrompt, typed);
+    if (ctx.shell.closing())
         return;
     if (!ok) {
         sectionFailed = true;

@@ -11,6 +11,6 @@ namespace quillon {
 // The cyclic monitor's listing of one scan: for each of the first `channels` samples,
 // its volts under the range code the configuration block holds for it, as
 // "i: text" lines (channel number in upper-case hex, volts as CyclicVoltsText).
-QStringList CyclicListing(const std::uint16_t *samples, int channels, const AdcConfigBlock &block);
+QStringList cyclicListing(const std::uint16_t *samples, int channels, const AdcConfigBlock &block);
 
 } // namespace quillon

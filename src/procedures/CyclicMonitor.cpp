@@ -73,7 +73,7 @@ enum class PollEnd { Data, Error, Abandoned };
 
 } // namespace
 
-QStringList CyclicListing(const std::uint16_t *samples, int channels, const AdcConfigBlock &block)
+QStringList cyclicListing(const std::uint16_t *samples, int channels, const AdcConfigBlock &block)
 {
     QStringList listing;
     listing.reserve(channels);
@@ -89,7 +89,7 @@ namespace {
 // Fills the block for a scan of channels 0 to count - 1 and starts the 10 Hz clock.
 void startAcquisitions(StationContext &ctx, int count)
 {
-    AdcConfigBlock &block = ctx.State.Adc;
+    AdcConfigBlock &block = ctx.state.adc;
     block.setAllRanges(1);
     block[AdcConfigBlock::CalSource] = 0;
     block[AdcConfigBlock::TriggerMode] = 0x15;
@@ -97,7 +97,7 @@ void startAcquisitions(StationContext &ctx, int count)
     block[AdcConfigBlock::SampleCount] = 0;
     adc::sendConfig(ctx);
     double hz = ClockHz;
-    ctx.Lib.CTR_StartOutputFreq(diOnly, 0, &hz);
+    ctx.lib.CTR_StartOutputFreq(diOnly, 0, &hz);
 }
 
 // Polls the acquisition under way until its scan is complete, serving events before
@@ -109,11 +109,11 @@ PollEnd waitForScan(StationContext &ctx, MonitorView &view, PollPacer &pacer, qu
     qint64 stopSeen = -1;
     pacer.acquisitionStarted();
     for (;;) {
-        ctx.Op.processEvents();
-        if (ctx.Shell.closing())
+        ctx.op.processEvents();
+        if (ctx.shell.closing())
             return PollEnd::Abandoned;
-        const quint32 pollStatus = ctx.Lib.ADC_BulkPoll(diOnly, &bytesLeft);
-        const qint64 now = ctx.Shell.clockMs();
+        const quint32 pollStatus = ctx.lib.ADC_BulkPoll(diOnly, &bytesLeft);
+        const qint64 now = ctx.shell.clockMs();
         if (pollStatus != 0) {
             view.setLines(
                 {QStringLiteral("ADC_BulkPoll returned error ") + QString::number(pollStatus) + QLatin1Char('.')});
@@ -124,7 +124,7 @@ PollEnd waitForScan(StationContext &ctx, MonitorView &view, PollPacer &pacer, qu
             return PollEnd::Data;
         }
         pacer.pending(now);
-        if (ctx.State.CyclicStopRequested) {
+        if (ctx.state.CyclicStopRequested) {
             if (stopSeen < 0)
                 stopSeen = now;
             if (now - stopSeen >= StopGraceMs) {
@@ -132,7 +132,7 @@ PollEnd waitForScan(StationContext &ctx, MonitorView &view, PollPacer &pacer, qu
                 return PollEnd::Abandoned;
             }
         }
-        ctx.Shell.waitForEvents(pacer.pauseMs(now));
+        ctx.shell.waitForEvents(pacer.pauseMs(now));
     }
 }
 
@@ -141,10 +141,10 @@ PollEnd waitForScan(StationContext &ctx, MonitorView &view, PollPacer &pacer, qu
 bool runCycle(StationContext &ctx, MonitorView &view, PollPacer &pacer, int &columnsFor)
 {
     const auto fail = [&ctx] {
-        ctx.State.CyclicStopRequested = true;
+        ctx.state.CyclicStopRequested = true;
         return false;
     };
-    StationState &state = ctx.State;
+    StationState &state = ctx.state;
     // A Detect run inside the loop may have changed the count: take it afresh.
     const int count = adc::channelBound(state);
     if (count == 0) {
@@ -158,7 +158,7 @@ bool runCycle(StationContext &ctx, MonitorView &view, PollPacer &pacer, int &col
 
     // The station owns the buffer: an abandoned acquisition still writes live memory.
     const quint32 bytes = 2u * static_cast<quint32>(count);
-    const quint32 acquireStatus = ctx.Lib.ADC_BulkAcquire(diOnly, bytes, state.MonitorSamples.data());
+    const quint32 acquireStatus = ctx.lib.ADC_BulkAcquire(diOnly, bytes, state.monitorSamples.data());
     if (acquireStatus != 0) {
         view.setLines(
             {QStringLiteral("ADC_BulkAcquire returned error ") + QString::number(acquireStatus) + QLatin1Char('.')});
@@ -167,32 +167,32 @@ bool runCycle(StationContext &ctx, MonitorView &view, PollPacer &pacer, int &col
     if (waitForScan(ctx, view, pacer, bytes) != PollEnd::Data)
         return fail();
 
-    view.setLines(CyclicListing(state.MonitorSamples.data(), count, state.Adc));
-    ctx.Op.processEvents();
-    return !state.CyclicStopRequested && !ctx.Shell.closing();
+    view.setLines(cyclicListing(state.monitorSamples.data(), count, state.adc));
+    ctx.op.processEvents();
+    return !state.CyclicStopRequested && !ctx.shell.closing();
 }
 
 } // namespace
 
 void runCyclicMonitor(StationContext &ctx, MonitorView &view)
 {
-    StationState &state = ctx.State;
+    StationState &state = ctx.state;
     // A Go pressed inside the running loop must not start a second monitor.
-    if (state.CyclicRunning)
+    if (state.cyclicRunning)
         return;
-    state.CyclicRunning = true;
+    state.cyclicRunning = true;
 
     view.setRunning(true);
     view.clearList();
     int columnsFor = adc::channelBound(state);
     view.setColumns(columnsFor / 16 + 1);
-    ctx.Op.processEvents();
+    ctx.op.processEvents();
 
     const int startCount = adc::channelBound(state);
-    if (!ctx.Shell.closing() && startCount == 0) {
+    if (!ctx.shell.closing() && startCount == 0) {
         // Nothing was ever detected: do not drive an unknown board.
         view.setLines({NoChannelsLine});
-    } else if (!ctx.Shell.closing()) {
+    } else if (!ctx.shell.closing()) {
         startAcquisitions(ctx, startCount);
         state.CyclicStopRequested = false;
         PollPacer pacer;
@@ -201,7 +201,7 @@ void runCyclicMonitor(StationContext &ctx, MonitorView &view)
     }
     // The 10 Hz clock keeps running after the monitor ends.
     view.setRunning(false);
-    state.CyclicRunning = false;
+    state.cyclicRunning = false;
 }
 
 } // namespace quillon

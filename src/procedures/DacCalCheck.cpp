@@ -35,7 +35,7 @@ void DacScaleClick(DeviceLibrary &lib, int item)
 
 void runDacCalCheck(StationContext &ctx, TestRow &row)
 {
-    if (!ctx.State.Board.HasDacs) {
+    if (!ctx.state.board.HasDacs) {
         markNotApplicable(row);
         return;
     }
@@ -44,21 +44,21 @@ void runDacCalCheck(StationContext &ctx, TestRow &row)
         return;
     bool failed = false;
 
-    AskDacRange(ctx.Op, ctx.State.DacRange);
-    if (ctx.Shell.closing())
+    AskDacRange(ctx.op, ctx.state.dacRange);
+    if (ctx.shell.closing())
         return;
-    const DacRangeState range = ctx.State.DacRange;
-    (void)ctx.Lib.DACSetBoardRange(diOnly, 0);
+    const DacRangeState range = ctx.state.dacRange;
+    (void)ctx.lib.DACSetBoardRange(diOnly, 0);
 
     QStringList items;
     for (const ScaleItem &item : ScaleItems)
         items << QLatin1String(item.prefix) + FixedText(4, float(DacCountsToVolts(item.code, range)))
                      + QStringLiteral(" V)");
-    DeviceLibrary &lib = ctx.Lib;
-    const bool good = ctx.Op.checkDacScale(
+    DeviceLibrary &lib = ctx.lib;
+    const bool good = ctx.op.checkDacScale(
         QStringLiteral("Measure each DAC with a meter, at these three (calibrated) voltages. Are they all good?"),
         items, [&lib](int item) { DacScaleClick(lib, item); });
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return;
     if (!good) {
         row.addLine(QStringLiteral("\tTester reported at least one DAC bad."));

@@ -80,7 +80,7 @@ void takeReadings(DacReadingDialog &dialog, const DacRangeState &range, const QL
     for (int i = 0; i < Dacs; ++i) {
         if (!dialog.isFieldVisible(i))
             continue;
-        const std::optional<double> volts = ParseTypedNumber(dialog.fieldText(i), locale);
+        const std::optional<double> volts = parseTypedNumber(dialog.fieldText(i), locale);
         if (!volts) {
             for (int j = i; j < Dacs; ++j) {
                 present[size_t(j)] = false;
@@ -119,7 +119,7 @@ PhaseEnd readPhase(StationContext &ctx, TestRow &row, DacReadingDialog &dialog, 
     row.addLine(caption);
 
     const std::array<quint16, Dacs> phaseCodes{what.code, what.code, what.code, what.code};
-    if (const quint32 status = DACMultiDirect(ctx.Lib, diOnly, phaseCodes, true)) {
+    if (const quint32 status = DACMultiDirect(ctx.lib, diOnly, phaseCodes, true)) {
         row.addLine(QStringLiteral("Error ") + QString::number(status) + QStringLiteral(" from \"DACMultiDirect\"."));
         return PhaseEnd::WriteFailed;
     }
@@ -132,7 +132,7 @@ PhaseEnd readPhase(StationContext &ctx, TestRow &row, DacReadingDialog &dialog, 
     dialog.focusField(0);
 
     const bool ok = dialog.exec();
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return PhaseEnd::Closing;
     if (!ok) {
         row.addLine(QStringLiteral("Cancelled by tester."));
@@ -195,13 +195,13 @@ bool storeAndReload(StationContext &ctx, TestRow &row, const DacCalConstants &co
     }
     row.addLine(QString());
 
-    bool stored = !DacCalStore(ctx.Lib, constants, range.DacRange, dacCount, row);
+    bool stored = !DacCalStore(ctx.lib, constants, range.DacRange, dacCount, row);
 
     // Sent whatever the store reported, so the board never goes on applying constants
     // the EEPROM no longer marks valid.
     std::array<std::uint8_t, DacFrameSize> zeros{};
     if (const quint32 status =
-            ctx.Lib.GenericVendorWrite(diOnly, DacRequest, 0, DacIndexReloadCal, quint32(zeros.size()), zeros.data())) {
+            ctx.lib.GenericVendorWrite(diOnly, DacRequest, 0, DacIndexReloadCal, quint32(zeros.size()), zeros.data())) {
         stored = false;
         row.addLine(QStringLiteral("Error ") + QString::number(status)
                     + QStringLiteral(" loading newly-written calibration."));
@@ -242,7 +242,7 @@ double DacVoltsToCounts(double volts, const DacRangeState &state)
 
 void runDacCalSet(StationContext &ctx, TestRow &row)
 {
-    if (!ctx.State.Board.HasDacs) {
+    if (!ctx.state.board.HasDacs) {
         markNotApplicable(row);
         return;
     }
@@ -250,17 +250,17 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
     if (!beginRow(ctx, row))
         return;
 
-    AskDacRange(ctx.Op, ctx.State.DacRange);
-    if (ctx.Shell.closing())
+    AskDacRange(ctx.op, ctx.state.dacRange);
+    if (ctx.shell.closing())
         return;
     // The readings are converted and stored under this range, whatever runs meanwhile.
-    const DacRangeState range = ctx.State.DacRange;
+    const DacRangeState range = ctx.state.dacRange;
     const DacCodes codes = range.DacBipolar ? BipolarCodes : UnipolarCodes;
-    const double correction = ctx.Shell.correctionChecked() ? CorrectionVolts : 0.0;
-    (void)ctx.Lib.DACSetBoardRange(diOnly, 0);
+    const double correction = ctx.shell.correctionChecked() ? CorrectionVolts : 0.0;
+    (void)ctx.lib.DACSetBoardRange(diOnly, 0);
 
     const QLocale locale;
-    auto dialog = ctx.Op.createDacReadingDialog();
+    auto dialog = ctx.op.createDacReadingDialog();
     const std::array<Phase, 2> phases{{{"Low", codes.low}, {"High", codes.high}}};
     Readings readings;
     bool failed = false;

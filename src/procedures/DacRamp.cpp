@@ -22,7 +22,7 @@ constexpr quint16 RampStep = 511; // about 128 writes per period
 
 void runDacRamp(StationContext &ctx, TestRow &row)
 {
-    if (!ctx.State.Board.HasDacs) {
+    if (!ctx.state.board.HasDacs) {
         markNotApplicable(row);
         return;
     }
@@ -31,9 +31,9 @@ void runDacRamp(StationContext &ctx, TestRow &row)
         return;
     bool failed = false;
 
-    (void)ctx.Lib.DACSetBoardRange(diOnly, 0);
+    (void)ctx.lib.DACSetBoardRange(diOnly, 0);
 
-    const std::unique_ptr<AsyncQuestion> question = ctx.Op.startQuestion(
+    const std::unique_ptr<AsyncQuestion> question = ctx.op.startQuestion(
         QStringLiteral("Scope Check"),
         QStringLiteral("Look at the DACs on a scope. DACs 0 & 2 should be producing a rising saw tooth and "
                        "DACs 1 & 3 a falling sawtooth, both at a few Hz. Are they both good?"));
@@ -44,11 +44,11 @@ void runDacRamp(StationContext &ctx, TestRow &row)
         code = quint16(code + RampStep);
         const quint16 falling = quint16(~code);
         const std::array<quint16, 4> codes{code, falling, code, falling};
-        const quint32 status = DACMultiDirect(ctx.Lib, diOnly, codes, false);
+        const quint32 status = DACMultiDirect(ctx.lib, diOnly, codes, false);
         if (firstError == 0)
             firstError = status;
-        ctx.Op.processEvents();
-        if (ctx.Shell.closing())
+        ctx.op.processEvents();
+        if (ctx.shell.closing())
             return;
         if (question->isDone())
             break;

@@ -26,7 +26,7 @@ void begin(StationContext &ctx, TestRow &row)
     row.setStatus(TestStatus::Testing);
     row.refresh();
     row.clearMemo();
-    ctx.Op.processEvents();
+    ctx.op.processEvents();
 }
 
 QString failuresText(int count)
@@ -41,20 +41,20 @@ enum class Direction { AToB, BToA };
 int loopDirection(StationContext &ctx, TestRow &row, Direction dir, int mask, int spread)
 {
     const QString name = dir == Direction::AToB ? QStringLiteral("A to B") : QStringLiteral("B to A");
-    configurePorts(ctx.Lib, dir == Direction::AToB ? PortAOut : PortBOut);
+    configurePorts(ctx.lib, dir == Direction::AToB ? PortAOut : PortBOut);
     int failures = 0;
     for (int p = 0; p <= mask; ++p) {
         quint16 word = dir == Direction::AToB ? quint16(p) : quint16(p << 8);
-        ctx.Lib.DIO_WriteAll(diOnly, &word);
+        ctx.lib.DIO_WriteAll(diOnly, &word);
         // Preset so that a read that delivers nothing shows as all lines high.
         word = AllHigh;
-        ctx.Lib.DIO_ReadAll(diOnly, &word);
+        ctx.lib.DIO_ReadAll(diOnly, &word);
         const quint16 got = dir == Direction::AToB ? quint16(word >> 8) : quint16(word & 0xFF);
         const quint16 expected = quint16(p * spread);
         if (expected != got) {
             ++failures;
-            row.addLine(QStringLiteral("\t") + name + QStringLiteral(": expected ") + Hex(expected, 2)
-                        + QStringLiteral(", got ") + Hex(got, 2));
+            row.addLine(QStringLiteral("\t") + name + QStringLiteral(": expected ") + hexText(expected, 2)
+                        + QStringLiteral(", got ") + hexText(got, 2));
         }
     }
     row.addLine(QStringLiteral("\t") + name + QStringLiteral(": ")
@@ -68,21 +68,21 @@ int loopDirection(StationContext &ctx, TestRow &row, Direction dir, int mask, in
 void runDioPullup(StationContext &ctx, TestRow &row)
 {
     begin(ctx, row);
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return;
     int failures = 0;
-    ctx.Op.messageBox(BoxStyle::JigInfo, QStringLiteral("No Test Jig"),
+    ctx.op.messageBox(BoxStyle::JigInfo, QStringLiteral("No Test Jig"),
                       QStringLiteral("Make sure the test jig is NOT connected."));
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return;
 
-    configurePorts(ctx.Lib, BothInputs);
+    configurePorts(ctx.lib, BothInputs);
     // Preset low: a read that delivers nothing fails.
     quint16 word = 0;
-    ctx.Lib.DIO_ReadAll(diOnly, &word);
+    ctx.lib.DIO_ReadAll(diOnly, &word);
     if (word != AllHigh) {
         failures = 1;
-        row.addLine(QStringLiteral("\tExpected ") + Hex(AllHigh, 4) + QStringLiteral(", got ") + Hex(word, 4));
+        row.addLine(QStringLiteral("\tExpected ") + hexText(AllHigh, 4) + QStringLiteral(", got ") + hexText(word, 4));
     }
     row.addLine(QString());
     if (failures == 0) {
@@ -99,21 +99,21 @@ void runDioPullup(StationContext &ctx, TestRow &row)
 void runDioLoopback(StationContext &ctx, TestRow &row)
 {
     begin(ctx, row);
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return;
     int total = 0;
-    ctx.Op.messageBox(BoxStyle::JigInfo, QStringLiteral("Test Jig Needed"), QStringLiteral("Connect the test jig."));
-    if (ctx.Shell.closing())
+    ctx.op.messageBox(BoxStyle::JigInfo, QStringLiteral("Test Jig Needed"), QStringLiteral("Connect the test jig."));
+    if (ctx.shell.closing())
         return;
 
     // Taken after the prompt: a detection run while it was open counts. The pattern
     // loops below never yield, so the values hold to the end.
-    const int mask = ctx.State.Board.DioMask;
-    const int spread = ctx.State.Board.DioSpread;
+    const int mask = ctx.state.board.DioMask;
+    const int spread = ctx.state.board.DioSpread;
     if (mask & 0xF0)
         total += loopDirection(ctx, row, Direction::AToB, mask, spread);
     total += loopDirection(ctx, row, Direction::BToA, mask, spread);
-    configurePorts(ctx.Lib, BothInputs);
+    configurePorts(ctx.lib, BothInputs);
 
     if (total == 0) {
         row.addLine(QStringLiteral("\tDIO Loopback: Passed"));

@@ -330,7 +330,7 @@ std::optional<double> valueOfNormal(const QByteArray &normal, long long magnitud
 
 } // namespace
 
-std::optional<double> ParseTypedNumber(const QString &text, const QLocale &locale)
+std::optional<double> parseTypedNumber(const QString &text, const QLocale &locale)
 {
     TypedNumberScanner scan(text);
     scan.skipBlanks();
@@ -345,7 +345,7 @@ std::optional<double> ParseTypedNumber(const QString &text, const QLocale &local
     return valueOfNormal(scan.normal(), scan.magnitude());
 }
 
-QString Hex(quint32 value, int digits)
+QString hexText(quint32 value, int digits)
 {
     return QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
 }

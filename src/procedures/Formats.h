@@ -33,9 +33,9 @@ std::optional<std::int64_t> RoundHalfEven(double value);
 // Parses a typed number: optional blanks, optional sign, digits with the locale's
 // decimal separator, optional exponent (E/e), optional blanks. No group separators,
 // no "inf" or "nan". Empty on any other text or a non-finite result.
-std::optional<double> ParseTypedNumber(const QString &text, const QLocale &locale = QLocale());
+std::optional<double> parseTypedNumber(const QString &text, const QLocale &locale = QLocale());
 
 // Upper-case hex, zero-filled to at least `digits` digits.
-QString Hex(quint32 value, int digits);
+QString hexText(quint32 value, int digits);
 
 } // namespace quillon

@@ -60,7 +60,7 @@ template <typename Expected>
 bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, int count, Expected expected)
 {
     buffer.fill(0.0);
-    const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+    const quint32 status = ctx.lib.ADC_GetScanV(diOnly, buffer.data());
     if (status != 0) {
         row.addLine(QStringLiteral("\t") + scanErrorText(status));
         return true;
@@ -87,16 +87,16 @@ float singleEnded(double sign, int n, bool mux32)
 bool channelOneSweep(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer)
 {
     row.addLine(QStringLiteral("Channel 1:"));
-    AdcConfigBlock &block = ctx.State.Adc;
+    AdcConfigBlock &block = ctx.state.adc;
     block.setChannels(1, 1);
     adc::sendConfig(ctx);
-    const float expected = singleEnded(1.0, 1, ctx.State.Board.Mux32);
+    const float expected = singleEnded(1.0, 1, ctx.state.board.Mux32);
     bool failed = false;
     for (int code = 0; code < 8; ++code) {
         block.setAllRanges(static_cast<std::uint8_t>(code));
         adc::sendConfig(ctx);
         buffer.fill(0.0);
-        const quint32 status = ctx.Lib.ADC_GetScanV(diOnly, buffer.data());
+        const quint32 status = ctx.lib.ADC_GetScanV(diOnly, buffer.data());
         QString result;
         if (status != 0) {
             result = scanErrorText(status);
@@ -124,25 +124,25 @@ void runAdSeUnipolar(StationContext &ctx, TestRow &row)
 {
     if (!beginRow(ctx, row))
         return;
-    if (adc::channelBound(ctx.State) == 0) {
+    if (adc::channelBound(ctx.state) == 0) {
         row.addLine(NoChannelsLine);
         finishRun(row, true);
         return;
     }
-    ctx.Op.messageBox(BoxStyle::JigInfo, QStringLiteral("A/D Jig Needed"),
+    ctx.op.messageBox(BoxStyle::JigInfo, QStringLiteral("A/D Jig Needed"),
                       QStringLiteral("Connect the test jig with 10V across the analog input leads, set to +."));
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return;
 
     // Taken after the prompt: a Detect may have run meanwhile.
-    const int count = adc::channelBound(ctx.State);
-    const bool mux32 = ctx.State.Board.Mux32;
+    const int count = adc::channelBound(ctx.state);
+    const bool mux32 = ctx.state.board.Mux32;
     if (count == 0) {
         row.addLine(NoChannelsLine);
         finishRun(row, true);
         return;
     }
-    writeScanBlock(ctx.State.Adc, 0, count - 1);
+    writeScanBlock(ctx.state.adc, 0, count - 1);
     adc::sendConfig(ctx);
 
     adc::ScanBuffer buffer{};
@@ -156,21 +156,21 @@ void runAdSeBipolar(StationContext &ctx, TestRow &row)
 {
     if (!beginRow(ctx, row))
         return;
-    if (adc::channelBound(ctx.State) == 0) {
+    if (adc::channelBound(ctx.state) == 0) {
         row.addLine(NoChannelsLine);
         finishRun(row, true);
         return;
     }
     // The configuration goes out before the polarity prompt.
-    writeScanBlock(ctx.State.Adc, 1, adc::channelBound(ctx.State) - 1);
+    writeScanBlock(ctx.state.adc, 1, adc::channelBound(ctx.state) - 1);
     adc::sendConfig(ctx);
-    ctx.Op.messageBox(BoxStyle::JigInfo, QStringLiteral("10V Switch"),
+    ctx.op.messageBox(BoxStyle::JigInfo, QStringLiteral("10V Switch"),
                       QStringLiteral("Turn off the 10V source, switch the jig to -, and turn the 10V source back on."));
-    if (ctx.Shell.closing())
+    if (ctx.shell.closing())
         return;
 
-    const int count = adc::channelBound(ctx.State);
-    const bool mux32 = ctx.State.Board.Mux32;
+    const int count = adc::channelBound(ctx.state);
+    const bool mux32 = ctx.state.board.Mux32;
     adc::ScanBuffer buffer{};
     bool failed = count == 0;
     if (failed)
@@ -182,23 +182,23 @@ void runAdSeBipolar(StationContext &ctx, TestRow &row)
 
 void runAdDifferential(StationContext &ctx, TestRow &row)
 {
-    if (!ctx.State.Board.DiffApplies) {
+    if (!ctx.state.board.DiffApplies) {
         markNotApplicable(row);
         return;
     }
     if (!beginRow(ctx, row))
         return;
-    const int count = adc::channelBound(ctx.State);
+    const int count = adc::channelBound(ctx.state);
     const int half = count / 2;
     if (half == 0) {
         row.addLine(NoChannelsLine);
         finishRun(row, true);
         return;
     }
-    writeScanBlock(ctx.State.Adc, DifferentialRange, half - 1);
+    writeScanBlock(ctx.state.adc, DifferentialRange, half - 1);
     adc::sendConfig(ctx);
 
-    const bool mux32 = ctx.State.Board.Mux32;
+    const bool mux32 = ctx.state.board.Mux32;
     adc::ScanBuffer buffer{};
     const bool failed = scanAndCheck(ctx, row, buffer, half, [mux32, half](int n) {
         // The difference is narrowed to 32 bits before it is scaled.

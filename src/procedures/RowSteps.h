@@ -24,8 +24,8 @@ inline bool beginRow(StationContext &ctx, TestRow &row)
     row.setStatus(TestStatus::Testing);
     row.refresh();
     row.clearMemo();
-    ctx.Op.processEvents();
-    return !ctx.Shell.closing();
+    ctx.op.processEvents();
+    return !ctx.shell.closing();
 }
 
 } // namespace quillon

@@ -81,9 +81,9 @@ BoardConfig configFor(quint32 productId, bool newRevision)
 
 } // namespace
 
-DetectResult DetectBoard(DeviceLibrary &lib, Operator &op, StationState &state)
+DetectResult detectBoard(DeviceLibrary &lib, Operator &op, StationState &state)
 {
-    state.DacRange.DacRange = -1;
+    state.dacRange.DacRange = -1;
 
     DetectResult result;
     quint32 productId = 0;
@@ -135,7 +135,7 @@ DetectResult DetectBoard(DeviceLibrary &lib, Operator &op, StationState &state)
         newRevision = reply[1] != 0;
     }
 
-    state.Board = configFor(productId, newRevision);
+    state.board = configFor(productId, newRevision);
     return result;
 }
 

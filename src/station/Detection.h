@@ -12,9 +12,9 @@ struct DetectResult {
 };
 
 // Finds the one board, checks firmware and driver, and derives BoardConfig into
-// state.Board. Sets state.DacRange.DacRange to -1 first, whatever the outcome.
+// state.board. Sets state.dacRange.DacRange to -1 first, whatever the outcome.
 // Retry/Cancel and warning boxes go through op. Leaves BoardConfig untouched when
 // the operator gives up.
-DetectResult DetectBoard(DeviceLibrary &lib, Operator &op, StationState &state);
+DetectResult detectBoard(DeviceLibrary &lib, Operator &op, StationState &state);
 
 } // namespace quillon

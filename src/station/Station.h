@@ -75,33 +75,33 @@ public:
 // never freed: the library may still be writing into them after the window that
 // started the acquisition is gone.
 struct AcquisitionBuffers {
-    std::array<std::uint16_t, MaxChannels> Clocks{};
-    std::array<std::uint16_t, MaxChannels> Monitor{};
+    std::array<std::uint16_t, MaxChannels> clocks{};
+    std::array<std::uint16_t, MaxChannels> monitor{};
 };
 AcquisitionBuffers &processAcquisitionBuffers();
 
 // Program-wide state, owned by the main window and reached through the context.
 struct StationState {
-    BoardConfig Board;
-    AdcConfigBlock Adc;
-    DacRangeState DacRange;
+    BoardConfig board;
+    AdcConfigBlock adc;
+    DacRangeState dacRange;
     bool AbortAll = false;
     bool CyclicStopRequested = false;
-    bool CyclicRunning = false;
+    bool cyclicRunning = false;
     // Acquisition buffers: an acquisition left outstanding (the A/D Clocks abort
     // path, a stopped monitor, a window closed mid-poll) keeps writing into them, so
     // they outlive every run and every window: they live as long as the process.
     // Sized for the largest board.
-    std::array<std::uint16_t, MaxChannels> &ClocksSamples = processAcquisitionBuffers().Clocks;
-    std::array<std::uint16_t, MaxChannels> &MonitorSamples = processAcquisitionBuffers().Monitor;
+    std::array<std::uint16_t, MaxChannels> &clocksSamples = processAcquisitionBuffers().clocks;
+    std::array<std::uint16_t, MaxChannels> &monitorSamples = processAcquisitionBuffers().monitor;
 };
 
 // What a test reads and drives. References only; the main window owns them all.
 struct StationContext {
-    DeviceLibrary &Lib;
-    Operator &Op;
-    StationShell &Shell;
-    StationState &State;
+    DeviceLibrary &lib;
+    Operator &op;
+    StationShell &shell;
+    StationState &state;
 };
 
 } // namespace quillon

@@ -10,9 +10,9 @@
 namespace quillon {
 
 BlurbForm::BlurbForm(QWidget *parent, std::optional<QSize> screenSize)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::BlurbForm>())
+    : QWidget(parent, Qt::Window), m_ui(std::make_unique<Ui::BlurbForm>())
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     QFont designFont(QStringLiteral("MS Sans Serif"));
     designFont.setPixelSize(11);
     setFont(designFont);
@@ -26,17 +26,17 @@ BlurbForm::~BlurbForm() = default;
 
 QPlainTextEdit *BlurbForm::mainMemo() const
 {
-    return ui->MainMemo;
+    return m_ui->MainMemo;
 }
 
 void BlurbForm::FormCreate(std::optional<QSize> screenSize)
 {
     // The text document keeps paragraphs, not CR LF pairs.
-    QString text = NotesText().toString();
+    QString text = notesText().toString();
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    ui->MainMemo->setPlainText(text);
+    m_ui->MainMemo->setPlainText(text);
     // Tab stops every eight average characters, as the notes were laid out for.
-    ui->MainMemo->setTabStopDistance(8 * ui->MainMemo->fontMetrics().averageCharWidth());
+    m_ui->MainMemo->setTabStopDistance(8 * m_ui->MainMemo->fontMetrics().averageCharWidth());
 
     QSize screen(1024, 768);
     if (screenSize)

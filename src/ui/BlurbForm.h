@@ -30,7 +30,7 @@ public:
 private:
     void FormCreate(std::optional<QSize> screenSize);
 
-    std::unique_ptr<Ui::BlurbForm> ui;
+    std::unique_ptr<Ui::BlurbForm> m_ui;
 };
 
 } // namespace quillon

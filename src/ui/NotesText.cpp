@@ -82,7 +82,7 @@ constexpr char16_t Notes[] =
 
 } // namespace
 
-QStringView NotesText()
+QStringView notesText()
 {
     return QStringView(Notes, qsizetype(std::size(Notes) - 1));
 }

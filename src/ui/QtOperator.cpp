@@ -3,7 +3,7 @@
 #include "ui/DacDialogs.h"
 #include "ui/PromptForText.h"
 #include "ui/SystemMessageBox.h"
-#include "ui/TAskThread.h"
+#include "ui/PolledQuestionBox.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -28,9 +28,9 @@ public:
         return abandoned ? int(QDialog::Rejected) : result;
     }
 
-    void addQuestion(TAskThread *question)
+    void addQuestion(PolledQuestionBox *question)
     {
-        m_questions.removeAll(QPointer<TAskThread>());
+        m_questions.removeAll(QPointer<PolledQuestionBox>());
         m_questions.append(question);
     }
 
@@ -42,15 +42,15 @@ public:
         for (const QPointer<QDialog> &dialog : open)
             if (dialog)
                 dialog->reject();
-        for (const QPointer<TAskThread> &question : std::as_const(m_questions))
+        for (const QPointer<PolledQuestionBox> &question : std::as_const(m_questions))
             if (question)
-                question->Abandon();
-        m_questions.removeAll(QPointer<TAskThread>());
+                question->abandon();
+        m_questions.removeAll(QPointer<PolledQuestionBox>());
     }
 
 private:
     QList<QPointer<QDialog>> m_open;
-    QList<QPointer<TAskThread>> m_questions;
+    QList<QPointer<PolledQuestionBox>> m_questions;
 };
 
 namespace {
@@ -102,13 +102,13 @@ private:
 
 class QtAsyncQuestion : public AsyncQuestion {
 public:
-    explicit QtAsyncQuestion(std::unique_ptr<TAskThread> thread) : m_thread(std::move(thread)) {}
+    explicit QtAsyncQuestion(std::unique_ptr<PolledQuestionBox> question) : m_question(std::move(question)) {}
 
-    bool isDone() override { return m_thread->IsDone(); }
-    int answer() const override { return m_thread->Answer; }
+    bool isDone() override { return m_question->isDone(); }
+    int answer() const override { return m_question->answer; }
 
 private:
-    std::unique_ptr<TAskThread> m_thread;
+    std::unique_ptr<PolledQuestionBox> m_question;
 };
 
 } // namespace
@@ -185,16 +185,16 @@ bool QtOperator::checkDacScale(const QString &label, const QStringList &items,
 
 std::unique_ptr<AsyncQuestion> QtOperator::startQuestion(const QString &caption, const QString &text)
 {
-    auto thread = std::make_unique<TAskThread>();
-    thread->Text = text;
-    thread->Caption = caption;
+    auto question = std::make_unique<PolledQuestionBox>();
+    question->text = text;
+    question->caption = caption;
     if (m_tracker->abandoned) {
-        thread->Abandon();
+        question->abandon();
     } else {
-        thread->Start();
-        m_tracker->addQuestion(thread.get());
+        question->start();
+        m_tracker->addQuestion(question.get());
     }
-    return std::make_unique<QtAsyncQuestion>(std::move(thread));
+    return std::make_unique<QtAsyncQuestion>(std::move(question));
 }
 
 void QtOperator::processEvents()

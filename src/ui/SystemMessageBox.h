@@ -8,7 +8,7 @@ class QWidget;
 namespace quillon {
 
 // Message-box style flags and result codes in the system's numbering, shared by the
-// operator's boxes and TAskThread (whose Buttons and Icon fields hold these flags).
+// operator's boxes and PolledQuestionBox (whose Buttons and Icon fields hold these flags).
 namespace MessageBoxFlags {
 inline constexpr int Ok = 0;
 inline constexpr int OkCancel = 1;

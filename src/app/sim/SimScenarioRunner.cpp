@@ -246,20 +246,20 @@ private:
 
         const StationState &state = form.state();
         report.insert(QStringLiteral("boardConfig"),
-                      QJsonObject{{QStringLiteral("DioMask"), state.Board.DioMask},
-                                  {QStringLiteral("DioSpread"), state.Board.DioSpread},
-                                  {QStringLiteral("ChannelCount"), state.Board.ChannelCount},
-                                  {QStringLiteral("Mux32"), state.Board.Mux32},
-                                  {QStringLiteral("DiffApplies"), state.Board.DiffApplies},
-                                  {QStringLiteral("NewRevision"), state.Board.NewRevision},
-                                  {QStringLiteral("HasDacs"), state.Board.HasDacs}});
+                      QJsonObject{{QStringLiteral("DioMask"), state.board.DioMask},
+                                  {QStringLiteral("DioSpread"), state.board.DioSpread},
+                                  {QStringLiteral("ChannelCount"), state.board.ChannelCount},
+                                  {QStringLiteral("Mux32"), state.board.Mux32},
+                                  {QStringLiteral("DiffApplies"), state.board.DiffApplies},
+                                  {QStringLiteral("NewRevision"), state.board.NewRevision},
+                                  {QStringLiteral("HasDacs"), state.board.HasDacs}});
         report.insert(
             QStringLiteral("adcConfigBlock"),
-            hexBytes(QByteArray(reinterpret_cast<const char *>(state.Adc.bytes.data()), AdcConfigBlock::Size)));
+            hexBytes(QByteArray(reinterpret_cast<const char *>(state.adc.bytes.data()), AdcConfigBlock::Size)));
         report.insert(QStringLiteral("dacRangeState"),
-                      QJsonObject{{QStringLiteral("DacRange"), state.DacRange.DacRange},
-                                  {QStringLiteral("DacSpanVolts"), state.DacRange.DacSpanVolts},
-                                  {QStringLiteral("DacBipolar"), state.DacRange.DacBipolar}});
+                      QJsonObject{{QStringLiteral("DacRange"), state.dacRange.DacRange},
+                                  {QStringLiteral("DacSpanVolts"), state.dacRange.DacSpanVolts},
+                                  {QStringLiteral("DacBipolar"), state.dacRange.DacBipolar}});
         report.insert(QStringLiteral("abortAll"), state.AbortAll);
 
         constexpr int calFirst = 7520, calLast = 7667;

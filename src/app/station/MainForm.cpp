@@ -69,7 +69,7 @@ bool equalsIgnoringAsciiCase(const QString &a, const QString &b)
 
 } // namespace
 
-QWidget *FindChildByName(QObject *parent, const QString &name)
+QWidget *findChildByName(QObject *parent, const QString &name)
 {
     if (!parent)
         return nullptr;
@@ -99,12 +99,12 @@ MainForm::MainForm(DeviceLibrary &lib, Operator &op, QWidget *parent) : MainForm
 }
 
 MainForm::MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeCreate, QWidget *parent)
-    : QWidget(parent), m_lib(lib), m_op(op), m_context{lib, op, *this, m_state}, ui(std::make_unique<Ui::MainForm>())
+    : QWidget(parent), m_lib(lib), m_op(op), m_context{lib, op, *this, m_state}, m_ui(std::make_unique<Ui::MainForm>())
 {
-    ui->setupUi(this);
+    m_ui->setupUi(this);
     // Layout-managed widgets get no geometry from the .ui; the panels start at their
     // design width so the width fit and the anchors measure from it.
-    for (QObject *child : ui->ScrollContent->children())
+    for (QObject *child : m_ui->ScrollContent->children())
         if (auto *panel = qobject_cast<QWidget *>(child))
             panel->resize(DesignPanelWidth, panel->height());
     QFont designFont(QStringLiteral("MS Sans Serif"));
@@ -132,12 +132,12 @@ void MainForm::FormCreate()
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
 
-    m_content = ui->ScrollContent;
+    m_content = m_ui->ScrollContent;
     m_detectLabel = findChild<QLabel *>(QStringLiteral("DetectLabel"));
     m_masterResultLabel = findChild<QLabel *>(QStringLiteral("MasterResultLabel"));
     m_detectButton = findChild<QAbstractButton *>(QStringLiteral("DetectButton"));
     m_testAllButton = findChild<QAbstractButton *>(QStringLiteral("TestAllButton"));
-    m_cyclicPanel = FindChildByName(m_content, QStringLiteral("CyclicPanel"));
+    m_cyclicPanel = findChildByName(m_content, QStringLiteral("CyclicPanel"));
     m_cyclicGoButton = findChild<QAbstractButton *>(QStringLiteral("CyclicGoButton"));
     m_cyclicStopButton = findChild<QAbstractButton *>(QStringLiteral("CyclicStopButton"));
     m_cyclicDetailButton = findChild<QAbstractButton *>(QStringLiteral("CyclicDetailButton"));
@@ -154,8 +154,8 @@ void MainForm::FormCreate()
     }
 
     // Width fit: the result label of row 0 ends 8 pixels inside its panel.
-    if (QWidget *panel0 = FindChildByName(m_content, rowPrefix(0) + QStringLiteral("Panel"))) {
-        if (QWidget *label0 = FindChildByName(panel0, rowPrefix(0) + QStringLiteral("ResultLabel"))) {
+    if (QWidget *panel0 = findChildByName(m_content, rowPrefix(0) + QStringLiteral("Panel"))) {
+        if (QWidget *label0 = findChildByName(panel0, rowPrefix(0) + QStringLiteral("ResultLabel"))) {
             const int d = label0->x() + label0->width() + 8 - panel0->width();
             if (d != 0)
                 resize(width() + d, height());
@@ -164,20 +164,20 @@ void MainForm::FormCreate()
 
     for (int i = 0; i < TableRowsMax; ++i) {
         const QString prefix = rowPrefix(i);
-        QWidget *panel = FindChildByName(m_content, prefix + QStringLiteral("Panel"));
+        QWidget *panel = findChildByName(m_content, prefix + QStringLiteral("Panel"));
         if (!panel)
             break;
         TestRecord record;
         record.Panel = panel;
-        record.GoButton = qobject_cast<QAbstractButton *>(FindChildByName(panel, prefix + QStringLiteral("GoButton")));
+        record.GoButton = qobject_cast<QAbstractButton *>(findChildByName(panel, prefix + QStringLiteral("GoButton")));
         record.DetailButton =
-            qobject_cast<QAbstractButton *>(FindChildByName(panel, prefix + QStringLiteral("DetailButton")));
-        record.ResultLabel = qobject_cast<QLabel *>(FindChildByName(panel, prefix + QStringLiteral("ResultLabel")));
+            qobject_cast<QAbstractButton *>(findChildByName(panel, prefix + QStringLiteral("DetailButton")));
+        record.ResultLabel = qobject_cast<QLabel *>(findChildByName(panel, prefix + QStringLiteral("ResultLabel")));
         const QString digit = QString::number(i, 16).toUpper();
         auto *memo = qobject_cast<QPlainTextEdit *>(
-            FindChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("Memo")));
+            findChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("Memo")));
         auto *failLabel = qobject_cast<QLabel *>(
-            FindChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("FailLabel")));
+            findChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("FailLabel")));
         if (memo)
             memo->setTabStopDistance(8 * memo->fontMetrics().averageCharWidth());
         TestTable.push_back(record);
@@ -317,7 +317,7 @@ void MainForm::DetectButtonClick()
     RefreshStatus(-1);
     m_op.processEvents();
 
-    const DetectResult result = DetectBoard(m_lib, m_op, m_state);
+    const DetectResult result = detectBoard(m_lib, m_op, m_state);
     if (!result.found) {
         ShowStatus(m_detectLabel, TestStatus::Fail);
         return;
@@ -325,12 +325,12 @@ void MainForm::DetectButtonClick()
     ShowStatus(m_detectLabel, TestStatus::Pass);
     if (m_detectLabel)
         m_detectLabel->setText(QStringLiteral("Detected"));
-    m_state.Adc.clear();
-    m_state.Adc[AdcConfigBlock::TriggerMode] = 16;
+    m_state.adc.clear();
+    m_state.adc[AdcConfigBlock::TriggerMode] = 16;
     quint32 size = AdcConfigBlock::Size;
-    m_lib.ADC_SetConfig(diOnly, m_state.Adc.data(), &size);
+    m_lib.ADC_SetConfig(diOnly, m_state.adc.data(), &size);
     if (!result.calSupported)
-        setPanelHeight(FindChildByName(m_content, rowPrefix(3) + QStringLiteral("Panel")), 4);
+        setPanelHeight(findChildByName(m_content, rowPrefix(3) + QStringLiteral("Panel")), 4);
     if (m_blurb && !m_closing)
         m_blurb->show();
 }

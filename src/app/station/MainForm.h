@@ -38,7 +38,7 @@ struct TestRecord {
 
 // First direct child widget of parent whose object name equals name, ignoring the
 // case of ASCII letters; null when there is none.
-QWidget *FindChildByName(QObject *parent, const QString &name);
+QWidget *findChildByName(QObject *parent, const QString &name);
 
 // The station's one working window: the master bar, the test table, the cyclic
 // monitor row. It owns the program-wide state and hands the tests a StationContext.
@@ -144,7 +144,7 @@ private:
     Operator &m_op;
     StationState m_state;
     StationContext m_context;
-    std::unique_ptr<Ui::MainForm> ui;
+    std::unique_ptr<Ui::MainForm> m_ui;
 
     std::vector<TestRecord> TestTable;
     std::vector<std::unique_ptr<QtTestRow>> m_rows;

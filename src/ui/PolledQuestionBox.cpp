@@ -1,4 +1,4 @@
-#include "ui/TAskThread.h"
+#include "ui/PolledQuestionBox.h"
 
 #include "ui/SystemMessageBox.h"
 
@@ -8,11 +8,11 @@
 
 namespace quillon {
 
-TAskThread::TAskThread(QObject *parent) : QObject(parent)
+PolledQuestionBox::PolledQuestionBox(QObject *parent) : QObject(parent)
 {
 }
 
-TAskThread::~TAskThread()
+PolledQuestionBox::~PolledQuestionBox()
 {
     if (m_box) {
         // Answered or not, the box goes with its question; nobody reads the answer now.
@@ -21,32 +21,32 @@ TAskThread::~TAskThread()
     }
 }
 
-void TAskThread::Start()
+void PolledQuestionBox::start()
 {
     if (m_started)
         return;
     m_started = true;
-    m_box = createSystemMessageBox(Buttons | Icon, Caption, Text);
+    m_box = createSystemMessageBox(buttons | icon, caption, text);
     m_box->setObjectName(QLatin1String(BoxObjectName));
     m_box->setWindowModality(Qt::NonModal);
-    connect(m_box, &QDialog::finished, this, &TAskThread::finish);
+    connect(m_box, &QDialog::finished, this, &PolledQuestionBox::finish);
     m_box->show();
 }
 
-QMessageBox *TAskThread::box() const
+QMessageBox *PolledQuestionBox::box() const
 {
     return m_box;
 }
 
-void TAskThread::Abandon()
+void PolledQuestionBox::abandon()
 {
     if (m_done)
         return;
     if (!m_started) {
         // Never shown: answer at once as a closed box would.
         m_started = true;
-        const std::unique_ptr<QMessageBox> unshown(createSystemMessageBox(Buttons | Icon, Caption, Text));
-        Answer = systemMessageBoxAnswer(unshown.get());
+        const std::unique_ptr<QMessageBox> unshown(createSystemMessageBox(buttons | icon, caption, text));
+        answer = systemMessageBoxAnswer(unshown.get());
         m_done = true;
         return;
     }
@@ -54,11 +54,11 @@ void TAskThread::Abandon()
         m_box->reject();
 }
 
-void TAskThread::finish()
+void PolledQuestionBox::finish()
 {
     if (m_done || !m_box)
         return;
-    Answer = systemMessageBoxAnswer(m_box);
+    answer = systemMessageBoxAnswer(m_box);
     m_done = true;
     m_box->disconnect(this);
     m_box->deleteLater();
