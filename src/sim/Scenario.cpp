@@ -491,6 +491,14 @@ const QList<Entry> &entries()
         intEntry(
             "latencyUs", [](Scenario & s) -> auto & { return s.latencyUs.emplace(); }, 0, 1000000),
 
+        custom("records", "a file name: the run is recorded into this records file",
+               [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                   if (!v.isString() || v.toString().isEmpty())
+                       return fault(p, QStringLiteral("a file name"));
+                   s.records = v.toString();
+                   return std::nullopt;
+               }),
+
         custom("steps", "an array of steps", applySteps),
         documented("steps[].detect", "the string \"detect\": click Detect"),
         documented("steps[].testAll", "the string \"testAll\": click Test All"),

@@ -32,6 +32,7 @@ struct Scenario {
     QList<TechnicianOverride> technician;
     QString locale;               // empty: the system's
     std::optional<int> latencyUs; // request and scan latency (0 when absent)
+    QString records;              // records file the run is recorded into; empty: none
     QList<ScenarioStep> steps;
 };
 

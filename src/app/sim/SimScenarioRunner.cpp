@@ -2,6 +2,8 @@
 
 #include "app/station/MainForm.h"
 #include "app/station/StationMain.h"
+#include "app/station/StationOptions.h"
+#include "app/station/StationRecords.h"
 
 #include "ui/BlurbForm.h"
 #include "device/TracingDevice.h"
@@ -26,6 +28,8 @@
 #include <clocale>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace quillon {
@@ -116,7 +120,7 @@ bool settle(MainForm &form)
 
 class Run {
 public:
-    explicit Run(const sim::Scenario &scenario)
+    Run(const sim::Scenario &scenario, const records::RecordsSettings &recordsSettings)
         : m_scenario(scenario), m_board([this] { return m_stepping ? m_stepping->now() : 0; }, 1)
     {
         m_board.identity = scenario.board;
@@ -131,11 +135,15 @@ public:
         m_trace->setKeeping(true);
         m_tech.emplace(m_board);
         m_tech->setOverrides(scenario.technician);
+        if (!scenario.records.isEmpty())
+            startRecords(recordsSettings);
     }
 
     QJsonObject run()
     {
-        MainForm form(*m_trace, *m_tech);
+        MainForm form(m_records ? m_records->device() : *m_trace, m_records ? m_records->op() : *m_tech);
+        if (m_records)
+            form.setRunListener(&m_records->recorder());
         BlurbForm blurb;
         form.setBlurbForm(&blurb);
         form.show();
@@ -147,10 +155,63 @@ public:
         QJsonObject report = reportOf(form, blurb);
         form.close();
         QCoreApplication::processEvents();
+        if (m_records)
+            addRecords(report);
         return report;
     }
 
 private:
+    // The run is recorded into the scenario's file as quillon-sim records it, and the
+    // report gains the run ids and the timeline of prompts and library calls.
+    void startRecords(records::RecordsSettings settings)
+    {
+        settings.enabled = true;
+        settings.file = m_scenario.records;
+        m_records = StationRecords::create(settings, *m_trace, *m_tech, QStringLiteral("quillon-sim"), true);
+        records::Recorder &recorder = m_records->recorder();
+        QObject::connect(
+            &recorder.writer(), &records::RecordWriter::storeFailed, &recorder.writer(),
+            [this](const QString &file, const QString &reason, const QString &spill) {
+                const std::lock_guard lock(m_warningMutex);
+                m_recordsWarning = StationRecords::warningText(file, reason, spill);
+            },
+            Qt::DirectConnection);
+        recorder.setTap([this](records::Recorder::Tap what) {
+            const double ms = double(m_stepping->now()) / 1000.0;
+            if (what == records::Recorder::Tap::Call) {
+                const qsizetype call = m_trace->calls().size() - 1;
+                m_timeline.append(QJsonObject{{QStringLiteral("ms"), ms},
+                                              {QStringLiteral("call"), double(call)},
+                                              {QStringLiteral("function"), m_trace->calls().at(call).function}});
+                return;
+            }
+            // Only prompts the technician saw (and so listed) join the timeline.
+            const qsizetype prompt = m_tech->prompts().size() - 1;
+            if (prompt < m_listedPrompts)
+                return;
+            m_listedPrompts = prompt + 1;
+            m_timeline.append(QJsonObject{{QStringLiteral("ms"), ms},
+                                          {QStringLiteral("prompt"), double(prompt)},
+                                          {QStringLiteral("caption"), m_tech->prompts().at(prompt).caption}});
+        });
+    }
+
+    void addRecords(QJsonObject &report)
+    {
+        records::Recorder &recorder = m_records->recorder();
+        const QStringList runs = recorder.runIds();
+        recorder.finish(); // everything in the file (or saved beside it) before the report is read
+        QJsonObject records{{QStringLiteral("file"), recorder.writer().path()},
+                            {QStringLiteral("runs"), QJsonArray::fromStringList(runs)}};
+        {
+            const std::lock_guard lock(m_warningMutex);
+            if (!m_recordsWarning.isEmpty())
+                records.insert(QStringLiteral("warning"), m_recordsWarning);
+        }
+        report.insert(QStringLiteral("records"), records);
+        report.insert(QStringLiteral("timeline"), m_timeline);
+    }
+
     void click(MainForm &form, const QString &name, int step)
     {
         if (auto *button = control<QAbstractButton>(form, name))
@@ -300,16 +361,21 @@ private:
     std::optional<TracingDevice> m_trace;
     std::optional<sim::VirtualTechnician> m_tech;
     QStringList m_problems;
+    std::unique_ptr<StationRecords> m_records; // after the device and technician it decorates
+    QJsonArray m_timeline;
+    qsizetype m_listedPrompts = 0;
+    std::mutex m_warningMutex;
+    QString m_recordsWarning;
 };
 
 } // namespace
 
-QJsonObject runScenario(const sim::Scenario &scenario)
+QJsonObject runScenario(const sim::Scenario &scenario, const records::RecordsSettings &recordsSettings)
 {
     const QLocale previous;
     if (!scenario.locale.isEmpty())
         QLocale::setDefault(QLocale(scenario.locale));
-    QJsonObject report = Run(scenario).run();
+    QJsonObject report = Run(scenario, recordsSettings).run();
     QLocale::setDefault(previous);
     return report;
 }
@@ -330,9 +396,10 @@ int loadScenario(const QString &scenarioPath, sim::Scenario &scenario, QTextStre
     return 0;
 }
 
-int runLoaded(const sim::Scenario &scenario, const QString &reportPath, QTextStream &out, QTextStream &err)
+int runLoaded(const sim::Scenario &scenario, const QString &reportPath, QTextStream &out, QTextStream &err,
+              const records::RecordsSettings &recordsSettings = {})
 {
-    const QJsonObject report = runScenario(scenario);
+    const QJsonObject report = runScenario(scenario, recordsSettings);
     const QByteArray json = QJsonDocument(report).toJson(QJsonDocument::Indented);
     if (reportPath.isEmpty()) {
         out << QString::fromUtf8(json);
@@ -379,22 +446,15 @@ int simScenarioMain(int argc, char **argv)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const char *usage = "usage: quillon-sim [--scenario FILE [--report FILE]]";
-    QString scenarioPath, reportPath;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        const bool hasValue = i + 1 < argc;
-        if (arg == QLatin1String("--scenario") && hasValue && scenarioPath.isEmpty()) {
-            scenarioPath = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg == QLatin1String("--report") && hasValue && reportPath.isEmpty()) {
-            reportPath = QString::fromLocal8Bit(argv[++i]);
-        } else {
-            err << "quillon-sim: unexpected argument \"" << arg << "\"; " << usage << Qt::endl;
-            return 2;
-        }
-    }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    StationOptions options;
+    if (const int code = parseStationOptions(arguments, true, options, out, err); code >= 0)
+        return code;
+    const QString scenarioPath = options.scenario, reportPath = options.report;
     if (scenarioPath.isEmpty()) {
-        err << usage << Qt::endl;
+        err << "usage: quillon-sim [--scenario FILE [--report FILE]] [options]" << Qt::endl;
         return 2;
     }
     // The file is judged before any window system starts, so a bad file gives one line.
@@ -409,7 +469,7 @@ int simScenarioMain(int argc, char **argv)
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Quillon"));
     QApplication::setQuitOnLastWindowClosed(false);
-    return runLoaded(scenario, reportPath, out, err);
+    return runLoaded(scenario, reportPath, out, err, options.records);
 }
 
 } // namespace quillon

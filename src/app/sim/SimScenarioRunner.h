@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/RecordsSettings.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -17,7 +19,10 @@ struct Scenario;
 // the automatic first detection, then the steps. Returns the report (deterministic:
 // the same scenario gives the same report). The scenario's locale is the default
 // locale for the run and the previous default is restored afterwards.
-QJsonObject runScenario(const sim::Scenario &scenario);
+// When the scenario names a records file, the run is recorded into it (the station
+// name and serial settings from recordsSettings) and the report gains "records" (the
+// file and the run ids) and "timeline" (prompts and library calls with bench-time ms).
+QJsonObject runScenario(const sim::Scenario &scenario, const records::RecordsSettings &recordsSettings = {});
 
 // Reads and runs a scenario file. The report goes to `out`, or to reportPath when
 // given (then `out` gets a short summary). Returns 0 when the run completed, 2 when
@@ -27,7 +32,7 @@ int runScenarioFile(const QString &scenarioPath, const QString &reportPath, QTex
 // True when the command line asks for a scripted run (--scenario).
 bool isScenarioCommandLine(int argc, char **argv);
 
-// quillon-sim --scenario FILE [--report FILE]: sets up a headless QApplication
+// quillon-sim --scenario FILE [--report FILE] [options]: sets up a headless QApplication
 // (offscreen when there is no display) and runs the file. Exit codes as runScenarioFile.
 int simScenarioMain(int argc, char **argv);
 

@@ -1,6 +1,7 @@
 #include "app/sim/SimStation.h"
 
 #include "app/station/MainForm.h"
+#include "app/station/StationRecords.h"
 
 #include "sim/PromptFollower.h"
 #include "sim/bench/BenchWindow.h"
@@ -13,14 +14,19 @@ namespace quillon {
 
 // The same start as the production station, with the prompt follower between the
 // window and the dialogs.
-int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShown &shown)
+int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShown &shown,
+                  const records::RecordsSettings *records)
 {
     const bool quitOnLast = QApplication::quitOnLastWindowClosed();
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtOperator dialogs;
     sim::PromptFollower op(dialogs, board);
-    MainForm form(lib, op);
+    const std::unique_ptr<StationRecords> recording =
+        records ? StationRecords::create(*records, lib, op, QStringLiteral("quillon-sim"), true) : nullptr;
+    MainForm form(recording ? recording->device() : lib, recording ? recording->op() : op);
+    if (recording)
+        recording->attach(form);
     dialogs.setMainWindow(&form);
     BlurbForm blurb;
     form.setBlurbForm(&blurb);

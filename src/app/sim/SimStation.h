@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/RecordsSettings.h"
+
 #include <functional>
 
 class QWidget;
@@ -20,7 +22,9 @@ class TracingDevice;
 // shown (optional) runs once the main window is shown, with the follower and the
 // window (windows parented to it close and go with it, before the follower).
 using SimStationShown = std::function<void(sim::PromptFollower &follower, QWidget &mainWindow)>;
-int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShown &shown = {});
+// With records settings (null: none) every run is recorded, marked simulated.
+int runSimStation(sim::SimBoard &board, DeviceLibrary &lib, const SimStationShown &shown = {},
+                  const records::RecordsSettings *records = nullptr);
 
 // Opens the bench window of quillon-sim for the shown station: a window of the
 // station's (it closes and goes with it, before the follower), first placed with the

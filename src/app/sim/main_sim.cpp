@@ -3,12 +3,14 @@
 #include "app/sim/SimScenarioRunner.h"
 #include "app/sim/SimStation.h"
 #include "app/station/StationMain.h"
+#include "app/station/StationOptions.h"
 
 #include "device/TracingDevice.h"
 #include "sim/PromptFollower.h"
 #include "sim/SimBoard.h"
 
 #include <QApplication>
+#include <QTextStream>
 
 #include <clocale>
 #include <cstdio>
@@ -19,6 +21,14 @@ int main(int argc, char **argv)
     // quillon-sim --scenario FILE [--report FILE]: a scripted run, headless.
     if (quillon::isScenarioCommandLine(argc, argv))
         return quillon::simScenarioMain(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    quillon::StationOptions options;
+    if (const int code = quillon::parseStationOptions(arguments, true, options, out, err); code >= 0)
+        return code;
     if (!quillon::hasDisplay()) {
         std::fprintf(stderr, "%s\n", qPrintable(quillon::noDisplayMessage(QStringLiteral("quillon-sim"))));
         return 2;
@@ -33,7 +43,10 @@ int main(int argc, char **argv)
     // bench's scope at a few Hz. The bench changes it; scripted runs keep zero.
     board.requestLatencyUs = 2000;
     board.scanLatencyUs = 3000;
-    return quillon::runSimStation(board, device, [&](quillon::sim::PromptFollower &follower, QWidget &station) {
-        quillon::openBench(board, device, follower, station);
-    });
+    return quillon::runSimStation(
+        board, device,
+        [&](quillon::sim::PromptFollower &follower, QWidget &station) {
+            quillon::openBench(board, device, follower, station);
+        },
+        &options.records);
 }

@@ -309,6 +309,8 @@ void MainForm::DetectButtonClick()
     HandlerScope scope(*this);
     if (m_closing)
         return;
+    if (m_listener)
+        m_listener->detectionStarting();
     ShowStatus(m_detectLabel, TestStatus::Testing);
     if (m_detectLabel)
         m_detectLabel->setText(QStringLiteral("detecting..."));
@@ -320,6 +322,8 @@ void MainForm::DetectButtonClick()
     const DetectResult result = detectBoard(m_lib, m_op, m_state);
     if (!result.found) {
         ShowStatus(m_detectLabel, TestStatus::Fail);
+        if (m_listener)
+            m_listener->detectionEnded(false, detectLabelText(), m_state.board);
         return;
     }
     ShowStatus(m_detectLabel, TestStatus::Pass);
@@ -331,6 +335,8 @@ void MainForm::DetectButtonClick()
     m_lib.ADC_SetConfig(diOnly, m_state.adc.data(), &size);
     if (!result.calSupported)
         setPanelHeight(findChildByName(m_content, rowPrefix(3) + QStringLiteral("Panel")), 4);
+    if (m_listener)
+        m_listener->detectionEnded(true, detectLabelText(), m_state.board);
     if (m_blurb && !m_closing)
         m_blurb->show();
 }
@@ -341,6 +347,8 @@ void MainForm::TestAllButtonClick()
     // A second run nested inside a running one would reset rows the outer run has
     // already judged; the click is ignored instead.
     if (m_closing || m_testAllRunning)
+        return;
+    if (m_listener && !m_listener->testAllStarting())
         return;
     m_testAllRunning = true;
     struct RunningFlag {
@@ -355,11 +363,14 @@ void MainForm::TestAllButtonClick()
     m_state.AbortAll = false;
 
     const int rows = rowCount(); // the table never changes size after FormCreate
+    bool completed = true;
     for (int i = 0; i < rows; ++i) {
         if (QAbstractButton *go = TestTable[std::size_t(i)].GoButton)
             go->click();
-        if (m_state.AbortAll || m_closing)
+        if (m_state.AbortAll || m_closing) {
+            completed = i == rows - 1 && !m_closing;
             break;
+        }
     }
 
     int fails = 0;
@@ -368,10 +379,16 @@ void MainForm::TestAllButtonClick()
         fails += record.Status == TestStatus::Fail;
         passes += record.Status == TestStatus::Pass;
     }
-    if (fails > 0)
+    QString verdict;
+    if (fails > 0) {
         ShowStatus(m_masterResultLabel, TestStatus::Fail);
-    else if (rows > 0 && passes == rows) // an empty table proves nothing
+        verdict = overallLabelText();
+    } else if (rows > 0 && passes == rows) { // an empty table proves nothing
         ShowStatus(m_masterResultLabel, TestStatus::Pass);
+        verdict = overallLabelText();
+    }
+    if (m_listener)
+        m_listener->testAllEnded(completed, verdict);
 }
 
 void MainForm::DetailButtonClick(QObject *sender)
@@ -427,8 +444,35 @@ void MainForm::runRow(int index)
     // Rows after a gap in the table have buttons but no record.
     if (m_closing || index >= rowCount())
         return;
-    if (const RowTest &test = m_tests[std::size_t(index)])
-        test(m_context, *m_rows[std::size_t(index)]);
+    const RowTest &test = m_tests[std::size_t(index)];
+    if (!test)
+        return;
+    if (m_listener)
+        m_listener->rowStarting(index);
+    test(m_context, *m_rows[std::size_t(index)]);
+    if (m_listener)
+        m_listener->rowEnded(outcomeOf(index), m_closing);
+}
+
+RowOutcome MainForm::outcomeOf(int index) const
+{
+    const TestRecord &record = TestTable[std::size_t(index)];
+    const QtTestRow &row = *m_rows[std::size_t(index)];
+    RowOutcome outcome;
+    outcome.digit = index;
+    // The row's name is the panel's first label that is neither its result nor its fail label.
+    if (record.Panel)
+        for (QLabel *label : record.Panel->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
+            if (label != record.ResultLabel && !label->objectName().endsWith(QLatin1String("FailLabel"))) {
+                outcome.name = label->text();
+                break;
+            }
+    outcome.status = record.Status;
+    outcome.label = record.ResultLabel ? record.ResultLabel->text() : QString();
+    if (row.hasFailLabel())
+        outcome.failLabel = row.failText();
+    outcome.memo = row.memoLines();
+    return outcome;
 }
 
 void MainForm::TagTest0GoButtonClick()

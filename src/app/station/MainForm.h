@@ -1,5 +1,6 @@
 #pragma once
 
+#include "station/RunListener.h"
 #include "station/Station.h"
 
 #include <QList>
@@ -63,6 +64,9 @@ public:
     // The notes window that each successful detection shows (not owned).
     void setBlurbForm(BlurbForm *blurb);
     BlurbForm *blurbForm() const;
+
+    // Tells listener (not owned; null: nobody) about detections, runs and rows.
+    void setRunListener(RunListener *listener) { m_listener = listener; }
 
     // Replaces the test a row's Test button runs (scenario and test seam).
     void setRowTest(int index, RowTest test);
@@ -138,6 +142,7 @@ private:
     void setPanelHeight(QWidget *panel, int height);
     void followPanelWidth(QWidget *panel);
     void leaveHandler();
+    RowOutcome outcomeOf(int index) const;
     void rejectOpenDialogs();
 
     DeviceLibrary &m_lib;
@@ -162,6 +167,7 @@ private:
     QPointer<QListWidget> m_cyclicList;
     QPointer<QCheckBox> m_correctionCheck;
     QPointer<BlurbForm> m_blurb;
+    RunListener *m_listener = nullptr;
 
     int m_columns = 1;
     int m_depth = 0;

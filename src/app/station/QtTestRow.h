@@ -33,6 +33,7 @@ public:
     void pressDetails() override;
 
     QString failText() const;
+    bool hasFailLabel() const { return !m_failLabel.isNull(); }
 
 private:
     MainForm &m_form;

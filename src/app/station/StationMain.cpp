@@ -1,6 +1,7 @@
 #include "app/station/StationMain.h"
 
 #include "app/station/MainForm.h"
+#include "app/station/StationRecords.h"
 
 #include "device/SharedLibraryDevice.h"
 #include "ui/BlurbForm.h"
@@ -41,7 +42,8 @@ std::unique_ptr<DeviceLibrary> loadDeviceLibrary(const QString &library, QWidget
     return nullptr;
 }
 
-int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &started)
+int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &started,
+               const records::RecordsSettings *records)
 {
     // The program ends when the main window has closed and its handlers have
     // unwound, not when the last visible window goes.
@@ -49,7 +51,12 @@ int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &starte
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtOperator op;
-    MainForm form(lib, op);
+    // Outlives the window: the last records are written after it has closed.
+    const std::unique_ptr<StationRecords> recording =
+        records ? StationRecords::create(*records, lib, op, QStringLiteral("quillon"), false) : nullptr;
+    MainForm form(recording ? recording->device() : lib, recording ? recording->op() : op);
+    if (recording)
+        recording->attach(form);
     op.setMainWindow(&form);
     BlurbForm blurb;
     form.setBlurbForm(&blurb);
@@ -64,12 +71,12 @@ int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &starte
     return code;
 }
 
-int productionMain(const QString &library)
+int productionMain(const QString &library, const records::RecordsSettings *records)
 {
     std::unique_ptr<DeviceLibrary> lib = loadDeviceLibrary(library);
     if (!lib)
         return 1;
-    return runStation(*lib);
+    return runStation(*lib, {}, records);
 }
 
 } // namespace quillon

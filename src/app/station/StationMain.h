@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/RecordsSettings.h"
+
 #include <QString>
 
 #include <functional>
@@ -26,11 +28,13 @@ std::unique_ptr<DeviceLibrary> loadDeviceLibrary(const QString &library, QWidget
 // Runs the station over lib in the running QApplication: the main window (which
 // queues the first detection), the hidden notes window, the event loop until the
 // main window has closed and every handler has returned. started (optional) runs
-// once the window is shown. Returns the event loop's exit code.
-int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &started = {});
+// once the window is shown. With records settings (null: none) the station records
+// what it does. Returns the event loop's exit code.
+int runStation(DeviceLibrary &lib, const std::function<void(MainForm &)> &started = {},
+               const records::RecordsSettings *records = nullptr);
 
 // The production program after QApplication: the maker's library, then the station.
 // Exit code 1 when the library can't be loaded.
-int productionMain(const QString &library = QStringLiteral("vexlo"));
+int productionMain(const QString &library = QStringLiteral("vexlo"), const records::RecordsSettings *records = nullptr);
 
 } // namespace quillon

@@ -1,9 +1,12 @@
 // The production station: the maker's device library and a real board.
 #include "app/station/StationMain.h"
+#include "app/station/StationOptions.h"
 
 #include <QApplication>
+#include <QTextStream>
 
 #include <clocale>
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -11,5 +14,10 @@ int main(int argc, char **argv)
     // C-library conversions (and the maker's library) never see a comma locale.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Quillon"));
-    return quillon::productionMain();
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    quillon::StationOptions options;
+    if (const int code = quillon::parseStationOptions(QApplication::arguments(), false, options, out, err); code >= 0)
+        return code;
+    return quillon::productionMain(QStringLiteral("vexlo"), &options.records);
 }

@@ -1,0 +1,295 @@
+#include "records/Recorder.h"
+
+#include "records/Schema.h"
+#include "station/Operator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUuid>
+
+namespace quillon::records {
+
+namespace {
+
+constexpr quint8 FirmwareRequest = 0xB3;
+constexpr quint8 RevisionRequest = 0xA3;
+// A row's result is committed before the next row starts; a store that does not
+// answer within this time is treated as failing rather than holding up the test.
+constexpr int DurableWaitMs = 2000;
+
+QString statusWord(TestStatus status)
+{
+    switch (status) {
+    case TestStatus::Pass: return QStringLiteral("pass");
+    case TestStatus::Fail: return QStringLiteral("fail");
+    case TestStatus::Testing: return QStringLiteral("testing");
+    case TestStatus::Untested: break;
+    }
+    return QStringLiteral("untested");
+}
+
+QVariant orNull(const QString &text)
+{
+    return text.isNull() ? QVariant() : QVariant(text);
+}
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+// A station's key follows from what it is, so every file and the line database agree
+// on it without asking each other.
+QString stationKey(const StationIdentity &s)
+{
+    static const QUuid ns(QStringLiteral("{5d3e1f0a-7c39-4f4e-9a51-3b8f0c6e2d17}"));
+    const QStringList parts{s.name,    s.host,    s.program,
+                            s.version, s.library, s.simulated ? QStringLiteral("1") : QStringLiteral("0")};
+    return QUuid::createUuidV5(ns, parts.join(QChar(0x1f))).toString(QUuid::WithoutBraces);
+}
+
+} // namespace
+
+Recorder::Recorder(const RecordWriter::Options &options, StationIdentity station)
+    : m_station(std::move(station)), m_stationId(stationKey(m_station))
+{
+    RecordWriter::Options o = options;
+    o.station = m_station.name;
+    o.host = m_station.host;
+    o.program = m_station.program;
+    m_writer = std::make_unique<RecordWriter>(o);
+    m_writer->start();
+    put(Table::Stations, {m_stationId, m_station.name, m_station.host, m_station.program, m_station.version,
+                          m_station.library, int(m_station.simulated), utcNow()});
+}
+
+Recorder::~Recorder()
+{
+    finish();
+}
+
+int Recorder::finish()
+{
+    // A run still open here ended with the program (its handler never returned).
+    if (m_run)
+        endRun(QStringLiteral("aborted"), QString());
+    return m_writer->finish();
+}
+
+void Recorder::setSerialPrompt(bool ask, const QString &pattern)
+{
+    m_askSerial = ask;
+    m_serialPattern =
+        QRegularExpression(QRegularExpression::anchoredPattern(pattern.isEmpty() ? QStringLiteral(".+") : pattern));
+}
+
+std::uint64_t Recorder::put(Table table, QVariantList values)
+{
+    return m_writer->enqueue(Record{table, std::move(values)});
+}
+
+void Recorder::waitDurable(std::uint64_t ticket)
+{
+    m_writer->waitWritten(ticket, DurableWaitMs);
+}
+
+void Recorder::detectionStarting()
+{
+    m_detecting = true;
+    m_sessionId = newKey();
+    m_sessionPrompts = 0;
+    m_detectStarted = utcNow();
+    m_queried = false;
+    m_queriedProduct = 0;
+    m_boardName.clear();
+    m_firmwareReply.clear();
+    m_revisionReply.clear();
+}
+
+void Recorder::detectionEnded(bool found, const QString &label, const BoardConfig &board)
+{
+    m_detecting = false;
+    m_productId = found && m_queried ? QVariant(qint64(m_queriedProduct)) : QVariant();
+    const auto ifFound = [found](const QVariant &v) { return found ? v : QVariant(); };
+    put(Table::Sessions,
+        {m_sessionId, m_stationId, m_detectStarted, label, m_productId,
+         ifFound(m_boardName.isEmpty() ? QVariant() : QVariant(QString::fromLatin1(m_boardName))),
+         ifFound(board.ChannelCount), ifFound(board.HasDacs ? 4 : 0),
+         ifFound(board.NewRevision ? QStringLiteral("new") : QStringLiteral("D or earlier")),
+         m_firmwareReply.isNull() ? QVariant() : QVariant(hex(m_firmwareReply)),
+         m_revisionReply.isNull() ? QVariant() : QVariant(hex(m_revisionReply)), int(m_station.simulated)});
+}
+
+void Recorder::beginRun(const QString &kind, int digit, const QString &serial, const QString &id)
+{
+    OpenRun run;
+    run.id = id.isEmpty() ? newKey() : id;
+    run.rowDigit = digit;
+    m_runIds << run.id;
+    put(Table::Runs,
+        {run.id, m_stationId, m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId), QVariant(), kind,
+         digit >= 0 ? QVariant(digit) : QVariant(), m_productId, orNull(serial), utcNow(), int(m_station.simulated)});
+    m_run = run;
+}
+
+void Recorder::endRun(const QString &state, const QString &overall)
+{
+    if (!m_run)
+        return;
+    const std::uint64_t ticket =
+        put(Table::RunEnds, {m_run->id, utcNow(), state, overall.isEmpty() ? QVariant() : QVariant(overall)});
+    m_run.reset();
+    waitDurable(ticket);
+}
+
+bool Recorder::refuseUnwritable()
+{
+    // The first attempt to open the file decides whether a first Test All may start.
+    m_writer->waitOpened(DurableWaitMs);
+    if (!m_writer->failing())
+        return false;
+    const QString caption = QStringLiteral("Records required");
+    const QString text = QStringLiteral("Test All does not start: this station must keep records, but the "
+                                        "records file %1 cannot be written (%2).")
+                             .arg(m_writer->path(), m_writer->failureReason());
+    const QString shown = utcNow();
+    const int answer = m_op ? m_op->messageBox(BoxStyle::Warning, caption, text) : IdOk;
+    prompt(QStringLiteral("message"), caption, text, answer == IdOk ? QStringLiteral("OK") : QString::number(answer),
+           std::nullopt, shown, utcNow());
+    tap(Tap::Prompt);
+    return true;
+}
+
+std::optional<QString> Recorder::askSerial(const QString &runId)
+{
+    struct Asked {
+        QString text, answer, shown, answered;
+        std::optional<QString> typed;
+    };
+    std::vector<Asked> asked;
+    const QString caption = QStringLiteral("Unit serial");
+    QString text = caption;
+    std::optional<QString> serial;
+    while (m_op) {
+        QString value;
+        Asked a;
+        a.text = text;
+        a.shown = utcNow();
+        const bool ok = m_op->promptForText(caption, text, value);
+        a.answered = utcNow();
+        a.answer = ok ? QStringLiteral("OK") : QStringLiteral("Cancel");
+        if (ok)
+            a.typed = value;
+        asked.push_back(a);
+        tap(Tap::Prompt);
+        if (!ok)
+            break;
+        const QString candidate = value.trimmed();
+        if (m_serialPattern.match(candidate).hasMatch()) {
+            serial = candidate;
+            break;
+        }
+        text = (candidate.isEmpty() ? QStringLiteral("No serial was entered.")
+                                    : QStringLiteral("\"%1\" does not match the serial pattern %2.")
+                                          .arg(candidate, m_serialPattern.pattern()))
+               + QLatin1Char('\n') + caption;
+    }
+    // The prompts belong to the run they opened; when Test All did not start, to the session.
+    if (serial)
+        beginRun(QStringLiteral("test-all"), -1, *serial, runId);
+    for (const Asked &a : asked)
+        prompt(QStringLiteral("serial"), caption, a.text, a.answer, a.typed, a.shown, a.answered);
+    return serial;
+}
+
+bool Recorder::testAllStarting()
+{
+    if (m_required && refuseUnwritable())
+        return false;
+    if (m_run) // a run is still open (a handler left it open): it ends here
+        endRun(QStringLiteral("aborted"), QString());
+    if (m_askSerial)
+        return askSerial(newKey()).has_value();
+    beginRun(QStringLiteral("test-all"), -1, QString());
+    return true;
+}
+
+void Recorder::testAllEnded(bool completed, const QString &overall)
+{
+    endRun(completed ? QStringLiteral("completed") : QStringLiteral("aborted"), overall);
+}
+
+void Recorder::rowStarting(int digit)
+{
+    if (!m_run)
+        beginRun(QStringLiteral("row"), digit, QString());
+    m_rows.push_back({digit, utcNow()});
+}
+
+void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
+{
+    QString started = utcNow();
+    for (auto it = m_rows.rbegin(); it != m_rows.rend(); ++it)
+        if (it->digit == outcome.digit) {
+            started = it->started;
+            m_rows.erase(std::next(it).base());
+            break;
+        }
+    if (!m_run)
+        return;
+    const QString memo =
+        QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(outcome.memo)).toJson(QJsonDocument::Compact));
+    const std::uint64_t ticket =
+        put(Table::RowResults,
+            {newKey(), m_run->id, ++m_run->rows, outcome.digit, outcome.name, statusWord(outcome.status), outcome.label,
+             outcome.failLabel ? QVariant(*outcome.failLabel) : QVariant(), memo, started, utcNow()});
+    if (m_run->rowDigit == outcome.digit && m_rows.empty()) {
+        // A single row's run: its verdict is the row's.
+        const bool verdict = outcome.status == TestStatus::Pass || outcome.status == TestStatus::Fail;
+        endRun(closing ? QStringLiteral("aborted") : QStringLiteral("completed"), verdict ? outcome.label : QString());
+        return;
+    }
+    waitDurable(ticket);
+}
+
+void Recorder::prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,
+                      const std::optional<QString> &typed, const QString &shown, const QString &answered)
+{
+    const bool inRun = m_run.has_value() && !m_detecting;
+    const int seq = inRun ? ++m_run->prompts : ++m_sessionPrompts;
+    put(Table::Prompts,
+        {newKey(), inRun ? QVariant(m_run->id) : QVariant(), m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId),
+         seq, kind, orNull(caption), orNull(text), orNull(answer), typed ? QVariant(*typed) : QVariant(), shown,
+         answered.isEmpty() ? QVariant() : QVariant(answered)});
+}
+
+void Recorder::eepromWrite(quint16 address, const QByteArray &bytes, quint32 status)
+{
+    const int seq = m_run ? ++m_run->writes : ++m_looseWrites;
+    put(Table::EepromWrites,
+        {newKey(), m_run ? QVariant(m_run->id) : QVariant(), seq, int(address), hex(bytes), qint64(status), utcNow()});
+}
+
+void Recorder::deviceQueried(quint32 status, quint32 productId, const QByteArray &name)
+{
+    if (!m_detecting)
+        return;
+    if (!name.isNull())
+        m_boardName = name;
+    else if (status == 0) {
+        m_queried = true;
+        m_queriedProduct = productId;
+    }
+}
+
+void Recorder::vendorRead(quint8 request, const QByteArray &reply)
+{
+    if (!m_detecting)
+        return;
+    if (request == FirmwareRequest)
+        m_firmwareReply = reply;
+    else if (request == RevisionRequest)
+        m_revisionReply = reply;
+}
+
+} // namespace quillon::records

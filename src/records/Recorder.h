@@ -1,0 +1,133 @@
+#pragma once
+
+#include "records/Record.h"
+#include "records/RecordWriter.h"
+#include "station/RunListener.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace quillon {
+class Operator;
+}
+
+namespace quillon::records {
+
+// Who writes the records: one station row per combination.
+struct StationIdentity {
+    QString name;
+    QString host;
+    QString program; // "quillon", "quillon-sim"
+    QString version;
+    QString library; // the device library (path or description)
+    bool simulated = false;
+};
+
+// Turns what the station does into records and hands them to the writer. Hears the
+// window through RunListener, the prompts through RecordingOperator and the library
+// through RecordingDevice. Lives on the GUI thread; each event costs an enqueue.
+class Recorder final : public RunListener {
+public:
+    Recorder(const RecordWriter::Options &options, StationIdentity station);
+    ~Recorder() override;
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    RecordWriter &writer() { return *m_writer; }
+    const StationIdentity &station() const { return m_station; }
+    QString stationId() const { return m_stationId; }
+
+    // The operator the recorder itself asks through (the unit serial, the refusal of
+    // an unrecordable Test All): the one behind the RecordingOperator, so its own
+    // prompts are recorded by kind rather than twice.
+    void setOperator(Operator *op) { m_op = op; }
+    // Test All first asks for the unit serial, which must match pattern (whole).
+    void setSerialPrompt(bool ask, const QString &pattern = {});
+    // Test All refuses to start while the file cannot be written.
+    void setRequired(bool required) { m_required = required; }
+
+    // Called after each prompt and each library call (the scripted runs' timeline).
+    enum class Tap { Prompt, Call };
+    void setTap(std::function<void(Tap)> tap) { m_tap = std::move(tap); }
+    void tap(Tap what)
+    {
+        if (m_tap)
+            m_tap(what);
+    }
+
+    // Runs begun in this process, in order.
+    const QStringList &runIds() const { return m_runIds; }
+
+    // Stops the writer: everything written, or saved to its JSON file. Returns the
+    // number of records saved there.
+    int finish();
+
+    // RunListener
+    void detectionStarting() override;
+    void detectionEnded(bool found, const QString &label, const BoardConfig &board) override;
+    bool testAllStarting() override;
+    void testAllEnded(bool completed, const QString &overall) override;
+    void rowStarting(int digit) override;
+    void rowEnded(const RowOutcome &outcome, bool closing) override;
+
+    // From the decorators. shown/answered are utcNow() stamps; answered empty: none.
+    void prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,
+                const std::optional<QString> &typed, const QString &shown, const QString &answered);
+    void eepromWrite(quint16 address, const QByteArray &bytes, quint32 status);
+    void deviceQueried(quint32 status, quint32 productId, const QByteArray &name);
+    void vendorRead(quint8 request, const QByteArray &reply);
+
+private:
+    struct OpenRun {
+        QString id;
+        int rowDigit = -1; // the row that began a single-row run, else -1
+        int rows = 0;
+        int prompts = 0;
+        int writes = 0;
+    };
+    struct OpenRow {
+        int digit = 0;
+        QString started;
+    };
+
+    std::uint64_t put(Table table, QVariantList values);
+    void beginRun(const QString &kind, int digit, const QString &serial, const QString &id = {});
+    void endRun(const QString &state, const QString &overall);
+    void waitDurable(std::uint64_t ticket);
+    std::optional<QString> askSerial(const QString &runId);
+    bool refuseUnwritable();
+
+    std::unique_ptr<RecordWriter> m_writer;
+    StationIdentity m_station;
+    QString m_stationId;
+    Operator *m_op = nullptr;
+    bool m_askSerial = false;
+    QRegularExpression m_serialPattern;
+    bool m_required = false;
+    std::function<void(Tap)> m_tap;
+
+    // The current session (detection) and what the library said during it.
+    QString m_sessionId;
+    QVariant m_productId;
+    int m_sessionPrompts = 0;
+    QString m_detectStarted;
+    quint32 m_queriedProduct = 0;
+    bool m_queried = false;
+    QByteArray m_boardName, m_firmwareReply, m_revisionReply;
+    bool m_detecting = false;
+
+    std::optional<OpenRun> m_run;
+    std::vector<OpenRow> m_rows; // rows whose tests are on the stack
+    int m_looseWrites = 0;       // EEPROM writes outside any run
+    QStringList m_runIds;
+};
+
+} // namespace quillon::records
