@@ -69,6 +69,12 @@ QString RecordWriter::failureReason() const
     return m_reason;
 }
 
+std::optional<RecordWriter::Failure> RecordWriter::firstFailure() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_firstFailure;
+}
+
 QString RecordWriter::spillPath() const
 {
     const std::lock_guard lock(m_mutex);
@@ -108,6 +114,8 @@ void RecordWriter::noteFailure(const QString &reason)
         spill = m_spillPath;
         first = !m_warned;
         m_warned = true;
+        if (first)
+            m_firstFailure = Failure{reason, spill};
         m_failing = true;
     }
     m_progress.notify_all();

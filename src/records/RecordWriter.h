@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace quillon::records {
@@ -53,6 +54,12 @@ public:
     bool waitOpened(int timeoutMs);
 
     bool failing() const { return m_failing.load(); }
+    // The first failure (what storeFailed said), also when the file works again since.
+    struct Failure {
+        QString reason;
+        QString spillFile;
+    };
+    std::optional<Failure> firstFailure() const;
     QString failureReason() const;
     QString path() const { return m_options.path; }
     // The JSON file unwritten records go to at the end (chosen at the first failure).
@@ -91,6 +98,7 @@ private:
     bool m_openTried = false;
     bool m_warned = false;
     QString m_reason;
+    std::optional<Failure> m_firstFailure;
     QString m_spillPath;
     std::atomic<bool> m_failing{false};
 };

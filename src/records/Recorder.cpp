@@ -33,6 +33,12 @@ QVariant orNull(const QString &text)
     return text.isNull() ? QVariant() : QVariant(text);
 }
 
+// A text for a NOT NULL column: Qt SQL binds a null QString as NULL.
+QString notNull(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 QString hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex());
@@ -59,8 +65,8 @@ Recorder::Recorder(const RecordWriter::Options &options, StationIdentity station
     o.program = m_station.program;
     m_writer = std::make_unique<RecordWriter>(o);
     m_writer->start();
-    put(Table::Stations, {m_stationId, m_station.name, m_station.host, m_station.program, m_station.version,
-                          m_station.library, int(m_station.simulated), utcNow()});
+    put(Table::Stations, {m_stationId, notNull(m_station.name), notNull(m_station.host), notNull(m_station.program),
+                          notNull(m_station.version), notNull(m_station.library), int(m_station.simulated), utcNow()});
 }
 
 Recorder::~Recorder()
@@ -79,6 +85,7 @@ int Recorder::finish()
 void Recorder::setSerialPrompt(bool ask, const QString &pattern)
 {
     m_askSerial = ask;
+    m_serialPatternText = pattern;
     m_serialPattern =
         QRegularExpression(QRegularExpression::anchoredPattern(pattern.isEmpty() ? QStringLiteral(".+") : pattern));
 }
@@ -112,7 +119,7 @@ void Recorder::detectionEnded(bool found, const QString &label, const BoardConfi
     m_productId = found && m_queried ? QVariant(qint64(m_queriedProduct)) : QVariant();
     const auto ifFound = [found](const QVariant &v) { return found ? v : QVariant(); };
     put(Table::Sessions,
-        {m_sessionId, m_stationId, m_detectStarted, label, m_productId,
+        {m_sessionId, m_stationId, m_detectStarted, notNull(label), m_productId,
          ifFound(m_boardName.isEmpty() ? QVariant() : QVariant(QString::fromLatin1(m_boardName))),
          ifFound(board.ChannelCount), ifFound(board.HasDacs ? 4 : 0),
          ifFound(board.NewRevision ? QStringLiteral("new") : QStringLiteral("D or earlier")),
@@ -189,10 +196,11 @@ std::optional<QString> Recorder::askSerial(const QString &runId)
             serial = candidate;
             break;
         }
-        text = (candidate.isEmpty() ? QStringLiteral("No serial was entered.")
-                                    : QStringLiteral("\"%1\" does not match the serial pattern %2.")
-                                          .arg(candidate, m_serialPattern.pattern()))
-               + QLatin1Char('\n') + caption;
+        text =
+            (candidate.isEmpty()
+                 ? QStringLiteral("No serial was entered.")
+                 : QStringLiteral("\"%1\" does not match the serial pattern %2.").arg(candidate, m_serialPatternText))
+            + QLatin1Char('\n') + caption;
     }
     // The prompts belong to the run they opened; when Test All did not start, to the session.
     if (serial)
@@ -241,8 +249,9 @@ void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
         QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(outcome.memo)).toJson(QJsonDocument::Compact));
     const std::uint64_t ticket =
         put(Table::RowResults,
-            {newKey(), m_run->id, ++m_run->rows, outcome.digit, outcome.name, statusWord(outcome.status), outcome.label,
-             outcome.failLabel ? QVariant(*outcome.failLabel) : QVariant(), memo, started, utcNow()});
+            {newKey(), m_run->id, ++m_run->rows, outcome.digit, notNull(outcome.name), statusWord(outcome.status),
+             notNull(outcome.label), outcome.failLabel ? QVariant(notNull(*outcome.failLabel)) : QVariant(), memo,
+             started, utcNow()});
     if (m_run->rowDigit == outcome.digit && m_rows.empty()) {
         // A single row's run: its verdict is the row's.
         const bool verdict = outcome.status == TestStatus::Pass || outcome.status == TestStatus::Fail;
@@ -266,8 +275,8 @@ void Recorder::prompt(const QString &kind, const QString &caption, const QString
 void Recorder::eepromWrite(quint16 address, const QByteArray &bytes, quint32 status)
 {
     const int seq = m_run ? ++m_run->writes : ++m_looseWrites;
-    put(Table::EepromWrites,
-        {newKey(), m_run ? QVariant(m_run->id) : QVariant(), seq, int(address), hex(bytes), qint64(status), utcNow()});
+    put(Table::EepromWrites, {newKey(), m_run ? QVariant(m_run->id) : QVariant(), seq, int(address),
+                              notNull(hex(bytes)), qint64(status), utcNow()});
 }
 
 void Recorder::deviceQueried(quint32 status, quint32 productId, const QByteArray &name)

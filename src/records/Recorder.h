@@ -110,7 +110,8 @@ private:
     QString m_stationId;
     Operator *m_op = nullptr;
     bool m_askSerial = false;
-    QRegularExpression m_serialPattern;
+    QRegularExpression m_serialPattern; // anchored: the whole serial must match
+    QString m_serialPatternText;
     bool m_required = false;
     std::function<void(Tap)> m_tap;
 

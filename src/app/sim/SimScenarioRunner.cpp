@@ -29,7 +29,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace quillon {
@@ -169,13 +168,6 @@ private:
         settings.file = m_scenario.records;
         m_records = StationRecords::create(settings, *m_trace, *m_tech, QStringLiteral("quillon-sim"), true);
         records::Recorder &recorder = m_records->recorder();
-        QObject::connect(
-            &recorder.writer(), &records::RecordWriter::storeFailed, &recorder.writer(),
-            [this](const QString &file, const QString &reason, const QString &spill) {
-                const std::lock_guard lock(m_warningMutex);
-                m_recordsWarning = StationRecords::warningText(file, reason, spill);
-            },
-            Qt::DirectConnection);
         recorder.setTap([this](records::Recorder::Tap what) {
             const double ms = double(m_stepping->now()) / 1000.0;
             if (what == records::Recorder::Tap::Call) {
@@ -203,11 +195,9 @@ private:
         recorder.finish(); // everything in the file (or saved beside it) before the report is read
         QJsonObject records{{QStringLiteral("file"), recorder.writer().path()},
                             {QStringLiteral("runs"), QJsonArray::fromStringList(runs)}};
-        {
-            const std::lock_guard lock(m_warningMutex);
-            if (!m_recordsWarning.isEmpty())
-                records.insert(QStringLiteral("warning"), m_recordsWarning);
-        }
+        if (const auto failure = recorder.writer().firstFailure())
+            records.insert(QStringLiteral("warning"),
+                           StationRecords::warningText(recorder.writer().path(), failure->reason, failure->spillFile));
         report.insert(QStringLiteral("records"), records);
         report.insert(QStringLiteral("timeline"), m_timeline);
     }
@@ -364,8 +354,6 @@ private:
     std::unique_ptr<StationRecords> m_records; // after the device and technician it decorates
     QJsonArray m_timeline;
     qsizetype m_listedPrompts = 0;
-    std::mutex m_warningMutex;
-    QString m_recordsWarning;
 };
 
 } // namespace

@@ -75,9 +75,9 @@ void StationRecords::attach(MainForm &form)
     records::RecordWriter &writer = m_recorder->writer();
     QObject::connect(&writer, &records::RecordWriter::storeFailed, &form, warn);
     // A failure before the window existed was signalled to nobody.
-    if (writer.failing())
+    if (const auto failure = writer.firstFailure())
         QMetaObject::invokeMethod(
-            &form, [warn, &writer] { warn(writer.path(), writer.failureReason(), writer.spillPath()); },
+            &form, [warn, &writer, failure] { warn(writer.path(), failure->reason, failure->spillFile); },
             Qt::QueuedConnection);
 }
 

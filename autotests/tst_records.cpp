@@ -1,0 +1,465 @@
+// Station records end to end: scripted runs through the real window into a records
+// file, a station killed mid-run, files that cannot be written, the unit serial.
+#include "app/sim/SimScenarioRunner.h"
+#include "app/station/StationOptions.h"
+#include "records/RecordStore.h"
+#include "records/Schema.h"
+#include "sim/Scenario.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+using namespace quillon;
+using records::RecordsSettings;
+
+namespace {
+
+constexpr char TestAll[] = R"({"steps": ["testAll"], "faults": {"dioStuckHigh": 4}})";
+
+sim::Scenario scenario(const char *json, const QString &recordsFile = {})
+{
+    sim::Scenario s;
+    const auto error = sim::readScenario(QByteArray(json), s);
+    EXPECT_FALSE(error) << qPrintable(error ? error->text() : QString());
+    s.records = recordsFile;
+    return s;
+}
+
+// Records that cannot be written at exit go under the data folder: a temporary one.
+class RecordsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("data")).toLocal8Bit());
+    }
+    void TearDown() override { qunsetenv("XDG_DATA_HOME"); }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+};
+
+// A read-only connection to a records file for the duration of fn.
+template <typename Fn>
+void query(const QString &file, Fn fn)
+{
+    {
+        QSqlDatabase db;
+        QString reason;
+        ASSERT_TRUE(records::openStoreFile(file, QStringLiteral("reader"), false, db, &reason)) << qPrintable(reason);
+        fn(db);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+}
+
+QList<QVariantList> rows(QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    EXPECT_TRUE(q.exec(sql)) << qPrintable(sql);
+    QList<QVariantList> out;
+    while (q.next()) {
+        QVariantList row;
+        for (int i = 0; i < q.record().count(); ++i)
+            row << q.value(i);
+        out << row;
+    }
+    return out;
+}
+
+// Rows as "a|b|c" texts, NULL for a null value: compares without caring for SQL types.
+QStringList texts(QSqlDatabase &db, const QString &sql)
+{
+    QStringList out;
+    for (const QVariantList &row : rows(db, sql)) {
+        QStringList fields;
+        for (const QVariant &v : row)
+            fields << (v.isNull() ? QStringLiteral("NULL") : v.toString());
+        out << fields.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+QJsonArray memoOf(const QVariant &json)
+{
+    return QJsonDocument::fromJson(json.toString().toUtf8()).array();
+}
+
+QJsonObject withoutRecords(QJsonObject report)
+{
+    report.remove(QStringLiteral("records"));
+    report.remove(QStringLiteral("timeline"));
+    return report;
+}
+
+// Rows of the reference report (no records) for comparing memos and labels.
+QJsonArray referenceRows(const char *json)
+{
+    return runScenario(scenario(json)).value(QStringLiteral("rows")).toArray();
+}
+
+} // namespace
+
+TEST_F(RecordsTest, ScriptedRunIsRecordedExactlyAsShown)
+{
+    const QString file = path(QStringLiteral("station.sqlite"));
+    const QJsonObject plain = runScenario(scenario(TestAll));
+    const QJsonObject report = runScenario(scenario(TestAll, file));
+    // Recording changes nothing the report shows; it only adds the records and timeline.
+    EXPECT_EQ(withoutRecords(report), plain);
+    const QJsonObject rec = report.value(QStringLiteral("records")).toObject();
+    EXPECT_FALSE(rec.contains(QStringLiteral("warning")))
+        << qPrintable(rec.value(QStringLiteral("warning")).toString());
+    const QJsonArray runs = rec.value(QStringLiteral("runs")).toArray();
+    ASSERT_EQ(runs.size(), 1);
+    const QString run = runs[0].toString();
+
+    query(file, [&](QSqlDatabase &db) {
+        const auto end =
+            rows(db, QStringLiteral("SELECT r.kind, r.simulated, e.end_state, e.overall, s.channel_count,"
+                                    " s.product_id IS NOT NULL FROM runs r JOIN run_ends e ON e.run_id = r.id"
+                                    " JOIN sessions s ON s.id = r.session_id WHERE r.id = '%1'")
+                         .arg(run));
+        ASSERT_EQ(end.size(), 1);
+        EXPECT_EQ(end[0],
+                  (QVariantList{QStringLiteral("test-all"), 1, QStringLiteral("completed"),
+                                report.value(QStringLiteral("overall")).toString(),
+                                report[QStringLiteral("boardConfig")][QStringLiteral("ChannelCount")].toInt(), 1}));
+
+        const auto results = rows(db, QStringLiteral("SELECT digit, name, label, fail_label, memo FROM row_results"
+                                                     " WHERE run_id = '%1' ORDER BY seq")
+                                          .arg(run));
+        const QJsonArray shown = report.value(QStringLiteral("rows")).toArray();
+        ASSERT_EQ(results.size(), shown.size());
+        for (int i = 0; i < shown.size(); ++i) {
+            const QJsonObject r = shown[i].toObject();
+            EXPECT_EQ(results[i][0].toInt(), i);
+            EXPECT_EQ(results[i][1].toString(), r.value(QStringLiteral("name")).toString());
+            EXPECT_EQ(results[i][2].toString(), r.value(QStringLiteral("label")).toString());
+            EXPECT_EQ(results[i][3].isNull(), !r.contains(QStringLiteral("failLabel")));
+            EXPECT_EQ(results[i][3].toString(), r.value(QStringLiteral("failLabel")).toString());
+            EXPECT_EQ(memoOf(results[i][4]), r.value(QStringLiteral("memo")).toArray()) << "row " << i;
+        }
+
+        QStringList captions;
+        for (const auto &p : rows(db, QStringLiteral("SELECT caption FROM prompts ORDER BY shown_utc, seq")))
+            captions << p[0].toString();
+        QStringList shownCaptions;
+        for (const QJsonValue p : report.value(QStringLiteral("prompts")).toArray())
+            shownCaptions << p[QStringLiteral("caption")].toString();
+        EXPECT_EQ(captions, shownCaptions);
+
+        // The last write to each calibration address is what the EEPROM holds.
+        const QByteArray eeprom = QByteArray::fromHex(report.value(QStringLiteral("eepromCal")).toString().toLatin1());
+        const auto writes =
+            rows(db, QStringLiteral("SELECT address, bytes, status FROM eeprom_writes WHERE run_id = '%1'"
+                                    " ORDER BY seq")
+                         .arg(run));
+        ASSERT_FALSE(writes.isEmpty());
+        for (const auto &w : writes) {
+            const QByteArray bytes = QByteArray::fromHex(w[1].toByteArray());
+            EXPECT_EQ(w[2].toInt(), 0);
+            bool last = true;
+            for (const auto &later : writes.mid(writes.indexOf(w) + 1))
+                last = last && later[0] != w[0];
+            if (last) {
+                EXPECT_EQ(eeprom.mid(w[0].toInt() - 7520, bytes.size()), bytes) << "address " << w[0].toInt();
+            }
+        }
+    });
+
+    // The timeline holds every call and every prompt once, in bench-time order.
+    const QJsonArray timeline = report.value(QStringLiteral("timeline")).toArray();
+    int calls = 0, prompts = 0;
+    double last = 0;
+    for (const QJsonValue t : timeline) {
+        calls += t.toObject().contains(QStringLiteral("call"));
+        prompts += t.toObject().contains(QStringLiteral("prompt"));
+        EXPECT_GE(t[QStringLiteral("ms")].toDouble(), last);
+        last = t[QStringLiteral("ms")].toDouble();
+    }
+    EXPECT_EQ(calls, report.value(QStringLiteral("calls")).toArray().size());
+    EXPECT_EQ(prompts, report.value(QStringLiteral("prompts")).toArray().size());
+}
+
+TEST_F(RecordsTest, KilledStationLeavesShownRowsAndTheRunEndsInterrupted)
+{
+    const QString file = path(QStringLiteral("killed.sqlite"));
+    const QString slow = path(QStringLiteral("slow.json"));
+    QFile f(slow);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral(R"({"steps": ["testAll"], "latencyUs": 4000, "records": "%1"})").arg(file).toUtf8());
+    f.close();
+
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(QStringLiteral(QUILLON_SIM_BINARY),
+              {QStringLiteral("--scenario"), slow, QStringLiteral("--station"), QStringLiteral("bench-7")});
+    ASSERT_TRUE(sim.waitForStarted());
+    // Killed once a few rows have been judged, well before the run ends.
+    int judged = 0;
+    for (int i = 0; i < 600 && judged < 3; ++i) {
+        QThread::msleep(50);
+        if (QFile::exists(file))
+            query(file, [&](QSqlDatabase &db) {
+                QSqlQuery q(db); // the tables may not be there yet
+                judged =
+                    q.exec(QStringLiteral("SELECT count(*) FROM row_results")) && q.next() ? q.value(0).toInt() : 0;
+            });
+    }
+    ASSERT_GE(judged, 3);
+    ASSERT_EQ(sim.state(), QProcess::Running) << "the run ended before it could be killed";
+    sim.kill(); // SIGKILL
+    ASSERT_TRUE(sim.waitForFinished());
+
+    const QJsonArray expected = referenceRows(R"({"steps": ["testAll"]})");
+    QString run;
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(rows(db, QStringLiteral("PRAGMA integrity_check")).value(0).value(0).toString(),
+                  QStringLiteral("ok"));
+        const auto results =
+            rows(db, QStringLiteral("SELECT run_id, digit, label, memo FROM row_results ORDER BY seq"));
+        ASSERT_GE(results.size(), 3);
+        ASSERT_LT(results.size(), expected.size());
+        for (int i = 0; i < results.size(); ++i) {
+            EXPECT_EQ(results[i][1].toInt(), i);
+            EXPECT_EQ(results[i][2].toString(), expected[i][QStringLiteral("label")].toString());
+            EXPECT_EQ(memoOf(results[i][3]), expected[i][QStringLiteral("memo")].toArray()) << "row " << i;
+        }
+        run = results[0][0].toString();
+        EXPECT_TRUE(rows(db, QStringLiteral("SELECT 1 FROM run_ends WHERE run_id = '%1'").arg(run)).isEmpty());
+    });
+
+    // The same station starting again ends the open run as interrupted.
+    RecordsSettings settings;
+    settings.station = QStringLiteral("bench-7");
+    runScenario(scenario(R"({"steps": []})", file), settings);
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT end_state, overall FROM run_ends WHERE run_id = '%1'").arg(run)),
+                  QStringList{QStringLiteral("interrupted|NULL")});
+    });
+}
+
+namespace {
+
+// A small tmpfs over dir (root only). False: mounting is not permitted here.
+bool mountTmpfs(const QString &dir, const QString &options)
+{
+    return ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, options.toLatin1().constData()) == 0;
+}
+
+} // namespace
+
+TEST_F(RecordsTest, UnwritableFileNeverStopsTestingAndLosesNothing)
+{
+    enum class Case { Corrupt, ReadOnlyFolder, FullDisk, Locked };
+    const QJsonArray expected = referenceRows(TestAll);
+    for (const Case c : {Case::Corrupt, Case::ReadOnlyFolder, Case::FullDisk, Case::Locked}) {
+        SCOPED_TRACE(int(c));
+        const QString dir = path(QStringLiteral("case%1").arg(int(c)));
+        ASSERT_TRUE(QDir().mkpath(dir));
+        const QString file = QDir(dir).filePath(QStringLiteral("records.sqlite"));
+        bool mounted = false;
+        std::thread locker;
+        switch (c) {
+        case Case::Corrupt: {
+            QFile junk(file);
+            ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray(8192, '\x42'));
+            break;
+        }
+        case Case::ReadOnlyFolder:
+            if (geteuid() == 0) {
+                mounted =
+                    mountTmpfs(dir, QStringLiteral("size=1m"))
+                    && ::mount(nullptr, QFile::encodeName(dir).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr)
+                           == 0;
+                if (!mounted) {
+                    std::printf("[  SKIPPED ] read-only folder: mount is not permitted here\n");
+                    continue;
+                }
+            } else {
+                QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+            }
+            break;
+        case Case::FullDisk: {
+            if (!mountTmpfs(dir, QStringLiteral("size=256k"))) {
+                std::printf("[  SKIPPED ] full disk: mounting a small tmpfs is not permitted here\n");
+                continue;
+            }
+            mounted = true;
+            {
+                records::RecordStore store(QStringLiteral("filler"));
+                QString reason;
+                ASSERT_TRUE(store.open(file, &reason)) << qPrintable(reason);
+            }
+            QFile filler(QDir(dir).filePath(QStringLiteral("filler")));
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, '\0');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+            break;
+        }
+        case Case::Locked: {
+            {
+                records::RecordStore store(QStringLiteral("create"));
+                QString reason;
+                ASSERT_TRUE(store.open(file, &reason)) << qPrintable(reason);
+            }
+            // Another program holds the file for longer than the station waits for it.
+            std::atomic<bool> locked{false};
+            locker = std::thread([file, &locked] {
+                {
+                    QSqlDatabase db;
+                    records::openStoreFile(file, QStringLiteral("locker"), true, db, nullptr);
+                    QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+                    locked = true;
+                    QThread::msleep(6500);
+                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+                }
+                QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+            });
+            while (!locked)
+                QThread::msleep(5);
+            break;
+        }
+        }
+
+        const QJsonObject report = runScenario(scenario(TestAll, file));
+        if (locker.joinable())
+            locker.join();
+        // Testing went on exactly as without records.
+        EXPECT_EQ(report.value(QStringLiteral("rows")).toArray(), expected);
+        const QJsonObject rec = report.value(QStringLiteral("records")).toObject();
+        const QString warning = rec.value(QStringLiteral("warning")).toString();
+        EXPECT_TRUE(warning.contains(file)) << qPrintable(warning);
+        const QString run = rec.value(QStringLiteral("runs")).toArray().at(0).toString();
+
+        if (c == Case::Locked) {
+            // Written once the other program let go; nothing had to be saved aside.
+            query(file, [&](QSqlDatabase &db) {
+                EXPECT_EQ(rows(db, QStringLiteral("SELECT count(*) FROM row_results WHERE run_id = '%1'").arg(run))
+                              .value(0)
+                              .value(0)
+                              .toInt(),
+                          expected.size());
+            });
+            EXPECT_TRUE(QDir(path(QStringLiteral("data/Quillon/unwritten"))).entryList(QDir::Files).isEmpty());
+        } else {
+            // Everything went to the JSON file the warning names.
+            const QString spill = warning.section(QStringLiteral("saved to "), 1).chopped(1);
+            QFile saved(spill);
+            ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << qPrintable(warning);
+            int results = 0, runs = 0;
+            for (const QJsonValue r : QJsonDocument::fromJson(saved.readAll())[QStringLiteral("records")].toArray()) {
+                results += r[QStringLiteral("table")] == QStringLiteral("row_results");
+                runs += r[QStringLiteral("table")] == QStringLiteral("runs")
+                        && r[QStringLiteral("values")][QStringLiteral("id")] == run;
+            }
+            EXPECT_EQ(results, expected.size());
+            EXPECT_EQ(runs, 1);
+            saved.remove();
+        }
+        if (mounted)
+            ::umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+}
+
+TEST_F(RecordsTest, UnitSerialIsAskedCheckedAndRecorded)
+{
+    const QString file = path(QStringLiteral("serial.sqlite"));
+    RecordsSettings settings;
+    settings.askSerial = true;
+    settings.serialPattern = QStringLiteral("Q\\d{6}");
+    const QJsonObject asked = runScenario(scenario(R"({"steps": ["testAll"], "technician": [
+        {"caption": "Unit serial", "type": "12"}, {"caption": "Unit serial", "type": "Q123456"}]})",
+                                                   file),
+                                          settings);
+    const QJsonArray prompts = asked.value(QStringLiteral("prompts")).toArray();
+    ASSERT_GE(prompts.size(), 2);
+    EXPECT_EQ(prompts[0][QStringLiteral("text")].toString(), QStringLiteral("Unit serial"));
+    EXPECT_EQ(prompts[1][QStringLiteral("text")].toString(),
+              QStringLiteral("\"12\" does not match the serial pattern Q\\d{6}.\nUnit serial"));
+    EXPECT_EQ(asked.value(QStringLiteral("overall")).toString(), QStringLiteral("PASS"));
+
+    // Cancel: Test All does not start.
+    const QJsonObject cancelled = runScenario(
+        scenario(R"({"steps": ["testAll"], "technician": [{"caption": "Unit serial", "press": "Cancel"}]})", file),
+        settings);
+    EXPECT_EQ(cancelled.value(QStringLiteral("overall")).toString(), QStringLiteral("untested"));
+    EXPECT_TRUE(cancelled[QStringLiteral("records")][QStringLiteral("runs")].toArray().isEmpty());
+
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT serial FROM runs")), QStringList{QStringLiteral("Q123456")});
+        EXPECT_EQ(
+            texts(db, QStringLiteral("SELECT typed, answer, run_id IS NULL FROM prompts WHERE kind = 'serial'"
+                                     " ORDER BY shown_utc, seq")),
+            (QStringList{QStringLiteral("12|OK|0"), QStringLiteral("Q123456|OK|0"), QStringLiteral("NULL|Cancel|1")}));
+    });
+}
+
+TEST_F(RecordsTest, RequiredRecordsStopTestAllWhileTheFileCannotBeWritten)
+{
+    const QString file = path(QStringLiteral("junk.sqlite"));
+    QFile junk(file);
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(8192, '\x42'));
+    junk.close();
+    RecordsSettings settings;
+    settings.required = true;
+    const QJsonObject report = runScenario(scenario(R"({"steps": ["testAll"]})", file), settings);
+    EXPECT_EQ(report.value(QStringLiteral("overall")).toString(), QStringLiteral("untested"));
+    const QJsonArray prompts = report.value(QStringLiteral("prompts")).toArray();
+    ASSERT_EQ(prompts.size(), 1);
+    EXPECT_EQ(prompts[0][QStringLiteral("caption")].toString(), QStringLiteral("Records required"));
+    EXPECT_TRUE(prompts[0][QStringLiteral("text")].toString().contains(file));
+}
+
+TEST_F(RecordsTest, OptionsOverrideTheSettingsFile)
+{
+    qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toLocal8Bit());
+    QDir().mkpath(path(QStringLiteral("config/Quillon")));
+    QFile ini(path(QStringLiteral("config/Quillon/quillon.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[records]\nfile=/srv/a.sqlite\nrequired=true\n[station]\nname=line-2\n[serial]\nask=true\n");
+    ini.close();
+    QString outText, errText;
+    QTextStream out(&outText), err(&errText);
+    auto parse = [&](QStringList args, StationOptions &o) {
+        args.prepend(QStringLiteral("quillon-sim"));
+        return parseStationOptions(args, true, o, out, err);
+    };
+    StationOptions fromFile, overridden, bad;
+    EXPECT_EQ(parse({}, fromFile), -1);
+    EXPECT_EQ(fromFile.records.file, QStringLiteral("/srv/a.sqlite"));
+    EXPECT_TRUE(fromFile.records.required && fromFile.records.askSerial && fromFile.records.enabled);
+    EXPECT_EQ(fromFile.records.station, QStringLiteral("line-2"));
+    EXPECT_EQ(parse({QStringLiteral("--no-records"), QStringLiteral("--station"), QStringLiteral("s9"),
+                     QStringLiteral("--line-db"), QStringLiteral("postgresql://db/line")},
+                    overridden),
+              -1);
+    EXPECT_FALSE(overridden.records.enabled);
+    EXPECT_EQ(overridden.records.station, QStringLiteral("s9"));
+    EXPECT_EQ(overridden.records.lineDatabase, QStringLiteral("postgresql://db/line"));
+    EXPECT_EQ(parse({QStringLiteral("--serial-pattern"), QStringLiteral("([")}, bad), 2);
+    EXPECT_TRUE(errText.contains(QLatin1String("not a valid expression"))) << qPrintable(errText);
+    qunsetenv("XDG_CONFIG_HOME");
+}
