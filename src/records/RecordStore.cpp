@@ -63,6 +63,29 @@ void RecordStore::close()
     }
 }
 
+namespace {
+
+bool insert(QSqlQuery &q, bool &prepared, const Record &record, QString *why)
+{
+    if (!prepared && !q.prepare(insertSql(record.table))) {
+        *why = reasonOf(q.lastError());
+        return false;
+    }
+    prepared = true;
+    const QStringList &names = columns(record.table);
+    for (int i = 0; i < names.size(); ++i) {
+        // The run's number is taken from the station's runs (its id is value 1).
+        const bool seq = record.table == Table::Runs && names[i] == QLatin1String("seq");
+        q.addBindValue(record.values.value(seq ? 1 : i));
+    }
+    if (q.exec())
+        return true;
+    *why = reasonOf(q.lastError());
+    return false;
+}
+
+} // namespace
+
 bool RecordStore::write(const QList<Record> &records, QString *reason)
 {
     if (!m_open) {
@@ -82,28 +105,10 @@ bool RecordStore::write(const QList<Record> &records, QString *reason)
     QString why;
     bool ok = true;
     for (const Record &record : records) {
-        const int t = int(record.table);
-        QSqlQuery &q = inserts[t];
-        if (!prepared[t]) {
-            if (!q.prepare(insertSql(record.table))) {
-                why = reasonOf(q.lastError());
-                ok = false;
-                break;
-            }
-            prepared[t] = true;
-        }
-        const QStringList &names = columns(record.table);
-        for (int i = 0; i < names.size(); ++i) {
-            if (record.table == Table::Runs && names[i] == QLatin1String("seq"))
-                q.addBindValue(record.values.value(1)); // the station's id
-            else
-                q.addBindValue(record.values.value(i));
-        }
-        if (!q.exec()) {
-            why = reasonOf(q.lastError());
-            ok = false;
+        const auto t = std::size_t(record.table);
+        ok = insert(inserts[t], prepared[t], record, &why);
+        if (!ok)
             break;
-        }
     }
     for (QSqlQuery &q : inserts)
         q.finish();

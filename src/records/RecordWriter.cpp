@@ -123,80 +123,85 @@ void RecordWriter::noteFailure(const QString &reason)
         emit storeFailed(m_options.path, reason, spill);
 }
 
+RecordWriter::Batch RecordWriter::takeBatch()
+{
+    std::unique_lock lock(m_mutex);
+    if (m_failing.load())
+        m_wake.wait_for(lock, std::chrono::milliseconds(m_options.retryMs), [&] { return m_stopping; });
+    else if (m_openTried)
+        m_wake.wait(lock, [&] { return m_stopping || !m_incoming.empty(); });
+    while (!m_incoming.empty()) {
+        m_pending.push_back(std::move(m_incoming.front()));
+        m_incoming.pop_front();
+    }
+    Batch batch;
+    batch.stopping = m_stopping;
+    batch.upTo = m_enqueued;
+    batch.records.reserve(qsizetype(m_pending.size()));
+    for (const Record &r : m_pending)
+        batch.records.append(r);
+    return batch;
+}
+
+bool RecordWriter::attempt(RecordStore &store, const Batch &batch, bool &interrupted, QString *reason)
+{
+    bool ok = store.isOpen() || store.open(m_options.path, reason);
+    if (ok && !interrupted) {
+        QStringList ended;
+        ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, &ended, reason);
+        interrupted = ok;
+        for (const QString &id : ended)
+            emit runFinished(id);
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_openTried) {
+            m_openTried = true;
+            m_opened = ok;
+        }
+    }
+    m_progress.notify_all();
+    return ok && (batch.records.isEmpty() || store.write(batch.records, reason));
+}
+
+void RecordWriter::committed(const Batch &batch)
+{
+    bool recovered = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_pending.erase(m_pending.begin(), m_pending.begin() + std::ptrdiff_t(batch.records.size()));
+        m_written = batch.upTo;
+        recovered = m_failing.load() && m_incoming.empty();
+        if (recovered)
+            m_failing = false;
+    }
+    m_progress.notify_all();
+    for (const Record &r : batch.records)
+        if (r.table == Table::RunEnds)
+            emit runFinished(r.values.value(0).toString());
+    if (recovered)
+        emit storeRecovered(m_options.path);
+}
+
 void RecordWriter::run()
 {
     RecordStore store(QStringLiteral("quillon-records-writer-%1").arg(quintptr(this), 0, 16));
     bool interrupted = m_options.station.isEmpty();
     for (;;) {
-        QList<Record> batch;
-        std::uint64_t upTo = 0;
-        bool stopping = false;
-        {
-            std::unique_lock lock(m_mutex);
-            if (m_failing.load())
-                m_wake.wait_for(lock, std::chrono::milliseconds(m_options.retryMs), [&] { return m_stopping; });
-            else if (m_openTried)
-                m_wake.wait(lock, [&] { return m_stopping || !m_incoming.empty(); });
-            while (!m_incoming.empty()) {
-                m_pending.push_back(std::move(m_incoming.front()));
-                m_incoming.pop_front();
-            }
-            stopping = m_stopping;
-            upTo = m_enqueued;
-            batch.reserve(qsizetype(m_pending.size()));
-            for (const Record &r : m_pending)
-                batch.append(r);
-        }
-
-        if (stopping && batch.isEmpty())
+        const Batch batch = takeBatch();
+        if (batch.stopping && batch.records.isEmpty())
             return;
         QString reason;
-        bool ok = store.isOpen() || store.open(m_options.path, &reason);
-        if (ok && !interrupted) {
-            QStringList ended;
-            ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, &ended, &reason);
-            interrupted = ok;
-            for (const QString &id : ended)
-                emit runFinished(id);
-        }
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_openTried) {
-                m_openTried = true;
-                m_opened = ok;
-            }
-        }
-        m_progress.notify_all();
-        if (ok && !batch.isEmpty())
-            ok = store.write(batch, &reason);
-        if (!ok) {
+        if (!attempt(store, batch, interrupted, &reason)) {
             store.close(); // reopened on the next attempt: the file may have been replaced
             noteFailure(reason);
-            if (stopping)
+            if (batch.stopping)
                 return;
             continue;
         }
-
-        bool recovered = false;
-        {
-            const std::lock_guard lock(m_mutex);
-            m_pending.erase(m_pending.begin(), m_pending.begin() + std::ptrdiff_t(batch.size()));
-            m_written = upTo;
-            recovered = m_failing.load() && m_incoming.empty();
-            if (recovered)
-                m_failing = false;
-        }
-        m_progress.notify_all();
-        for (const Record &r : batch)
-            if (r.table == Table::RunEnds)
-                emit runFinished(r.values.value(0).toString());
-        if (recovered)
-            emit storeRecovered(m_options.path);
-        if (stopping) {
-            const std::lock_guard lock(m_mutex);
-            if (m_incoming.empty())
-                return;
-        }
+        committed(batch);
+        if (batch.stopping && pendingCount() == 0)
+            return;
     }
 }
 

@@ -17,6 +17,8 @@
 
 namespace quillon::records {
 
+class RecordStore;
+
 // Writes records on a thread of its own with its own connection, so the GUI thread
 // only appends to a queue. While the file cannot be written (read-only folder, full
 // disk, locked or corrupt file) the records stay queued in memory and the thread
@@ -79,7 +81,16 @@ signals:
     void runFinished(const QString &runId);
 
 private:
+    // Everything queued so far, as one transaction's worth.
+    struct Batch {
+        QList<Record> records;
+        std::uint64_t upTo = 0; // the last ticket it holds
+        bool stopping = false;
+    };
     void run();
+    Batch takeBatch();
+    bool attempt(RecordStore &store, const Batch &batch, bool &interrupted, QString *reason);
+    void committed(const Batch &batch);
     void noteFailure(const QString &reason);
     QString chooseSpillPath() const;
 
