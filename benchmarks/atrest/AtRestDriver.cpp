@@ -129,8 +129,10 @@ private:
         if (!m_steps.isEmpty() && stepDone(m_steps.first())) {
             m_steps.removeFirst();
             m_deadline = QDeadlineTimer(StepTimeoutMs);
-            m_pause = QDeadlineTimer();
+            m_pause = QDeadlineTimer(QDeadlineTimer::Forever);
         }
+        if (m_finished)
+            return;
         if (m_steps.isEmpty())
             finish(QStringLiteral("ready"));
         else if (m_deadline.hasExpired())
@@ -205,6 +207,7 @@ private:
 
     void finish(const QString &outcome)
     {
+        m_finished = true;
         m_timer.stop();
         m_steps.clear();
         const auto *list = find<QListWidget>(QStringLiteral("CyclicList"));
@@ -223,6 +226,7 @@ private:
     QDeadlineTimer m_deadline;
     QDeadlineTimer m_pause{QDeadlineTimer::Forever};
     QPointer<QWidget> m_lastAnswered;
+    bool m_finished = false;
 };
 
 void startDriver()
