@@ -3,6 +3,7 @@
 #include "app/sim/SimScenarioRunner.h"
 #include "app/station/StationOptions.h"
 #include "records/RecordStore.h"
+#include "records/Recorder.h"
 #include "records/Schema.h"
 #include "sim/Scenario.h"
 
@@ -462,4 +463,36 @@ TEST_F(RecordsTest, OptionsOverrideTheSettingsFile)
     EXPECT_EQ(parse({QStringLiteral("--serial-pattern"), QStringLiteral("([")}, bad), 2);
     EXPECT_TRUE(errText.contains(QLatin1String("not a valid expression"))) << qPrintable(errText);
     qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(RecordsTest, TestAllClickedDuringARowsOwnTestNestsAndBothRunsKeepTheirRows)
+{
+    const QString file = path(QStringLiteral("nested.sqlite"));
+    {
+        records::RecordWriter::Options options;
+        options.path = file;
+        records::Recorder recorder(options, {QStringLiteral("s"), QStringLiteral("h"), QStringLiteral("quillon-sim"),
+                                             QStringLiteral("0"), QStringLiteral("sim"), true});
+        auto row = [](int digit) {
+            RowOutcome o;
+            o.digit = digit;
+            o.name = QStringLiteral("row %1").arg(digit);
+            o.status = TestStatus::Pass;
+            o.label = QStringLiteral("PASS");
+            return o;
+        };
+        recorder.rowStarting(3);
+        ASSERT_TRUE(recorder.testAllStarting());
+        recorder.rowStarting(0);
+        recorder.rowEnded(row(0), false);
+        recorder.testAllEnded(true, QStringLiteral("PASS"));
+        recorder.rowEnded(row(3), false);
+        recorder.finish();
+    }
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT r.kind, group_concat(x.digit), e.end_state, e.overall FROM runs r"
+                                           " JOIN run_ends e ON e.run_id = r.id JOIN row_results x ON x.run_id = r.id"
+                                           " GROUP BY r.id ORDER BY r.kind")),
+                  (QStringList{QStringLiteral("row|3|completed|PASS"), QStringLiteral("test-all|0|completed|PASS")}));
+    });
 }

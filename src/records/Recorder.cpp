@@ -76,8 +76,8 @@ Recorder::~Recorder()
 
 int Recorder::finish()
 {
-    // A run still open here ended with the program (its handler never returned).
-    if (m_run)
+    // Runs still open here ended with the program (their handlers never returned).
+    while (!m_runs.empty())
         endRun(QStringLiteral("aborted"), QString());
     return m_writer->finish();
 }
@@ -132,20 +132,21 @@ void Recorder::beginRun(const QString &kind, int digit, const QString &serial, c
     OpenRun run;
     run.id = id.isEmpty() ? newKey() : id;
     run.rowDigit = digit;
+    run.rowDepth = m_rows.size();
     m_runIds << run.id;
     put(Table::Runs,
         {run.id, m_stationId, m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId), QVariant(), kind,
          digit >= 0 ? QVariant(digit) : QVariant(), m_productId, orNull(serial), utcNow(), int(m_station.simulated)});
-    m_run = run;
+    m_runs.push_back(run);
 }
 
 void Recorder::endRun(const QString &state, const QString &overall)
 {
-    if (!m_run)
+    if (m_runs.empty())
         return;
     const std::uint64_t ticket =
-        put(Table::RunEnds, {m_run->id, utcNow(), state, overall.isEmpty() ? QVariant() : QVariant(overall)});
-    m_run.reset();
+        put(Table::RunEnds, {m_runs.back().id, utcNow(), state, overall.isEmpty() ? QVariant() : QVariant(overall)});
+    m_runs.pop_back();
     waitDurable(ticket);
 }
 
@@ -214,8 +215,6 @@ bool Recorder::testAllStarting()
 {
     if (m_required && refuseUnwritable())
         return false;
-    if (m_run) // a run is still open (a handler left it open): it ends here
-        endRun(QStringLiteral("aborted"), QString());
     if (m_askSerial)
         return askSerial(newKey()).has_value();
     beginRun(QStringLiteral("test-all"), -1, QString());
@@ -229,7 +228,8 @@ void Recorder::testAllEnded(bool completed, const QString &overall)
 
 void Recorder::rowStarting(int digit)
 {
-    if (!m_run)
+    // A row's Test button on its own is a run; inside a run the row belongs to it.
+    if (m_runs.empty())
         beginRun(QStringLiteral("row"), digit, QString());
     m_rows.push_back({digit, utcNow()});
 }
@@ -243,16 +243,17 @@ void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
             m_rows.erase(std::next(it).base());
             break;
         }
-    if (!m_run)
+    if (m_runs.empty())
         return;
+    OpenRun &run = m_runs.back();
     const QString memo =
         QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(outcome.memo)).toJson(QJsonDocument::Compact));
     const std::uint64_t ticket =
         put(Table::RowResults,
-            {newKey(), m_run->id, ++m_run->rows, outcome.digit, notNull(outcome.name), statusWord(outcome.status),
+            {newKey(), run.id, ++run.rows, outcome.digit, notNull(outcome.name), statusWord(outcome.status),
              notNull(outcome.label), outcome.failLabel ? QVariant(notNull(*outcome.failLabel)) : QVariant(), memo,
              started, utcNow()});
-    if (m_run->rowDigit == outcome.digit && m_rows.empty()) {
+    if (run.rowDigit >= 0 && m_rows.size() == run.rowDepth) {
         // A single row's run: its verdict is the row's.
         const bool verdict = outcome.status == TestStatus::Pass || outcome.status == TestStatus::Fail;
         endRun(closing ? QStringLiteral("aborted") : QStringLiteral("completed"), verdict ? outcome.label : QString());
@@ -264,19 +265,20 @@ void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
 void Recorder::prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,
                       const std::optional<QString> &typed, const QString &shown, const QString &answered)
 {
-    const bool inRun = m_run.has_value() && !m_detecting;
-    const int seq = inRun ? ++m_run->prompts : ++m_sessionPrompts;
+    OpenRun *run = m_runs.empty() || m_detecting ? nullptr : &m_runs.back();
+    const int seq = run ? ++run->prompts : ++m_sessionPrompts;
     put(Table::Prompts,
-        {newKey(), inRun ? QVariant(m_run->id) : QVariant(), m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId),
+        {newKey(), run ? QVariant(run->id) : QVariant(), m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId),
          seq, kind, orNull(caption), orNull(text), orNull(answer), typed ? QVariant(*typed) : QVariant(), shown,
          answered.isEmpty() ? QVariant() : QVariant(answered)});
 }
 
 void Recorder::eepromWrite(quint16 address, const QByteArray &bytes, quint32 status)
 {
-    const int seq = m_run ? ++m_run->writes : ++m_looseWrites;
-    put(Table::EepromWrites, {newKey(), m_run ? QVariant(m_run->id) : QVariant(), seq, int(address),
-                              notNull(hex(bytes)), qint64(status), utcNow()});
+    OpenRun *run = m_runs.empty() ? nullptr : &m_runs.back();
+    const int seq = run ? ++run->writes : ++m_looseWrites;
+    put(Table::EepromWrites, {newKey(), run ? QVariant(run->id) : QVariant(), seq, int(address), notNull(hex(bytes)),
+                              qint64(status), utcNow()});
 }
 
 void Recorder::deviceQueried(quint32 status, quint32 productId, const QByteArray &name)

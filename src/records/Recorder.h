@@ -88,7 +88,8 @@ public:
 private:
     struct OpenRun {
         QString id;
-        int rowDigit = -1; // the row that began a single-row run, else -1
+        int rowDigit = -1;        // the row that began a single-row run, else -1
+        std::size_t rowDepth = 0; // rows on the stack when it began
         int rows = 0;
         int prompts = 0;
         int writes = 0;
@@ -125,7 +126,8 @@ private:
     QByteArray m_boardName, m_firmwareReply, m_revisionReply;
     bool m_detecting = false;
 
-    std::optional<OpenRun> m_run;
+    // Open runs, innermost last (a Test All clicked while a row's own test runs nests).
+    std::vector<OpenRun> m_runs;
     std::vector<OpenRow> m_rows; // rows whose tests are on the stack
     int m_looseWrites = 0;       // EEPROM writes outside any run
     QStringList m_runIds;
