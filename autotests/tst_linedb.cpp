@@ -476,3 +476,27 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
     EXPECT_EQ(exit, 0) << qPrintable(text);
     EXPECT_GT(QFileInfo(pdf).size(), 1000);
 }
+
+TEST(LineDatabase, ALongOutageWarnsOnce)
+{
+    Journal journal;
+    journal.create(QStringLiteral("st-away"));
+    journal.addRun();
+    LineUploader::Options o = options(QStringLiteral("postgresql://st-away@127.0.0.1:1/line?sslmode=disable"), journal,
+                                      QStringLiteral("st-away"));
+    o.outageWarningSeconds = 1;
+    LineUploader uploader(o);
+    QStringList warnings;
+    QObject::connect(&uploader, &LineUploader::longOutage, &uploader, [&](const QString &text) { warnings << text; });
+    uploader.start();
+    ASSERT_TRUE(eventually([&] { return !warnings.isEmpty(); }));
+    const int attempts = 8; // a few more failed tries of the same outage
+    for (int i = 0; i < attempts; ++i) {
+        uploader.wake();
+        QThread::msleep(100);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.value(0).contains(QLatin1String("Connection refused"))) << qPrintable(warnings.value(0));
+    EXPECT_TRUE(warnings.value(0).contains(QLatin1String("Testing goes on"))) << qPrintable(warnings.value(0));
+}

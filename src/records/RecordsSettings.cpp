@@ -14,6 +14,7 @@ RecordsSettings RecordsSettings::read(QSettings &settings)
     s.file = settings.value(QStringLiteral("records/file")).toString();
     s.required = settings.value(QStringLiteral("records/required"), false).toBool();
     s.lineDatabase = settings.value(QStringLiteral("records/lineDatabase")).toString();
+    s.lineOutageMinutes = settings.value(QStringLiteral("records/lineOutageMinutes"), 60).toInt();
     s.station = settings.value(QStringLiteral("station/name")).toString();
     s.askSerial = settings.value(QStringLiteral("serial/ask"), false).toBool();
     s.serialPattern = settings.value(QStringLiteral("serial/pattern")).toString();

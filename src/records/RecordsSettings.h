@@ -9,13 +9,14 @@ namespace quillon::records {
 // What the programs read from the station's settings (INI file in the standard config
 // location), before command-line options override it. Keys in docs/records.md.
 struct RecordsSettings {
-    bool enabled = true;    // records/enabled
-    QString file;           // records/file; empty: the program's default file
-    bool required = false;  // records/required: Test All refuses to start while unwritable
-    QString lineDatabase;   // records/lineDatabase: the line database (read by the uploader)
-    QString station;        // station/name; empty: the host name
-    bool askSerial = false; // serial/ask: Test All asks for the unit serial
-    QString serialPattern;  // serial/pattern; empty: any non-empty serial
+    bool enabled = true;        // records/enabled
+    QString file;               // records/file; empty: the program's default file
+    bool required = false;      // records/required: Test All refuses to start while unwritable
+    QString lineDatabase;       // records/lineDatabase: the line database (read by the uploader)
+    int lineOutageMinutes = 60; // records/lineOutageMinutes: one warning after uploads failed this long
+    QString station;            // station/name; empty: the host name
+    bool askSerial = false;     // serial/ask: Test All asks for the unit serial
+    QString serialPattern;      // serial/pattern; empty: any non-empty serial
 
     static RecordsSettings read(QSettings &settings);
 };

@@ -2,6 +2,7 @@
 
 #include "app/records/RecordsCli.h"
 #include "records/ReadOnlyStore.h"
+#include "records/RecordsSettings.h"
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
 
@@ -152,17 +153,17 @@ int runLineCommand(const QStringList &arguments, QTextStream &out, QTextStream &
             err << "quillon-records: status takes no arguments besides its options\n";
             return Usage;
         }
-        // The station's settings file: <config>/Quillon/quillon.ini.
-        QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillon"),
-                           QStringLiteral("quillon"));
-        const QString configured = settings.value(QStringLiteral("records/lineDatabase")).toString();
-        const QString path = parser.isSet(db) ? parser.value(db) : defaultRecordsPath();
+        QSettings settings(settingsFilePath(), QSettings::IniFormat);
+        const RecordsSettings configured = RecordsSettings::read(settings);
+        QString path = configured.file.isEmpty() ? defaultRecordsPath() : configured.file;
+        if (parser.isSet(db))
+            path = parser.value(db);
         if (isLineDatabaseUrl(path)) {
             err << "quillon-records: status reads a station's records file (--db FILE); the line database goes in "
                    "--line-db\n";
             return Usage;
         }
-        return status(path, parser.isSet(lineDb) ? parser.value(lineDb) : configured, out, err);
+        return status(path, parser.isSet(lineDb) ? parser.value(lineDb) : configured.lineDatabase, out, err);
     }
     err << "quillon-records: not a line database command\n";
     return Usage;

@@ -34,7 +34,10 @@ std::unique_ptr<StationRecords> StationRecords::create(const records::RecordsSet
     auto recorder = std::make_unique<records::Recorder>(options, station);
     recorder->setRequired(settings.required);
     recorder->setSerialPrompt(settings.askSerial, settings.serialPattern);
-    return std::unique_ptr<StationRecords>(new StationRecords(std::move(recorder), lib, op));
+    std::unique_ptr<StationRecords> records(new StationRecords(std::move(recorder), lib, op));
+    records->m_line = StationLineUpload::create({settings.lineDatabase, settings.lineOutageMinutes},
+                                                records->m_recorder->writer(), options.path, station.name);
+    return records;
 }
 
 StationRecords::StationRecords(std::unique_ptr<records::Recorder> recorder, DeviceLibrary &lib, Operator &op)
@@ -58,6 +61,8 @@ QString StationRecords::warningText(const QString &file, const QString &reason, 
 void StationRecords::attach(MainForm &form)
 {
     form.setRunListener(m_recorder.get());
+    if (m_line)
+        m_line->attach(&form);
     QPointer<MainForm> window(&form);
     auto shown = std::make_shared<bool>(false);
     auto warn = [window, shown](const QString &file, const QString &reason, const QString &spill) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/station/StationLineUpload.h"
 #include "records/Recorder.h"
 #include "records/RecordingDevice.h"
 #include "records/RecordingOperator.h"
@@ -34,7 +35,8 @@ public:
     Operator &op() { return m_op; }
     records::Recorder &recorder() { return *m_recorder; }
 
-    // Listens to form's runs; the first failure to write shows one warning box over it.
+    // Listens to form's runs; the first failure to write shows one warning box over it,
+    // as does a long outage of the line database.
     void attach(MainForm &form);
 
     // The warning's text: the file, the reason, and where unwritten records will go.
@@ -46,6 +48,8 @@ private:
     std::unique_ptr<records::Recorder> m_recorder;
     records::RecordingDevice m_device;
     records::RecordingOperator m_op;
+    // Declared last: goes first, after the recorder has finished writing.
+    std::unique_ptr<StationLineUpload> m_line;
 };
 
 } // namespace quillon

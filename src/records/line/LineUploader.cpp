@@ -97,9 +97,11 @@ private:
     {
         if (QSqlDatabase::contains(m_journalName) && QSqlDatabase::database(m_journalName, false).isOpen())
             return true;
-        // The station's writer creates the file; opening it here must not.
+        // The station's writer creates the file and brings it to the version with the
+        // upload tables; until it has, wait without calling it an error.
         if (!QFileInfo::exists(m_options.journalPath)) {
             *error = QStringLiteral("the local store %1 does not exist yet").arg(m_options.journalPath);
+            m_notReady = true;
             return false;
         }
         QSqlDatabase journal = QSqlDatabase::contains(m_journalName)
@@ -111,6 +113,15 @@ private:
         if (!journal.open()) {
             *error = QStringLiteral("cannot open the local store %1: %2")
                          .arg(m_options.journalPath, journal.lastError().text());
+            return false;
+        }
+        QSqlQuery probe(journal);
+        if (probe.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = 'line_uploads'")) && !probe.next()) {
+            probe = QSqlQuery();
+            journal = QSqlDatabase();
+            closeConnection(m_journalName);
+            *error = QStringLiteral("the local store %1 has no upload tables yet").arg(m_options.journalPath);
+            m_notReady = true;
             return false;
         }
         return true;
@@ -237,6 +248,12 @@ private:
 
     void failure(const QString &message)
     {
+        if (m_notReady) {
+            m_notReady = false;
+            m_retry->start(m_options.minRetryMs);
+            m_owner->reportIdle(m_wakeSeen, false);
+            return;
+        }
         if (!m_failingFor.isValid())
             m_failingFor.start();
         if (message != m_lastError) {
@@ -274,7 +291,8 @@ private:
     quint64 m_wakeSeen = 0;
     int m_delayMs = 0;
     bool m_warned = false;
-    bool m_reused = false; // the connection has served an upload before
+    bool m_reused = false;   // the connection has served an upload before
+    bool m_notReady = false; // the station's file is not there (or not migrated) yet
 };
 
 LineUploader::LineUploader(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
