@@ -434,11 +434,8 @@ int simScenarioMain(int argc, char **argv)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     StationOptions options;
-    if (const int code = parseStationOptions(arguments, true, options, out, err); code >= 0)
+    if (const int code = parseStationOptions(rawArguments(argc, argv), true, options, out, err); code >= 0)
         return code;
     const QString scenarioPath = options.scenario, reportPath = options.report;
     if (scenarioPath.isEmpty()) {

@@ -23,12 +23,12 @@ int main(int argc, char **argv)
         return quillon::simScenarioMain(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
     quillon::StationOptions options;
-    if (const int code = quillon::parseStationOptions(arguments, true, options, out, err); code >= 0)
-        return code;
+    if (quillon::asksHelpOrVersion(argc, argv)) {
+        if (const int code = quillon::parseStationOptions(quillon::rawArguments(argc, argv), true, options, out, err);
+            code >= 0)
+            return code;
+    }
     if (!quillon::hasDisplay()) {
         std::fprintf(stderr, "%s\n", qPrintable(quillon::noDisplayMessage(QStringLiteral("quillon-sim"))));
         return 2;
@@ -36,6 +36,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Quillon"));
+    // The window system's own options (-platform, -style ...) are taken by QApplication.
+    if (const int code = quillon::parseStationOptions(QApplication::arguments(), true, options, out, err); code >= 0)
+        return code;
 
     quillon::sim::SimBoard board;
     quillon::TracingDevice device(board);

@@ -101,4 +101,22 @@ int parseStationOptions(const QStringList &arguments, bool simulator, StationOpt
     return -1;
 }
 
+bool asksHelpOrVersion(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--help" || arg == "-h" || arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+QStringList rawArguments(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
 } // namespace quillon

@@ -22,4 +22,12 @@ struct StationOptions {
 int parseStationOptions(const QStringList &arguments, bool simulator, StationOptions &options, QTextStream &out,
                         QTextStream &err);
 
+// True when the command line asks only for --help or --version: answered before any
+// window system starts (the options are read from the raw arguments then).
+bool asksHelpOrVersion(int argc, char **argv);
+
+// Arguments as the programs receive them, for parseStationOptions before an
+// application object exists.
+QStringList rawArguments(int argc, char **argv);
+
 } // namespace quillon
