@@ -4,14 +4,20 @@
 // 300 ms. yield is measured with its digest cache up to date (the steady state); the
 // label gives the first yield's time, which builds the cache.
 //
+// The records window on that store: its first page, and a filter change.
+//
 // The store is built once (a minute or so) and kept beside the benchmark program as
 // records-100k.sqlite; delete it to build it again.
 #include "BenchStation.h"
 #include "SyntheticStore.h"
 #include "app/records/RecordsCli.h"
+#include "app/records/RecordsWindow.h"
+#include "app/records/RunsModel.h"
 #include "records/RunDigest.h"
 
 #include <QBuffer>
+#include <QComboBox>
+#include <QStandardPaths>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -138,6 +144,67 @@ void BM_RecordsYield(benchmark::State &state)
     measure(state, {QStringLiteral("yield")});
 }
 BENCHMARK(BM_RecordsYield)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The records window on the same store: from construction to its first page of runs
+// shown (and the newest run's page filled), against 1 s.
+void BM_RecordsWindowFirstPage(benchmark::State &state)
+{
+    QString why;
+    const QString &store = benchStore(&why);
+    if (store.isEmpty()) {
+        state.SkipWithError(why.toStdString().c_str());
+        return;
+    }
+    QStandardPaths::setTestModeEnabled(true); // no remembered filters
+    for (auto _ : state) {
+        records::RecordsWindow window(store);
+        window.show();
+        QCoreApplication::processEvents();
+        if (!window.isOpen() || window.model()->rowCount() == 0) {
+            state.SkipWithError("the window showed no runs");
+            return;
+        }
+    }
+    state.counters["ratio"] = ratioTo(1.0);
+    state.SetLabel("vs 1 s; target < 1");
+}
+BENCHMARK(BM_RecordsWindowFirstPage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A filter change in the open window: the station filter alternates between two
+// stations and none, each answered with the run count, the first page and the first
+// run's page; against 300 ms.
+void BM_RecordsWindowFilterChange(benchmark::State &state)
+{
+    QString why;
+    const QString &store = benchStore(&why);
+    if (store.isEmpty()) {
+        state.SkipWithError(why.toStdString().c_str());
+        return;
+    }
+    QStandardPaths::setTestModeEnabled(true);
+    records::RecordsWindow window(store);
+    window.show();
+    QCoreApplication::processEvents();
+    QComboBox *station = window.stationBox();
+    if (station->count() < 3) {
+        state.SkipWithError("the store has fewer than two stations");
+        return;
+    }
+    int next = 0;
+    for (auto _ : state) {
+        next = (next + 1) % 3;
+        station->setCurrentIndex(next);
+        window.applyFilter();
+        QCoreApplication::processEvents();
+        if (window.model()->rowCount() == 0) {
+            state.SkipWithError("a filter showed no runs");
+            return;
+        }
+    }
+    state.counters["ratio"] = ratioTo(AnswerSeconds);
+    state.SetLabel("vs 300 ms; target < 1");
+}
+BENCHMARK(BM_RecordsWindowFilterChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 } // namespace quillon::bench

@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy
   locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time procps
-  poppler-utils
+  poppler-utils qt6-charts-dev libqt6opengl6-dev
 )
 
 missing=()

@@ -295,7 +295,7 @@ void SyntheticStore::addMany(int count, quint32 seed, const QString &startUtc)
             run.rowDigit = int(random.bounded(11));
         if (random.bounded(200) == 0)
             run.endState = QStringLiteral("interrupted");
-        run.arefWord = quint16(65087 + int(random.bounded(-40, 40)) + (random.bounded(500) == 0 ? 900 : 0));
+        run.arefWord = quint16(65087 + int(random.bounded(-40, 40)) - (random.bounded(500) == 0 ? 900 : 0));
         for (int k = 0; k < 4; ++k) {
             run.gains[k] = 1.0f + float(random.bounded(-200, 200)) * 1e-5f;
             run.offsets[k] = -0.3571f + float(random.bounded(-500, 500)) * 1e-3f;

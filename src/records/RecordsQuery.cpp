@@ -178,8 +178,21 @@ std::optional<QueryError> RecordsQuery::checkStore() const
 std::vector<RunSummary> RecordsQuery::list(const RunFilter &filter, QueryError *error) const
 {
     const Where where = whereOf(filter);
+    QString order;
+    switch (filter.order) {
+    case RunFilter::Order::Started: order = QStringLiteral("r.started_utc"); break;
+    case RunFilter::Order::Station: order = QStringLiteral("s.name"); break;
+    case RunFilter::Order::Serial: order = QStringLiteral("r.serial"); break;
+    case RunFilter::Order::Product: order = QStringLiteral("r.product_id"); break;
+    case RunFilter::Order::Kind: order = QStringLiteral("r.kind"); break;
+    case RunFilter::Order::EndState: order = QStringLiteral("e.end_state"); break;
+    case RunFilter::Order::Verdict: order = QStringLiteral("e.overall"); break;
+    }
+    order += filter.ascending ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
+    if (filter.order != RunFilter::Order::Started)
+        order += QStringLiteral(", r.started_utc DESC");
     QString sql = QStringLiteral("SELECT ") + SummaryColumns + VerdictExpression + SummaryFrom + where.sql
-                  + QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC");
+                  + QStringLiteral(" ORDER BY ") + order + QStringLiteral(", r.seq DESC");
     QVariantList values = where.values;
     if (filter.limit >= 0 || filter.offset > 0) {
         sql += QStringLiteral(" LIMIT ? OFFSET ?");

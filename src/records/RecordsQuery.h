@@ -19,8 +19,12 @@ struct RunFilter {
     std::optional<int> product; // product id
     QString station;            // station name, exact
     QString verdict;            // "pass", "fail", "aborted", "interrupted" or "open"
-    int limit = -1;             // newest first; -1 for all
+    int limit = -1;             // -1 for all
     int offset = 0;
+    // The order of a listing (newest first by default); ties go newest first.
+    enum class Order { Started, Station, Serial, Product, Kind, EndState, Verdict };
+    Order order = Order::Started;
+    bool ascending = false;
 };
 
 // One line of a listing: the run with its station and end.

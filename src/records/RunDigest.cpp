@@ -12,13 +12,14 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <bit>
 
 namespace quillon::records {
 
 namespace {
 
 constexpr quint32 CacheMagic = 0x51524447; // "QRDG"
-constexpr quint32 CacheVersion = 2;
+constexpr quint32 CacheVersion = 3;
 
 quint8 statusCode(const QString &status)
 {
@@ -92,7 +93,8 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
         const char *sql;
     } marks[] = {{&m_runsMark, "SELECT id FROM runs WHERE rowid = ?"},
                  {&m_endsMark, "SELECT run_id FROM run_ends WHERE rowid = ?"},
-                 {&m_rowsMark, "SELECT id FROM row_results WHERE rowid = ?"}};
+                 {&m_rowsMark, "SELECT id FROM row_results WHERE rowid = ?"},
+                 {&m_writesMark, "SELECT id FROM eeprom_writes WHERE rowid = ?"}};
     for (const auto &m : marks) {
         if (m.mark->rowid == 0)
             continue;
@@ -104,10 +106,11 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
             break;
         }
     }
-    const qint64 before = m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid;
+    const qint64 before = m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid + m_writesMark.rowid;
     const bool ok = readSince(db, reason);
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
-    if (ok && !cacheFile.isEmpty() && m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid != before)
+    if (ok && !cacheFile.isEmpty()
+        && m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid + m_writesMark.rowid != before)
         save(cacheFile);
     return ok;
 }
@@ -115,14 +118,27 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
 bool RunDigest::readSince(const QSqlDatabase &db, QString *reason)
 {
     {
+        // Stations are few: read them all.
+        QSqlQuery q(db);
+        if (!run(q, QStringLiteral("SELECT id, name FROM stations ORDER BY rowid"), {}, reason))
+            return false;
+        while (q.next())
+            if (!m_stationIds.contains(q.value(0).toString())) {
+                m_stationIds << q.value(0).toString();
+                m_stationNames << q.value(1).toString();
+            }
+    }
+    {
         QSqlQuery q(db);
         if (!run(q,
-                 QStringLiteral("SELECT rowid, id, seq, kind, serial, started_utc FROM runs WHERE rowid > ? "
-                                "ORDER BY rowid"),
+                 QStringLiteral("SELECT rowid, id, seq, kind, serial, started_utc, station_id, product_id FROM runs "
+                                "WHERE rowid > ? ORDER BY rowid"),
                  {m_runsMark.rowid}, reason))
             return false;
         while (q.next()) {
             Run r;
+            r.station = qint32(m_stationIds.indexOf(q.value(6).toString()));
+            r.productId = q.value(7).isNull() ? -1 : q.value(7).toInt();
             r.rowid = q.value(0).toLongLong();
             r.seq = q.value(2).toLongLong();
             r.testAll = q.value(3).toString() == QLatin1String("test-all");
@@ -170,6 +186,39 @@ bool RunDigest::readSince(const QSqlDatabase &db, QString *reason)
             m_rowsMark = {q.value(0).toLongLong(), q.value(1).toString()};
         }
     }
+    {
+        // The calibration writes: the ARef word, the DAC blocks and their markers.
+        QSqlQuery q(db);
+        if (!run(q,
+                 QStringLiteral("SELECT w.rowid, w.id, r.rowid, w.address, w.bytes, w.status FROM eeprom_writes w "
+                                "JOIN runs r ON r.id = w.run_id WHERE w.rowid > ? AND w.address IN "
+                                "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666) ORDER BY w.rowid"),
+                 {m_writesMark.rowid}, reason))
+            return false;
+        while (q.next()) {
+            m_writesMark = {q.value(0).toLongLong(), q.value(1).toString()};
+            Run *target = const_cast<Run *>(find(q.value(2).toLongLong()));
+            if (!target || q.value(5).toLongLong() != 0)
+                continue;
+            const int address = q.value(3).toInt();
+            const QByteArray bytes = QByteArray::fromHex(q.value(4).toString().toLatin1());
+            const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
+            if (address == 7666 && bytes.size() == 2) {
+                target->arefWord = b[0] | (b[1] << 8);
+            } else if ((address - 7524) % 36 == 0 && bytes.size() == 32) {
+                for (int i = 0; i < 8; ++i) {
+                    const quint32 word = (quint32(b[4 * i]) << 24) | (quint32(b[4 * i + 1]) << 16)
+                                         | (quint32(b[4 * i + 2]) << 8) | quint32(b[4 * i + 3]);
+                    target->dacs[size_t(i)] = std::bit_cast<float>(word);
+                }
+                target->dacState = 0x10;
+            } else if ((address - 7520) % 36 == 0 && bytes.size() == 4) {
+                const quint8 bit = quint8(1u << ((address - 7520) / 36));
+                target->dacState = bytes == QByteArrayLiteral("DACC") ? quint8(target->dacState | bit)
+                                                                      : quint8(target->dacState & ~bit);
+            }
+        }
+    }
     return true;
 }
 
@@ -187,13 +236,18 @@ bool RunDigest::load(const QString &cacheFile)
     RunDigest read;
     quint64 count = 0;
     in >> read.m_runsMark.rowid >> read.m_runsMark.key >> read.m_endsMark.rowid >> read.m_endsMark.key
-        >> read.m_rowsMark.rowid >> read.m_rowsMark.key >> read.m_rowNames >> count;
+        >> read.m_rowsMark.rowid >> read.m_rowsMark.key >> read.m_writesMark.rowid >> read.m_writesMark.key
+        >> read.m_rowNames >> read.m_stationIds >> read.m_stationNames >> count;
     if (in.status() != QDataStream::Ok || count > quint64(file.size()))
         return false;
     read.m_runs.reserve(count);
+    in.setFloatingPointPrecision(QDataStream::SinglePrecision);
     for (quint64 i = 0; i < count; ++i) {
         Run r;
-        in >> r.rowid >> r.seq >> r.serial >> r.startedMs >> r.testAll >> r.overall >> r.rows;
+        in >> r.rowid >> r.seq >> r.serial >> r.startedMs >> r.testAll >> r.overall >> r.rows >> r.station
+            >> r.productId >> r.arefWord >> r.dacState;
+        for (float &v : r.dacs)
+            in >> v;
         read.m_runs.push_back(std::move(r));
     }
     if (in.status() != QDataStream::Ok)
@@ -210,9 +264,15 @@ void RunDigest::save(const QString &cacheFile) const
         return;
     QDataStream out(&file);
     out << CacheMagic << CacheVersion << m_runsMark.rowid << m_runsMark.key << m_endsMark.rowid << m_endsMark.key
-        << m_rowsMark.rowid << m_rowsMark.key << m_rowNames << quint64(m_runs.size());
-    for (const Run &r : m_runs)
-        out << r.rowid << r.seq << r.serial << r.startedMs << r.testAll << r.overall << r.rows;
+        << m_rowsMark.rowid << m_rowsMark.key << m_writesMark.rowid << m_writesMark.key << m_rowNames << m_stationIds
+        << m_stationNames << quint64(m_runs.size());
+    out.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    for (const Run &r : m_runs) {
+        out << r.rowid << r.seq << r.serial << r.startedMs << r.testAll << r.overall << r.rows << r.station
+            << r.productId << r.arefWord << r.dacState;
+        for (const float v : r.dacs)
+            out << v;
+    }
     file.commit();
 }
 

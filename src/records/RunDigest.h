@@ -6,6 +6,9 @@
 #include <QMap>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
+
+#include <array>
 
 #include <vector>
 
@@ -30,6 +33,14 @@ public:
         quint8 overall = 0;
         // Pairs of bytes: the row's digit, then its status (Status below).
         QByteArray rows;
+        qint32 station = -1;   // index into stationNames()
+        qint32 productId = -1; // -1: none
+        qint32 arefWord = -1;  // the ARef word written successfully, -1: none
+        // Bits 0-3: records marked valid since the last DAC block; bit 4: a block written.
+        quint8 dacState = 0;
+        std::array<float, 8> dacs{}; // M0, B0 .. M3, B3 of the last block written
+        // True when the last DAC block written was then marked valid in every record.
+        bool dacsValid() const { return dacState == 0x1F; }
     };
     enum Status : quint8 { Untested = 0, Testing = 1, Pass = 2, Fail = 3 };
 
@@ -43,6 +54,7 @@ public:
     const Run *find(qint64 rowid) const;
     // The rows' names by digit, as last recorded.
     const QMap<int, QString> &rowNames() const { return m_rowNames; }
+    const QStringList &stationNames() const { return m_stationNames; }
 
     // The cache file for the store at storePath, in the user's cache folder.
     static QString cacheFileFor(const QString &storePath);
@@ -54,13 +66,14 @@ private:
 
     std::vector<Run> m_runs; // by rowid
     QMap<int, QString> m_rowNames;
+    QStringList m_stationIds, m_stationNames;
     // The highest rowid read of each table and the key found there, to tell that the
     // store still holds what was read.
     struct Mark {
         qint64 rowid = 0;
         QString key;
     };
-    Mark m_runsMark, m_endsMark, m_rowsMark;
+    Mark m_runsMark, m_endsMark, m_rowsMark, m_writesMark;
 };
 
 // The yield of the runs whose rowids are given (sorted), from the digest. First-pass

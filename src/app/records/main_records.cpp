@@ -1,7 +1,9 @@
 // quillon-records: reads the station's run records (list, show, export, yield,
-// certificate).
+// certificate), or shows them in the records window.
 #include "app/records/RecordsCli.h"
+#include "app/records/RecordsWindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
@@ -18,7 +20,10 @@ int main(int argc, char **argv)
         arguments << QString::fromLocal8Bit(argv[i]);
     // A certificate is drawn with fonts, which need a GUI application but no display.
     std::unique_ptr<QCoreApplication> app;
-    if (arguments.contains(QStringLiteral("certificate"))) {
+    const bool window = quillon::records::wantsWindow(arguments);
+    if (window) {
+        app = std::make_unique<QApplication>(argc, argv);
+    } else if (arguments.contains(QStringLiteral("certificate"))) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
@@ -29,6 +34,8 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
 
+    if (window)
+        return quillon::records::runRecordsWindow(arguments);
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return 1;

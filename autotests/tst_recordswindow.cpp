@@ -1,0 +1,223 @@
+// The records window: the lazily fetched runs model, the run page against what the
+// station recorded, the plots' outliers opening their run, the message for a store it
+// cannot read; and once as a real window under Xvfb at QT_SCALE_FACTOR=2.
+#include "SyntheticStore.h"
+#include "app/records/RecordsPlots.h"
+#include "app/records/RecordsWindow.h"
+#include "app/records/RunPage.h"
+#include "app/records/RunsModel.h"
+#include "app/station/StatusDisplay.h"
+#include "records/RecordsQuery.h"
+#include "records/Schema.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+namespace quillon::testing {
+namespace {
+
+constexpr char ChildVariable[] = "QUILLON_RECORDS_XVFB_CHILD";
+
+class RecordsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QStandardPaths::setTestModeEnabled(true); // settings and caches of a test
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("records.sqlite"));
+        SyntheticStore store(path, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+        ASSERT_TRUE(store.isOpen()) << store.error().toStdString();
+        store.addMany(450, 11);
+        SyntheticRun bad;
+        bad.startedUtc = QStringLiteral("2026-06-01T10:00:00.000Z");
+        bad.serial = QStringLiteral("QN-BAD");
+        bad.failingRow = 6;
+        bad.arefWord = 61000; // far outside the usual spread
+        failing = store.add(bad);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    QString failing;
+};
+
+TEST_F(RecordsWindowTest, ModelFetchesPagesSortsAndFilters)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("model"));
+    db.setDatabaseName(path);
+    ASSERT_TRUE(db.open());
+    {
+        records::RecordsQuery query(db);
+        records::RunsModel model;
+        model.setQuery(&query);
+        EXPECT_EQ(model.rowCount(), records::RunsModel::PageSize);
+        EXPECT_EQ(model.data(model.index(0, records::RunsModel::Serial)).toString(), QStringLiteral("QN-BAD"));
+        while (model.canFetchMore({}))
+            model.fetchMore({});
+        EXPECT_EQ(model.rowCount(), 451);
+        // Pages joined in order: newest first, no run twice.
+        QSet<QString> ids;
+        for (int i = 0; i < model.rowCount(); ++i) {
+            ids.insert(model.runAt(i)->id);
+            if (i > 0) {
+                EXPECT_GE(model.runAt(i - 1)->startedUtc, model.runAt(i)->startedUtc);
+            }
+        }
+        EXPECT_EQ(ids.size(), 451);
+
+        model.sort(records::RunsModel::Serial, Qt::AscendingOrder);
+        while (model.canFetchMore({}))
+            model.fetchMore({});
+        for (int i = 1; i < model.rowCount(); ++i) {
+            EXPECT_LE(model.runAt(i - 1)->serial, model.runAt(i)->serial);
+        }
+
+        records::RunFilter fails;
+        fails.verdict = QStringLiteral("fail");
+        model.setFilter(fails);
+        EXPECT_GT(model.rowCount(), 0);
+        EXPECT_EQ(model.rowCount(), query.count(fails));
+        for (int i = 0; i < model.rowCount(); ++i) {
+            EXPECT_EQ(model.runAt(i)->verdict, QStringLiteral("FAIL"));
+        }
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("model"));
+}
+
+TEST_F(RecordsWindowTest, RunPageAndPlotsShowWhatTheStationRecorded)
+{
+    records::RecordsWindow window(path);
+    ASSERT_TRUE(window.isOpen()) << window.problem().toStdString();
+    window.serialField()->setText(QStringLiteral("QN-BAD"));
+    window.applyFilter();
+    ASSERT_EQ(window.model()->rowCount(), 1);
+    // The first run is opened, its failing row selected: the memo lines exactly.
+    records::RunPage *page = window.runPage();
+    ASSERT_TRUE(page->run());
+    EXPECT_EQ(page->run()->run.id, failing);
+    EXPECT_EQ(page->memoLines(), SyntheticStore::memoOf(6, true));
+    auto *rows = page->findChild<QTableWidget *>(QStringLiteral("RunRows"));
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(rows->item(6, 2)->text(), QStringLiteral("FAIL"));
+    EXPECT_EQ(rows->item(6, 2)->background().color(), statusBackground(TestStatus::Fail));
+    EXPECT_EQ(rows->item(0, 2)->background().color(), statusBackground(TestStatus::Pass));
+
+    // The plots follow the filters; the ARef outlier is marked and a click opens it.
+    window.serialField()->clear();
+    window.applyFilter();
+    window.tabs()->setCurrentIndex(1);
+    records::RecordsPlots *plots = window.plots();
+    ASSERT_EQ(plots->quantityBox()->currentIndex(), 0);
+    QStringList opened;
+    for (const qint64 rowid : plots->outliers()) {
+        window.tabs()->setCurrentIndex(1);
+        window.runPage()->showRun(std::nullopt);
+        emit plots->runClicked(rowid);
+        EXPECT_EQ(window.tabs()->currentIndex(), 0);
+        ASSERT_TRUE(page->run());
+        opened << page->run()->run.id;
+    }
+    EXPECT_TRUE(opened.contains(failing));
+    EXPECT_LE(opened.size(), 4); // a few of 451 runs, not the spread itself
+}
+
+TEST_F(RecordsWindowTest, StoresItCannotReadGetAMessageInTheWindow)
+{
+    const QString missing = dir.filePath(QStringLiteral("missing.sqlite"));
+    const QString newer = dir.filePath(QStringLiteral("newer.sqlite"));
+    {
+        SyntheticStore store(newer, {QStringLiteral("bench-1")}, records::SchemaVersion + 1);
+    }
+    const QString text = dir.filePath(QStringLiteral("notes.sqlite"));
+    {
+        QFile f(text);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(2048, 'q'));
+    }
+    const struct {
+        QString source;
+        QString says;
+    } cases[] = {
+        {missing, QStringLiteral("There is no records store at")},
+        {newer, QStringLiteral("has records schema version %1").arg(records::SchemaVersion + 1)},
+        {text, QStringLiteral("cannot be read as a records store")},
+        // Nothing listens on port 9 of this machine: the server does not answer.
+        {QStringLiteral("postgresql://nobody@127.0.0.1:9/records?connect_timeout=2"),
+         QStringLiteral("The line database cannot be read")},
+    };
+    records::RecordsWindow window(path);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.source.toStdString());
+        window.openSource(c.source);
+        EXPECT_FALSE(window.isOpen());
+        EXPECT_TRUE(window.problem().contains(c.says)) << window.problem().toStdString();
+        EXPECT_EQ(window.model()->rowCount(), 0);
+        window.refresh(); // tries again, still no crash
+    }
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    window.openSource(path);
+    EXPECT_TRUE(window.isOpen());
+    EXPECT_TRUE(window.problem().isEmpty());
+}
+
+// A real window on the X server of xvfb-run, at twice the scale: the child process
+// opens the store, shows the window and checks what a person would read.
+TEST_F(RecordsWindowTest, RealWindowUnderXvfbAtScaleTwo)
+{
+    if (qEnvironmentVariableIsSet(ChildVariable)) {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        records::RecordsWindow window(qEnvironmentVariable(ChildVariable));
+        window.show();
+        QElapsedTimer waited;
+        waited.start();
+        while (!(window.windowHandle() && window.windowHandle()->isExposed()) && waited.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        ASSERT_TRUE(window.windowHandle()->isExposed());
+        EXPECT_DOUBLE_EQ(window.devicePixelRatioF(), 2.0);
+        QTableView *view = window.runsView();
+        ASSERT_GT(view->model()->rowCount(), 0);
+        // Rows tall enough for their text; the time column shows its whole text.
+        EXPECT_GE(view->rowHeight(0), view->fontMetrics().height());
+        const QString time = view->model()->index(0, 0).data().toString();
+        EXPECT_GE(view->columnWidth(0), view->fontMetrics().horizontalAdvance(time));
+        const QImage shot = window.grab().toImage();
+        EXPECT_EQ(shot.width(), 2 * window.width());
+        window.close();
+        return;
+    }
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+    if (xvfb.isEmpty())
+        GTEST_SKIP() << "xvfb-run (Debian xvfb) is needed";
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(ChildVariable), path);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 2600x1800x24"),
+                       QCoreApplication::applicationFilePath(),
+                       QStringLiteral("--gtest_filter=RecordsWindowTest.RealWindowUnderXvfbAtScaleTwo")});
+    ASSERT_TRUE(child.waitForFinished(90000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
+}
+
+} // namespace
+} // namespace quillon::testing

@@ -1,0 +1,458 @@
+#include "app/records/RecordsWindow.h"
+
+#include "app/records/RecordsCli.h"
+#include "app/records/RecordsPlots.h"
+#include "app/records/RunPage.h"
+#include "app/records/RunsModel.h"
+#include "records/ReadOnlyStore.h"
+#include "records/RecordsExport.h"
+#include "records/line/LineDatabase.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSplitter>
+#include <QSqlQuery>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QUuid>
+#include <QVBoxLayout>
+
+namespace quillon::records {
+
+namespace {
+
+QSettings settings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillon"),
+                     QStringLiteral("quillon-records"));
+}
+
+// Filter fields are remembered between sessions under these keys.
+const char *const FilterKeys[] = {"filter/since",   "filter/until",  "filter/station",
+                                  "filter/product", "filter/serial", "filter/verdict"};
+
+} // namespace
+
+RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
+    : QMainWindow(parent), m_stack(new QStackedWidget), m_message(new QLabel), m_tabs(new QTabWidget),
+      m_since(new QLineEdit), m_until(new QLineEdit), m_station(new QComboBox), m_product(new QLineEdit),
+      m_serial(new QLineEdit), m_verdict(new QComboBox), m_count(new QLabel), m_view(new QTableView),
+      m_model(new RunsModel(this)), m_page(new RunPage), m_plots(new RecordsPlots),
+      m_split(new QSplitter(Qt::Vertical)), m_filterTimer(new QTimer(this))
+{
+    setObjectName(QStringLiteral("RecordsWindow"));
+    setWindowTitle(tr("Quillon records"));
+
+    // The message page: shown instead of the runs when the store cannot be read.
+    auto *messagePage = new QWidget;
+    m_message->setObjectName(QStringLiteral("StoreMessage"));
+    m_message->setWordWrap(true);
+    m_message->setAlignment(Qt::AlignCenter);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont big = m_message->font();
+    big.setPointSizeF(big.pointSizeF() * 1.25);
+    m_message->setFont(big);
+    auto *other = new QPushButton(tr("Open another store\u2026"));
+    auto *messageLayout = new QVBoxLayout(messagePage);
+    messageLayout->addStretch();
+    messageLayout->addWidget(m_message);
+    messageLayout->addWidget(other, 0, Qt::AlignHCenter);
+    messageLayout->addStretch();
+    connect(other, &QPushButton::clicked, this, &RecordsWindow::chooseStore);
+
+    // Filters.
+    m_since->setPlaceholderText(QStringLiteral("2026-12-01"));
+    m_until->setPlaceholderText(QStringLiteral("2026-12-31"));
+    m_product->setPlaceholderText(QStringLiteral("0x8140"));
+    m_serial->setPlaceholderText(tr("any"));
+    m_since->setObjectName(QStringLiteral("SinceField"));
+    m_until->setObjectName(QStringLiteral("UntilField"));
+    m_product->setObjectName(QStringLiteral("ProductField"));
+    m_serial->setObjectName(QStringLiteral("SerialField"));
+    m_station->setObjectName(QStringLiteral("StationBox"));
+    m_verdict->setObjectName(QStringLiteral("VerdictBox"));
+    m_verdict->addItem(tr("any"), QString());
+    for (const char *v : {"pass", "fail", "aborted", "interrupted", "open"})
+        m_verdict->addItem(QString::fromLatin1(v), QString::fromLatin1(v));
+    for (QLineEdit *e : {m_since, m_until, m_product, m_serial}) {
+        e->setClearButtonEnabled(true);
+        connect(e, &QLineEdit::textChanged, m_filterTimer, qOverload<>(&QTimer::start));
+    }
+    connect(m_station, &QComboBox::currentIndexChanged, m_filterTimer, qOverload<>(&QTimer::start));
+    connect(m_verdict, &QComboBox::currentIndexChanged, m_filterTimer, qOverload<>(&QTimer::start));
+    m_filterTimer->setSingleShot(true);
+    m_filterTimer->setInterval(250);
+    connect(m_filterTimer, &QTimer::timeout, this, &RecordsWindow::applyFilter);
+    auto *filters = new QHBoxLayout;
+    auto field = [&](const QString &label, QWidget *w) {
+        auto *l = new QLabel(label);
+        l->setBuddy(w);
+        filters->addWidget(l);
+        filters->addWidget(w, 1);
+    };
+    field(tr("&Since"), m_since);
+    field(tr("&Until"), m_until);
+    field(tr("S&tation"), m_station);
+    field(tr("&Product"), m_product);
+    field(tr("Se&rial"), m_serial);
+    field(tr("&Verdict"), m_verdict);
+    filters->addWidget(m_count);
+    m_count->setObjectName(QStringLiteral("RunCount"));
+
+    // Runs and the selected run's page.
+    m_view->setObjectName(QStringLiteral("RunsView"));
+    m_view->setModel(m_model);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_view->setAlternatingRowColors(true);
+    m_view->verticalHeader()->hide();
+    m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 6);
+    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->setSortingEnabled(true);
+    m_view->horizontalHeader()->setSortIndicator(RunsModel::Time, Qt::DescendingOrder);
+    m_view->setWordWrap(false);
+    connect(m_view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                if (const RunSummary *run = m_model->runAt(current.row()))
+                    openRun(run->id);
+            });
+    m_split->addWidget(m_view);
+    m_split->addWidget(m_page);
+    m_split->setStretchFactor(0, 2);
+    m_split->setStretchFactor(1, 3);
+    auto *runsPage = new QWidget;
+    auto *runsLayout = new QVBoxLayout(runsPage);
+    runsLayout->addLayout(filters);
+    runsLayout->addWidget(m_split, 1);
+
+    m_tabs->addTab(runsPage, tr("Runs"));
+    m_tabs->addTab(m_plots, tr("Plots"));
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] { updatePlots(); });
+    connect(m_plots, &RecordsPlots::runClicked, this, [this](qint64 rowid) {
+        QSqlQuery q(m_query->database());
+        q.prepare(QStringLiteral("SELECT id FROM runs WHERE rowid = ?"));
+        q.addBindValue(rowid);
+        if (q.exec() && q.next()) {
+            m_tabs->setCurrentIndex(0);
+            openRun(q.value(0).toString());
+        }
+    });
+    m_stack->addWidget(m_tabs);
+    m_stack->addWidget(messagePage);
+    setCentralWidget(m_stack);
+
+    // Menus and the usual keys.
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    QAction *open = file->addAction(tr("&Open store\u2026"), this, &RecordsWindow::chooseStore);
+    open->setShortcut(QKeySequence::Open);
+    QAction *exportAction = file->addAction(tr("&Export runs\u2026"), this, &RecordsWindow::exportRuns);
+    exportAction->setShortcut(QKeySequence(tr("Ctrl+E")));
+    exportAction->setObjectName(QStringLiteral("ExportAction"));
+    file->addSeparator();
+    QAction *quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    QAction *find = view->addAction(tr("&Filter"), this, [this] {
+        m_tabs->setCurrentIndex(0);
+        m_serial->setFocus(Qt::ShortcutFocusReason);
+        m_serial->selectAll();
+    });
+    find->setShortcut(QKeySequence::Find);
+    find->setObjectName(QStringLiteral("FindAction"));
+    QAction *reload = view->addAction(tr("&Refresh"), this, &RecordsWindow::refresh);
+    reload->setShortcuts({QKeySequence(tr("Ctrl+R")), QKeySequence::Refresh});
+    reload->setObjectName(QStringLiteral("RefreshAction"));
+
+    // Where the person left it.
+    QSettings s = settings();
+    if (!restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray()))
+        resize(1200, 800);
+    m_split->restoreState(s.value(QStringLiteral("window/split")).toByteArray());
+    m_since->setText(s.value(QLatin1String(FilterKeys[0])).toString());
+    m_until->setText(s.value(QLatin1String(FilterKeys[1])).toString());
+    m_product->setText(s.value(QLatin1String(FilterKeys[3])).toString());
+    m_serial->setText(s.value(QLatin1String(FilterKeys[4])).toString());
+    m_verdict->setCurrentIndex(std::max(0, m_verdict->findData(s.value(QLatin1String(FilterKeys[5])).toString())));
+    m_station->addItem(tr("any"), QString());
+    const QString station = s.value(QLatin1String(FilterKeys[2])).toString();
+    if (!station.isEmpty())
+        m_station->addItem(station, station);
+    m_station->setCurrentIndex(m_station->count() - 1);
+    m_filterTimer->stop();
+    openSource(source);
+}
+
+RecordsWindow::~RecordsWindow()
+{
+    close_store();
+}
+
+QString RecordsWindow::problem() const
+{
+    return m_problem;
+}
+
+void RecordsWindow::close_store()
+{
+    m_plots->setRuns(nullptr, {});
+    m_page->showRun(std::nullopt);
+    m_model->setQuery(nullptr);
+    m_query.reset();
+    m_digest = RunDigest();
+    m_digestReady = false;
+    if (!m_connection.isEmpty())
+        closeReadOnlyStore(m_connection);
+    m_connection.clear();
+}
+
+void RecordsWindow::showProblem(const QString &message)
+{
+    m_problem = message;
+    m_message->setText(message);
+    m_stack->setCurrentIndex(1);
+    statusBar()->clearMessage();
+}
+
+void RecordsWindow::openSource(const QString &source)
+{
+    close_store();
+    m_source = source;
+    m_connection = QStringLiteral("records-window-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QSqlDatabase db;
+    if (isLineDatabaseUrl(source)) {
+        const LineDatabaseUrl url = LineDatabaseUrl::parse(source);
+        QString error = url.error;
+        if (error.isEmpty() && openLineDatabase(url, m_connection, &error)) {
+            db = QSqlDatabase::database(m_connection, false);
+            error = checkLineSchema(db);
+        }
+        setWindowTitle(tr("%1 \u2013 Quillon records").arg(url.display.isEmpty() ? source : url.display));
+        if (!error.isEmpty()) {
+            showProblem(tr("The line database cannot be read.\n\n%1").arg(error));
+            return;
+        }
+    } else {
+        const ReadOnlyStore store = openReadOnlyStore(source, m_connection);
+        setWindowTitle(tr("%1 \u2013 Quillon records").arg(QFileInfo(source).fileName()));
+        if (!store.isOpen()) {
+            const bool missing = !QFileInfo::exists(source);
+            showProblem(missing ? tr("There is no records store at\n%1\n\nA station creates it when it records its "
+                                     "first run.")
+                                      .arg(source)
+                                : tr("This file cannot be read as a records store.\n\n%1").arg(store.error));
+            return;
+        }
+        db = store.db;
+    }
+    m_problem.clear();
+    m_query = std::make_unique<RecordsQuery>(db);
+    m_stack->setCurrentIndex(0);
+    const QString current = m_station->currentData().toString();
+    {
+        const QSignalBlocker block(m_station);
+        m_station->clear();
+        m_station->addItem(tr("any"), QString());
+        for (const QString &name : m_query->stationNames())
+            m_station->addItem(name, name);
+        m_station->setCurrentIndex(std::max(0, m_station->findData(current)));
+    }
+    m_model->setQuery(m_query.get());
+    applyFilter();
+    m_view->resizeColumnsToContents();
+}
+
+RunFilter RecordsWindow::filterFromFields(QString *problem) const
+{
+    RunFilter filter;
+    QStringList wrong;
+    auto bound = [&](QLineEdit *e, bool endOfDay, QString &into) {
+        if (e->text().trimmed().isEmpty())
+            return;
+        if (const auto b = parseTimeBound(e->text(), endOfDay))
+            into = *b;
+        else
+            wrong << tr("date \u201C%1\u201D").arg(e->text());
+    };
+    bound(m_since, false, filter.since);
+    bound(m_until, true, filter.until);
+    filter.station = m_station->currentData().toString();
+    filter.serial = m_serial->text().trimmed();
+    filter.verdict = m_verdict->currentData().toString();
+    const QString product = m_product->text().trimmed();
+    if (!product.isEmpty()) {
+        bool ok = false;
+        const int id = product.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? product.mid(2).toInt(&ok, 16)
+                                                                                    : product.toInt(&ok);
+        if (ok)
+            filter.product = id;
+        else
+            wrong << tr("product \u201C%1\u201D").arg(product);
+    }
+    if (problem)
+        *problem = wrong.isEmpty() ? QString() : tr("Not understood: %1").arg(wrong.join(QStringLiteral(", ")));
+    return filter;
+}
+
+void RecordsWindow::applyFilter()
+{
+    m_filterTimer->stop();
+    if (!m_query)
+        return;
+    QString wrong;
+    const RunFilter filter = filterFromFields(&wrong);
+    for (QLineEdit *e : {m_since, m_until, m_product})
+        e->setStyleSheet(QString());
+    if (!wrong.isEmpty()) {
+        statusBar()->showMessage(wrong);
+        return;
+    }
+    m_model->setFilter(filter);
+    const qint64 count = m_query->count(filter);
+    m_count->setText(tr("%n run(s)", nullptr, int(std::min<qint64>(count, INT_MAX))));
+    if (!m_model->lastError().isEmpty())
+        statusBar()->showMessage(m_model->lastError());
+    else
+        statusBar()->clearMessage();
+    m_plotsStale = true;
+    updatePlots();
+    if (m_model->rowCount() > 0)
+        m_view->selectRow(0);
+    else
+        m_page->showRun(std::nullopt);
+}
+
+void RecordsWindow::refresh()
+{
+    if (!m_query) {
+        openSource(m_source);
+        return;
+    }
+    const QString current = m_page->run() ? m_page->run()->run.id : QString();
+    m_digestReady = false;
+    applyFilter();
+    if (!current.isEmpty())
+        openRun(current);
+}
+
+void RecordsWindow::openRun(const QString &id)
+{
+    if (!m_query)
+        return;
+    QueryError error;
+    const auto detail = m_query->run(id, &error);
+    if (!detail)
+        statusBar()->showMessage(error.message);
+    m_page->showRun(detail);
+}
+
+void RecordsWindow::updatePlots()
+{
+    if (!m_query || !m_plotsStale || m_tabs->currentWidget() != m_plots)
+        return;
+    m_plotsStale = false;
+    if (m_query->database().driverName() != QLatin1String("QSQLITE")) {
+        statusBar()->showMessage(tr("The plots read a SQLite store; this is the line database."));
+        m_plots->setRuns(nullptr, {});
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString reason;
+    if (!m_digestReady) {
+        m_digestReady = m_digest.update(m_query->database(), RunDigest::cacheFileFor(m_source), &reason);
+        if (!m_digestReady)
+            statusBar()->showMessage(reason);
+    }
+    QString wrong;
+    m_plots->setRuns(m_digestReady ? &m_digest : nullptr, m_query->rowids(filterFromFields(&wrong)));
+    QApplication::restoreOverrideCursor();
+}
+
+void RecordsWindow::exportRuns()
+{
+    if (!m_query)
+        return;
+    const QString file =
+        QFileDialog::getSaveFileName(this, tr("Export the runs the filters pick"), QStringLiteral("runs.xml"),
+                                     tr("JUnit XML (*.xml);;JSON (*.json);;CSV (*.csv)"));
+    if (file.isEmpty())
+        return;
+    const ExportFormat format = file.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)  ? ExportFormat::Json
+                                : file.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? ExportFormat::Csv
+                                                                                            : ExportFormat::JUnit;
+    QSaveFile out(file);
+    QueryError error;
+    QString wrong;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool ok = out.open(QIODevice::WriteOnly)
+                    && records::exportRuns(*m_query, filterFromFields(&wrong), format, out, &error) && out.commit();
+    QApplication::restoreOverrideCursor();
+    if (!ok)
+        QMessageBox::warning(this, windowTitle(),
+                             tr("The export could not be written.\n\n%1")
+                                 .arg(error.message.isEmpty() ? out.errorString() : error.message));
+    else
+        statusBar()->showMessage(tr("Exported to %1").arg(file), 5000);
+}
+
+void RecordsWindow::chooseStore()
+{
+    const QString file = QFileDialog::getOpenFileName(this, tr("Open a records store"), m_source,
+                                                      tr("Records stores (*.sqlite *.db);;All files (*)"));
+    if (!file.isEmpty())
+        openSource(file);
+}
+
+void RecordsWindow::saveSettings() const
+{
+    QSettings s = settings();
+    s.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    s.setValue(QStringLiteral("window/split"), m_split->saveState());
+    s.setValue(QLatin1String(FilterKeys[0]), m_since->text());
+    s.setValue(QLatin1String(FilterKeys[1]), m_until->text());
+    s.setValue(QLatin1String(FilterKeys[2]), m_station->currentData().toString());
+    s.setValue(QLatin1String(FilterKeys[3]), m_product->text());
+    s.setValue(QLatin1String(FilterKeys[4]), m_serial->text());
+    s.setValue(QLatin1String(FilterKeys[5]), m_verdict->currentData().toString());
+}
+
+void RecordsWindow::closeEvent(QCloseEvent *event)
+{
+    saveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+int runRecordsWindow(const QStringList &arguments)
+{
+    QString source = defaultRecordsPath();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--db") && i + 1 < arguments.size())
+            source = arguments.at(++i);
+        else if (a.startsWith(QLatin1String("--db=")))
+            source = a.mid(5);
+    }
+    RecordsWindow window(source);
+    window.show();
+    return QApplication::exec();
+}
+
+} // namespace quillon::records

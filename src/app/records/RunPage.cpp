@@ -1,0 +1,313 @@
+#include "app/records/RunPage.h"
+
+#include "app/records/Certificate.h"
+#include "app/station/StatusDisplay.h"
+#include "records/StoredCalibration.h"
+
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace quillon::records {
+
+namespace {
+
+TestStatus statusOf(const QString &status)
+{
+    if (status == QLatin1String("pass"))
+        return TestStatus::Pass;
+    if (status == QLatin1String("fail"))
+        return TestStatus::Fail;
+    if (status == QLatin1String("testing"))
+        return TestStatus::Testing;
+    return TestStatus::Untested;
+}
+
+QTableWidget *table(const QStringList &headers)
+{
+    auto *t = new QTableWidget(0, int(headers.size()));
+    t->setHorizontalHeaderLabels(headers);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setSelectionMode(QAbstractItemView::SingleSelection);
+    t->verticalHeader()->hide();
+    t->horizontalHeader()->setStretchLastSection(true);
+    t->setWordWrap(false);
+    return t;
+}
+
+QTableWidgetItem *item(const QString &text)
+{
+    return new QTableWidgetItem(text);
+}
+
+QString hex4(int value)
+{
+    return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
+} // namespace
+
+bool writeRunFile(const RunDetail &run, ExportFormat format, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (format == ExportFormat::Json) {
+        file.write(QJsonDocument(runToJson(run)).toJson(QJsonDocument::Indented));
+    } else {
+        RunExporter exporter(format, file);
+        exporter.add(run);
+        exporter.finish();
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+RunPage::RunPage(QWidget *parent)
+    : QWidget(parent), m_title(new QLabel), m_facts(new QLabel),
+      m_rows(table({tr("Row"), tr("Test"), tr("Result"), tr("Fail label")})), m_memo(new QPlainTextEdit),
+      m_tabs(new QTabWidget),
+      m_prompts(table({tr("#"), tr("Kind"), tr("Caption"), tr("Answer"), tr("Typed"), tr("Text")})),
+      m_writes(table({tr("#"), tr("Address"), tr("Bytes"), tr("Status")})), m_constants(new QLabel),
+      m_json(new QPushButton(tr("Export JSON\u2026"))), m_junit(new QPushButton(tr("Export JUnit\u2026"))),
+      m_certificate(new QPushButton(tr("Save certificate\u2026")))
+{
+    setObjectName(QStringLiteral("RunPage"));
+    QFont titleFont = m_title->font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.2);
+    m_title->setFont(titleFont);
+    m_title->setObjectName(QStringLiteral("RunTitle"));
+    m_facts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_facts->setWordWrap(true);
+    m_memo->setObjectName(QStringLiteral("RunMemo"));
+    m_memo->setReadOnly(true);
+    m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_rows->setObjectName(QStringLiteral("RunRows"));
+    m_rows->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_constants->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_constants->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    m_constants->setMargin(6);
+
+    auto *rowsAndMemo = new QSplitter(Qt::Horizontal);
+    rowsAndMemo->addWidget(m_rows);
+    rowsAndMemo->addWidget(m_memo);
+    rowsAndMemo->setStretchFactor(0, 2);
+    rowsAndMemo->setStretchFactor(1, 3);
+    m_tabs->addTab(rowsAndMemo, tr("Rows"));
+    m_tabs->addTab(m_prompts, tr("Prompts"));
+    m_tabs->addTab(m_writes, tr("EEPROM writes"));
+    m_tabs->addTab(m_constants, tr("Stored constants"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_title, 1);
+    buttons->addWidget(m_json);
+    buttons->addWidget(m_junit);
+    buttons->addWidget(m_certificate);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(buttons);
+    layout->addWidget(m_facts);
+    layout->addWidget(m_tabs, 1);
+
+    connect(m_rows, &QTableWidget::currentCellChanged, this, [this](int row) { showMemo(row); });
+    connect(m_json, &QPushButton::clicked, this, &RunPage::exportJson);
+    connect(m_junit, &QPushButton::clicked, this, &RunPage::exportJUnit);
+    connect(m_certificate, &QPushButton::clicked, this, &RunPage::saveCertificate);
+    showRun(std::nullopt);
+}
+
+void RunPage::showRun(const std::optional<RunDetail> &run)
+{
+    m_run = run;
+    m_rows->setRowCount(0);
+    m_prompts->setRowCount(0);
+    m_writes->setRowCount(0);
+    m_memo->clear();
+    for (QPushButton *b : {m_json, m_junit, m_certificate})
+        b->setEnabled(run.has_value());
+    if (!run) {
+        m_title->setText(tr("No run selected"));
+        m_facts->clear();
+        m_constants->clear();
+        return;
+    }
+    const RunSummary &r = run->run;
+    const QString kind = r.kind == QLatin1String("row") && r.rowDigit
+                             ? tr("Row %1 Test").arg(QString::number(*r.rowDigit, 16).toUpper())
+                             : tr("Test All");
+    m_title->setText(tr("%1 on %2: %3").arg(kind, r.stationName, r.verdict.isEmpty() ? tr("no verdict") : r.verdict));
+    QStringList facts;
+    facts << tr("Run %1").arg(r.id);
+    facts << tr("started %1, %2 %3")
+                 .arg(r.startedUtc, r.endState.isEmpty() ? tr("no end recorded") : r.endState,
+                      r.endedUtc.isEmpty() ? QString() : r.endedUtc);
+    facts << tr("serial %1").arg(r.serial.isEmpty() ? tr("not recorded") : r.serial);
+    if (const auto &s = run->session)
+        facts << tr("board \u201C%1\u201D, product %2, %3 channels, %4 DACs, revision %5, firmware reply %6, "
+                    "revision reply %7")
+                     .arg(s->detectionLabel, s->productId ? hex4(*s->productId) : QStringLiteral("-"))
+                     .arg(s->channelCount.value_or(0))
+                     .arg(s->dacCount.value_or(0))
+                     .arg(s->revision, s->firmwareReply, s->revisionReply);
+    facts << tr("station %1 (%2, %3 %4)%5")
+                 .arg(run->station.name, run->station.host, run->station.program, run->station.version,
+                      r.simulated ? tr(", simulated") : QString());
+    m_facts->setText(facts.join(QStringLiteral(" \u00B7 ")));
+
+    int firstFail = -1;
+    m_rows->setRowCount(int(run->rows.size()));
+    for (int i = 0; i < int(run->rows.size()); ++i) {
+        const RowRecord &row = run->rows[size_t(i)];
+        m_rows->setItem(i, 0, item(QString::number(row.digit, 16).toUpper()));
+        m_rows->setItem(i, 1, item(row.name));
+        // The label as the station painted it.
+        auto *label = item(row.label);
+        const TestStatus status = statusOf(row.status);
+        label->setBackground(statusBackground(status));
+        label->setForeground(statusTextColour(status));
+        label->setTextAlignment(Qt::AlignCenter);
+        m_rows->setItem(i, 2, label);
+        m_rows->setItem(i, 3, item(row.failLabel));
+        if (firstFail < 0 && row.status == QLatin1String("fail"))
+            firstFail = i;
+    }
+    m_prompts->setRowCount(int(run->prompts.size()));
+    for (int i = 0; i < int(run->prompts.size()); ++i) {
+        const PromptRecord &p = run->prompts[size_t(i)];
+        const QStringList cells = {QString::number(p.seq),
+                                   p.kind,
+                                   p.caption,
+                                   p.answer,
+                                   p.hasTyped ? p.typed : QString(),
+                                   QString(p.text).replace(QLatin1Char('\n'), QLatin1Char(' '))};
+        for (int c = 0; c < int(cells.size()); ++c)
+            m_prompts->setItem(i, c, item(cells.at(c)));
+        m_prompts->item(i, 5)->setToolTip(p.text);
+    }
+    m_writes->setRowCount(int(run->eepromWrites.size()));
+    for (int i = 0; i < int(run->eepromWrites.size()); ++i) {
+        const EepromWrite &w = run->eepromWrites[size_t(i)];
+        m_writes->setItem(i, 0, item(QString::number(w.seq)));
+        m_writes->setItem(i, 1, item(QStringLiteral("%1 (%2)").arg(w.address).arg(hex4(w.address))));
+        m_writes->setItem(i, 2, item(QString::fromLatin1(w.bytes.toHex(' '))));
+        m_writes->setItem(i, 3, item(QString::number(w.status)));
+    }
+    for (QTableWidget *t : {m_prompts, m_writes})
+        t->resizeColumnsToContents();
+
+    const StoredCalibration stored = decodeStoredCalibration(run->eepromWrites);
+    QStringList lines;
+    if (stored.arefWord)
+        lines << tr("ARef word %1 (%2) = %3 V")
+                     .arg(*stored.arefWord)
+                     .arg(hex4(*stored.arefWord))
+                     .arg(double(*stored.arefWord) / 6553.6, 0, 'f', 4);
+    else if (stored.arefFailedStatus)
+        lines << tr("ARef word not stored: write status %1").arg(*stored.arefFailedStatus);
+    if (stored.dacs) {
+        lines << tr("DAC range %1, %2 DACs calibrated, %3")
+                     .arg(stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-"),
+                          stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-"),
+                          stored.dacsMarkedValid ? tr("marked valid") : tr("NOT marked valid"));
+        for (int i = 0; i < 4; ++i)
+            lines << tr("DAC %1: gain %2, offset %3")
+                         .arg(i)
+                         .arg(double((*stored.dacs)[size_t(i)].gain), 0, 'f', 6)
+                         .arg(double((*stored.dacs)[size_t(i)].offset), 0, 'f', 6);
+    }
+    m_constants->setText(lines.isEmpty() ? tr("No calibration constants were written in this run.")
+                                         : lines.join(QLatin1Char('\n')));
+    if (!run->rows.empty())
+        m_rows->setCurrentCell(firstFail >= 0 ? firstFail : 0, 0);
+}
+
+void RunPage::showMemo(int row)
+{
+    if (!m_run || row < 0 || row >= int(m_run->rows.size())) {
+        m_memo->clear();
+        return;
+    }
+    m_memo->setPlainText(m_run->rows[size_t(row)].memo.join(QLatin1Char('\n')));
+}
+
+QStringList RunPage::memoLines() const
+{
+    return m_memo->toPlainText().split(QLatin1Char('\n'));
+}
+
+void RunPage::selectRow(int digit)
+{
+    if (!m_run)
+        return;
+    for (int i = 0; i < int(m_run->rows.size()); ++i)
+        if (m_run->rows[size_t(i)].digit == digit)
+            m_rows->setCurrentCell(i, 0);
+}
+
+QString RunPage::askFile(const QString &title, const QString &suggested, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(this, title, suggested, filter);
+}
+
+void RunPage::report(bool ok, const QString &file, const QString &error)
+{
+    if (!ok)
+        QMessageBox::warning(this, tr("Quillon records"), error);
+    else
+        window()->setWindowFilePath(file);
+}
+
+void RunPage::exportJson()
+{
+    if (!m_run)
+        return;
+    const QString file =
+        askFile(tr("Export run as JSON"), m_run->run.id.left(8) + QStringLiteral(".json"), tr("JSON (*.json)"));
+    QString error;
+    if (!file.isEmpty())
+        report(writeRunFile(*m_run, ExportFormat::Json, file, &error), file, error);
+}
+
+void RunPage::exportJUnit()
+{
+    if (!m_run)
+        return;
+    const QString file =
+        askFile(tr("Export run as JUnit XML"), m_run->run.id.left(8) + QStringLiteral(".xml"), tr("JUnit XML (*.xml)"));
+    QString error;
+    if (!file.isEmpty())
+        report(writeRunFile(*m_run, ExportFormat::JUnit, file, &error), file, error);
+}
+
+void RunPage::saveCertificate()
+{
+    if (!m_run)
+        return;
+    const QString name =
+        (m_run->run.serial.isEmpty() ? m_run->run.id.left(8) : m_run->run.serial) + QStringLiteral(".pdf");
+    const QString file = askFile(tr("Save certificate"), name, tr("PDF (*.pdf)"));
+    QString error;
+    if (!file.isEmpty())
+        report(writeCertificate(*m_run, file, &error), file, error);
+}
+
+} // namespace quillon::records

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "records/RecordsExport.h"
+#include "records/RecordsQuery.h"
+
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class QTabWidget;
+
+namespace quillon::records {
+
+// One run as the station showed it: the rows with their labels in the station's
+// colours, the selected row's memo lines exactly, the prompts with their answers, the
+// EEPROM writes and the constants they stored, the board; buttons to export the run
+// and to save its certificate.
+class RunPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit RunPage(QWidget *parent = nullptr);
+
+    // Shows run (nullopt: nothing selected).
+    void showRun(const std::optional<RunDetail> &run);
+    const std::optional<RunDetail> &run() const { return m_run; }
+    // The memo shown, as lines.
+    QStringList memoLines() const;
+    // Selects the row of the run with this digit.
+    void selectRow(int digit);
+
+    // Asks for a file and writes the run there; the tests call the writers directly.
+    void exportJson();
+    void exportJUnit();
+    void saveCertificate();
+
+private:
+    void showMemo(int row);
+    QString askFile(const QString &title, const QString &suggested, const QString &filter);
+    void report(bool ok, const QString &file, const QString &error);
+
+    std::optional<RunDetail> m_run;
+    QLabel *m_title;
+    QLabel *m_facts;
+    QTableWidget *m_rows;
+    QPlainTextEdit *m_memo;
+    QTabWidget *m_tabs;
+    QTableWidget *m_prompts;
+    QTableWidget *m_writes;
+    QLabel *m_constants;
+    QPushButton *m_json;
+    QPushButton *m_junit;
+    QPushButton *m_certificate;
+};
+
+// Writes one run as a JSON document or JUnit XML file; false with a reason.
+bool writeRunFile(const RunDetail &run, ExportFormat format, const QString &path, QString *error);
+
+} // namespace quillon::records
