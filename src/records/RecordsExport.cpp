@@ -177,97 +177,117 @@ RunExporter::~RunExporter()
     delete d;
 }
 
-void RunExporter::add(const RunDetail &detail)
+namespace {
+
+// The CSV lines of a run: one per row result, one with empty row fields if it has none.
+QByteArray csvLines(const RunDetail &detail)
 {
     const RunSummary &run = detail.run;
-    switch (d->format) {
-    case ExportFormat::Csv: {
-        const QStringList runFields = {
-            run.id,   run.startedUtc, run.stationName, run.serial, optionalText(run.productId),
-            run.kind, run.endState,   run.overall};
-        auto line = [&](const QStringList &rowFields) {
-            QStringList fields;
-            for (const QString &f : runFields + rowFields)
-                fields << csvField(f);
-            d->write(fields.join(QLatin1Char(',')).toUtf8() + "\r\n");
-        };
-        if (detail.rows.empty())
-            line(QStringList(8, QString()));
-        for (const RowRecord &row : detail.rows)
-            line({QString::number(row.digit, 16).toUpper(), row.name, row.status, row.label, row.failLabel,
-                  row.memo.join(QLatin1Char('\n')), row.startedUtc, row.endedUtc});
-        break;
+    const QStringList runFields = {run.id,   run.startedUtc, run.stationName, run.serial, optionalText(run.productId),
+                                   run.kind, run.endState,   run.overall};
+    QByteArray out;
+    auto line = [&](const QStringList &rowFields) {
+        QStringList fields;
+        for (const QString &f : runFields + rowFields)
+            fields << csvField(f);
+        out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    };
+    if (detail.rows.empty())
+        line(QStringList(8, QString()));
+    for (const RowRecord &row : detail.rows)
+        line({QString::number(row.digit, 16).toUpper(), row.name, row.status, row.label, row.failLabel,
+              row.memo.join(QLatin1Char('\n')), row.startedUtc, row.endedUtc});
+    return out;
+}
+
+void junitProperties(QXmlStreamWriter &x, const RunSummary &run)
+{
+    x.writeStartElement(QStringLiteral("properties"));
+    auto property = [&x](const QString &name, const QString &value) {
+        x.writeStartElement(QStringLiteral("property"));
+        x.writeAttribute(QStringLiteral("name"), name);
+        x.writeAttribute(QStringLiteral("value"), value);
+        x.writeEndElement();
+    };
+    property(QStringLiteral("run_id"), run.id);
+    property(QStringLiteral("station"), run.stationName);
+    property(QStringLiteral("serial"), run.serial);
+    property(QStringLiteral("product_id"), optionalText(run.productId));
+    property(QStringLiteral("end_state"), run.endState.isEmpty() ? QStringLiteral("open") : run.endState);
+    property(QStringLiteral("overall"), run.overall);
+    property(QStringLiteral("simulated"), run.simulated ? QStringLiteral("true") : QStringLiteral("false"));
+    x.writeEndElement();
+}
+
+// A row as a testcase: a failing row's failure (or a row left "testing..." as an
+// error) carries the memo lines; others keep them as their output.
+void junitTestcase(QXmlStreamWriter &x, const RowRecord &row)
+{
+    x.writeStartElement(QStringLiteral("testcase"));
+    x.writeAttribute(QStringLiteral("name"), row.name);
+    x.writeAttribute(QStringLiteral("classname"),
+                     QStringLiteral("quillon.row%1").arg(QString::number(row.digit, 16).toUpper()));
+    x.writeAttribute(QStringLiteral("time"), seconds(row.startedUtc, row.endedUtc));
+    const QString memo = row.memo.join(QLatin1Char('\n'));
+    const bool failed = row.status == QLatin1String("fail");
+    const bool unfinished = row.status == QLatin1String("testing");
+    if (failed || unfinished) {
+        x.writeStartElement(failed ? QStringLiteral("failure") : QStringLiteral("error"));
+        if (failed)
+            x.writeAttribute(QStringLiteral("message"),
+                             row.failLabel.isEmpty() ? row.label : row.label + QStringLiteral(": ") + row.failLabel);
+        else
+            x.writeAttribute(QStringLiteral("message"), QStringLiteral("no verdict: ") + row.label);
+        x.writeAttribute(QStringLiteral("type"), failed ? QStringLiteral("fail") : QStringLiteral("interrupted"));
+        x.writeCharacters(memo);
+        x.writeEndElement();
+    } else {
+        if (row.status == QLatin1String("untested"))
+            x.writeEmptyElement(QStringLiteral("skipped"));
+        if (!memo.isEmpty())
+            x.writeTextElement(QStringLiteral("system-out"), memo);
     }
+    x.writeEndElement();
+}
+
+void junitSuite(QXmlStreamWriter &x, const RunDetail &detail)
+{
+    const RunSummary &run = detail.run;
+    int failures = 0;
+    int errors = 0;
+    int skipped = 0;
+    for (const RowRecord &row : detail.rows) {
+        failures += row.status == QLatin1String("fail");
+        errors += row.status == QLatin1String("testing");
+        skipped += row.status == QLatin1String("untested");
+    }
+    x.writeStartElement(QStringLiteral("testsuite"));
+    x.writeAttribute(QStringLiteral("name"), suiteName(run));
+    x.writeAttribute(QStringLiteral("id"), run.id);
+    x.writeAttribute(QStringLiteral("tests"), QString::number(detail.rows.size()));
+    x.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    x.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
+    x.writeAttribute(QStringLiteral("time"), seconds(run.startedUtc, run.endedUtc));
+    // JUnit timestamps carry no zone; these are UTC.
+    x.writeAttribute(QStringLiteral("timestamp"), run.startedUtc.left(19));
+    x.writeAttribute(QStringLiteral("hostname"), detail.station.host);
+    junitProperties(x, run);
+    for (const RowRecord &row : detail.rows)
+        junitTestcase(x, row);
+    x.writeEndElement();
+}
+
+} // namespace
+
+void RunExporter::add(const RunDetail &detail)
+{
+    switch (d->format) {
+    case ExportFormat::Csv: d->write(csvLines(detail)); break;
     case ExportFormat::Json:
         d->write((d->first ? "\n" : ",\n") + QJsonDocument(runToJson(detail)).toJson(QJsonDocument::Compact));
         break;
-    case ExportFormat::JUnit: {
-        QXmlStreamWriter &x = *d->xml;
-        int failures = 0;
-        int errors = 0;
-        int skipped = 0;
-        for (const RowRecord &row : detail.rows) {
-            failures += row.status == QLatin1String("fail");
-            errors += row.status == QLatin1String("testing");
-            skipped += row.status == QLatin1String("untested");
-        }
-        x.writeStartElement(QStringLiteral("testsuite"));
-        x.writeAttribute(QStringLiteral("name"), suiteName(run));
-        x.writeAttribute(QStringLiteral("id"), run.id);
-        x.writeAttribute(QStringLiteral("tests"), QString::number(detail.rows.size()));
-        x.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-        x.writeAttribute(QStringLiteral("errors"), QString::number(errors));
-        x.writeAttribute(QStringLiteral("skipped"), QString::number(skipped));
-        x.writeAttribute(QStringLiteral("time"), seconds(run.startedUtc, run.endedUtc));
-        // JUnit timestamps carry no zone; these are UTC.
-        x.writeAttribute(QStringLiteral("timestamp"), run.startedUtc.left(19));
-        x.writeAttribute(QStringLiteral("hostname"), detail.station.host);
-        x.writeStartElement(QStringLiteral("properties"));
-        auto property = [&x](const QString &name, const QString &value) {
-            x.writeStartElement(QStringLiteral("property"));
-            x.writeAttribute(QStringLiteral("name"), name);
-            x.writeAttribute(QStringLiteral("value"), value);
-            x.writeEndElement();
-        };
-        property(QStringLiteral("run_id"), run.id);
-        property(QStringLiteral("station"), run.stationName);
-        property(QStringLiteral("serial"), run.serial);
-        property(QStringLiteral("product_id"), optionalText(run.productId));
-        property(QStringLiteral("end_state"), run.endState.isEmpty() ? QStringLiteral("open") : run.endState);
-        property(QStringLiteral("overall"), run.overall);
-        property(QStringLiteral("simulated"), run.simulated ? QStringLiteral("true") : QStringLiteral("false"));
-        x.writeEndElement();
-        for (const RowRecord &row : detail.rows) {
-            x.writeStartElement(QStringLiteral("testcase"));
-            x.writeAttribute(QStringLiteral("name"), row.name);
-            x.writeAttribute(QStringLiteral("classname"),
-                             QStringLiteral("quillon.row%1").arg(QString::number(row.digit, 16).toUpper()));
-            x.writeAttribute(QStringLiteral("time"), seconds(row.startedUtc, row.endedUtc));
-            const QString memo = row.memo.join(QLatin1Char('\n'));
-            if (row.status == QLatin1String("fail")) {
-                x.writeStartElement(QStringLiteral("failure"));
-                x.writeAttribute(QStringLiteral("message"), row.failLabel.isEmpty()
-                                                                ? row.label
-                                                                : row.label + QStringLiteral(": ") + row.failLabel);
-                x.writeAttribute(QStringLiteral("type"), QStringLiteral("fail"));
-                x.writeCharacters(memo);
-                x.writeEndElement();
-            } else if (row.status == QLatin1String("testing")) {
-                x.writeStartElement(QStringLiteral("error"));
-                x.writeAttribute(QStringLiteral("message"), QStringLiteral("no verdict: ") + row.label);
-                x.writeAttribute(QStringLiteral("type"), QStringLiteral("interrupted"));
-                x.writeCharacters(memo);
-                x.writeEndElement();
-            } else if (row.status == QLatin1String("untested")) {
-                x.writeEmptyElement(QStringLiteral("skipped"));
-            }
-            if (row.status != QLatin1String("fail") && row.status != QLatin1String("testing") && !memo.isEmpty())
-                x.writeTextElement(QStringLiteral("system-out"), memo);
-            x.writeEndElement();
-        }
-        x.writeEndElement();
-        break;
-    }
+    case ExportFormat::JUnit: junitSuite(*d->xml, detail); break;
     }
     d->first = false;
 }

@@ -145,7 +145,7 @@ QStringList memoLines(const QString &json)
 
 } // namespace
 
-RecordsQuery::RecordsQuery(QSqlDatabase db) : m_db(std::move(db))
+RecordsQuery::RecordsQuery(const QSqlDatabase &db) : m_db(db)
 {
 }
 

@@ -117,7 +117,7 @@ struct QueryError {
 // use it on the thread that owns the connection.
 class RecordsQuery {
 public:
-    explicit RecordsQuery(QSqlDatabase db);
+    explicit RecordsQuery(const QSqlDatabase &db);
 
     // Empty when the connection holds a records store this program can read; else why
     // not (not a records store, a newer schema).

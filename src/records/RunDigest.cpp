@@ -115,111 +115,128 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
     return ok;
 }
 
-bool RunDigest::readSince(const QSqlDatabase &db, QString *reason)
+// Stations are few: read them all.
+bool RunDigest::readStations(const QSqlDatabase &db, QString *reason)
 {
-    {
-        // Stations are few: read them all.
-        QSqlQuery q(db);
-        if (!run(q, QStringLiteral("SELECT id, name FROM stations ORDER BY rowid"), {}, reason))
-            return false;
-        while (q.next())
-            if (!m_stationIds.contains(q.value(0).toString())) {
-                m_stationIds << q.value(0).toString();
-                m_stationNames << q.value(1).toString();
-            }
-    }
-    {
-        QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("SELECT rowid, id, seq, kind, serial, started_utc, station_id, product_id FROM runs "
-                                "WHERE rowid > ? ORDER BY rowid"),
-                 {m_runsMark.rowid}, reason))
-            return false;
-        while (q.next()) {
-            Run r;
-            r.station = qint32(m_stationIds.indexOf(q.value(6).toString()));
-            r.productId = q.value(7).isNull() ? -1 : q.value(7).toInt();
-            r.rowid = q.value(0).toLongLong();
-            r.seq = q.value(2).toLongLong();
-            r.testAll = q.value(3).toString() == QLatin1String("test-all");
-            r.serial = q.value(4).toString();
-            r.startedMs = QDateTime::fromString(q.value(5).toString(), Qt::ISODateWithMs).toMSecsSinceEpoch();
-            m_runs.push_back(std::move(r));
-            m_runsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("SELECT id, name FROM stations ORDER BY rowid"), {}, reason))
+        return false;
+    while (q.next())
+        if (!m_stationIds.contains(q.value(0).toString())) {
+            m_stationIds << q.value(0).toString();
+            m_stationNames << q.value(1).toString();
         }
+    return true;
+}
+
+bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
+{
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("SELECT rowid, id, seq, kind, serial, started_utc, station_id, product_id FROM runs "
+                            "WHERE rowid > ? ORDER BY rowid"),
+             {m_runsMark.rowid}, reason))
+        return false;
+    while (q.next()) {
+        Run r;
+        r.station = qint32(m_stationIds.indexOf(q.value(6).toString()));
+        r.productId = q.value(7).isNull() ? -1 : q.value(7).toInt();
+        r.rowid = q.value(0).toLongLong();
+        r.seq = q.value(2).toLongLong();
+        r.testAll = q.value(3).toString() == QLatin1String("test-all");
+        r.serial = q.value(4).toString();
+        r.startedMs = QDateTime::fromString(q.value(5).toString(), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        m_runs.push_back(std::move(r));
+        m_runsMark = {q.value(0).toLongLong(), q.value(1).toString()};
     }
-    {
-        QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("SELECT e.rowid, e.run_id, r.rowid, e.overall FROM run_ends e "
-                                "JOIN runs r ON r.id = e.run_id WHERE e.rowid > ? ORDER BY e.rowid"),
-                 {m_endsMark.rowid}, reason))
-            return false;
-        while (q.next()) {
-            if (const Run *found = find(q.value(2).toLongLong()))
-                const_cast<Run *>(found)->overall = overallCode(q.value(3));
-            m_endsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+    return true;
+}
+
+bool RunDigest::readEnds(const QSqlDatabase &db, QString *reason)
+{
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("SELECT e.rowid, e.run_id, r.rowid, e.overall FROM run_ends e "
+                            "JOIN runs r ON r.id = e.run_id WHERE e.rowid > ? ORDER BY e.rowid"),
+             {m_endsMark.rowid}, reason))
+        return false;
+    while (q.next()) {
+        if (const Run *found = find(q.value(2).toLongLong()))
+            const_cast<Run *>(found)->overall = overallCode(q.value(3));
+        m_endsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+    }
+    return true;
+}
+
+bool RunDigest::readRows(const QSqlDatabase &db, QString *reason)
+{
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("SELECT rr.rowid, rr.id, r.rowid, rr.digit, rr.status, rr.name FROM row_results rr "
+                            "JOIN runs r ON r.id = rr.run_id WHERE rr.rowid > ? ORDER BY rr.rowid"),
+             {m_rowsMark.rowid}, reason))
+        return false;
+    qint64 lastRun = -1;
+    Run *target = nullptr;
+    while (q.next()) {
+        const qint64 runRowid = q.value(2).toLongLong();
+        if (runRowid != lastRun) {
+            target = const_cast<Run *>(find(runRowid));
+            lastRun = runRowid;
         }
-    }
-    {
-        QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("SELECT rr.rowid, rr.id, r.rowid, rr.digit, rr.status, rr.name FROM row_results rr "
-                                "JOIN runs r ON r.id = rr.run_id WHERE rr.rowid > ? ORDER BY rr.rowid"),
-                 {m_rowsMark.rowid}, reason))
-            return false;
-        qint64 lastRun = -1;
-        Run *target = nullptr;
-        while (q.next()) {
-            const qint64 runRowid = q.value(2).toLongLong();
-            if (runRowid != lastRun) {
-                target = const_cast<Run *>(find(runRowid));
-                lastRun = runRowid;
-            }
-            const int digit = q.value(3).toInt();
-            if (target) {
-                target->rows.append(char(digit));
-                target->rows.append(char(statusCode(q.value(4).toString())));
-            }
-            if (!m_rowNames.contains(digit) || m_rowNames.value(digit) != q.value(5).toString())
-                m_rowNames.insert(digit, q.value(5).toString());
-            m_rowsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+        const int digit = q.value(3).toInt();
+        if (target) {
+            target->rows.append(char(digit));
+            target->rows.append(char(statusCode(q.value(4).toString())));
         }
+        if (!m_rowNames.contains(digit) || m_rowNames.value(digit) != q.value(5).toString())
+            m_rowNames.insert(digit, q.value(5).toString());
+        m_rowsMark = {q.value(0).toLongLong(), q.value(1).toString()};
     }
-    {
-        // The calibration writes: the ARef word, the DAC blocks and their markers.
-        QSqlQuery q(db);
-        if (!run(q,
-                 QStringLiteral("SELECT w.rowid, w.id, r.rowid, w.address, w.bytes, w.status FROM eeprom_writes w "
-                                "JOIN runs r ON r.id = w.run_id WHERE w.rowid > ? AND w.address IN "
-                                "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666) ORDER BY w.rowid"),
-                 {m_writesMark.rowid}, reason))
-            return false;
-        while (q.next()) {
-            m_writesMark = {q.value(0).toLongLong(), q.value(1).toString()};
-            Run *target = const_cast<Run *>(find(q.value(2).toLongLong()));
-            if (!target || q.value(5).toLongLong() != 0)
-                continue;
-            const int address = q.value(3).toInt();
-            const QByteArray bytes = QByteArray::fromHex(q.value(4).toString().toLatin1());
-            const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
-            if (address == 7666 && bytes.size() == 2) {
-                target->arefWord = b[0] | (b[1] << 8);
-            } else if ((address - 7524) % 36 == 0 && bytes.size() == 32) {
-                for (int i = 0; i < 8; ++i) {
-                    const quint32 word = (quint32(b[4 * i]) << 24) | (quint32(b[4 * i + 1]) << 16)
-                                         | (quint32(b[4 * i + 2]) << 8) | quint32(b[4 * i + 3]);
-                    target->dacs[size_t(i)] = std::bit_cast<float>(word);
-                }
-                target->dacState = 0x10;
-            } else if ((address - 7520) % 36 == 0 && bytes.size() == 4) {
-                const quint8 bit = quint8(1u << ((address - 7520) / 36));
-                target->dacState = bytes == QByteArrayLiteral("DACC") ? quint8(target->dacState | bit)
-                                                                      : quint8(target->dacState & ~bit);
+    return true;
+}
+
+// The calibration writes: the ARef word, the DAC blocks and their markers.
+bool RunDigest::readWrites(const QSqlDatabase &db, QString *reason)
+{
+    QSqlQuery q(db);
+    if (!run(q,
+             QStringLiteral("SELECT w.rowid, w.id, r.rowid, w.address, w.bytes, w.status FROM eeprom_writes w "
+                            "JOIN runs r ON r.id = w.run_id WHERE w.rowid > ? AND w.address IN "
+                            "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666) ORDER BY w.rowid"),
+             {m_writesMark.rowid}, reason))
+        return false;
+    while (q.next()) {
+        m_writesMark = {q.value(0).toLongLong(), q.value(1).toString()};
+        Run *target = const_cast<Run *>(find(q.value(2).toLongLong()));
+        if (!target || q.value(5).toLongLong() != 0)
+            continue;
+        const int address = q.value(3).toInt();
+        const QByteArray bytes = QByteArray::fromHex(q.value(4).toString().toLatin1());
+        const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
+        if (address == 7666 && bytes.size() == 2) {
+            target->arefWord = b[0] | (b[1] << 8);
+        } else if ((address - 7524) % 36 == 0 && bytes.size() == 32) {
+            for (int i = 0; i < 8; ++i) {
+                const unsigned char *v = b + std::ptrdiff_t(4) * i;
+                const quint32 word =
+                    (quint32(v[0]) << 24) | (quint32(v[1]) << 16) | (quint32(v[2]) << 8) | quint32(v[3]);
+                target->dacs[size_t(i)] = std::bit_cast<float>(word);
             }
+            target->dacState = 0x10;
+        } else if ((address - 7520) % 36 == 0 && bytes.size() == 4) {
+            const quint8 bit = quint8(1u << ((address - 7520) / 36));
+            target->dacState =
+                bytes == QByteArrayLiteral("DACC") ? quint8(target->dacState | bit) : quint8(target->dacState & ~bit);
         }
     }
     return true;
+}
+
+bool RunDigest::readSince(const QSqlDatabase &db, QString *reason)
+{
+    return readStations(db, reason) && readRuns(db, reason) && readEnds(db, reason) && readRows(db, reason)
+           && readWrites(db, reason);
 }
 
 bool RunDigest::load(const QString &cacheFile)

@@ -63,6 +63,11 @@ private:
     bool load(const QString &cacheFile);
     void save(const QString &cacheFile) const;
     bool readSince(const QSqlDatabase &db, QString *reason);
+    bool readStations(const QSqlDatabase &db, QString *reason);
+    bool readRuns(const QSqlDatabase &db, QString *reason);
+    bool readEnds(const QSqlDatabase &db, QString *reason);
+    bool readRows(const QSqlDatabase &db, QString *reason);
+    bool readWrites(const QSqlDatabase &db, QString *reason);
 
     std::vector<Run> m_runs; // by rowid
     QMap<int, QString> m_rowNames;

@@ -76,154 +76,169 @@ QString constant(float value)
     return QString::number(double(value), 'f', 6);
 }
 
+QString orDash(const QString &text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : text;
+}
+
+// Station, date, serial, board and the overall result.
+void drawIdentity(PageText &page, const RunDetail &detail)
+{
+    const RunSummary &run = detail.run;
+    page.font(10);
+    page.pair(QStringLiteral("Station"),
+              QStringLiteral("%1 (%2, %3 %4)%5")
+                  .arg(detail.station.name, detail.station.host, detail.station.program, detail.station.version,
+                       run.simulated ? QStringLiteral(", SIMULATED BOARD") : QString()));
+    page.pair(QStringLiteral("Date (UTC)"),
+              run.startedUtc.left(10) + QLatin1Char(' ') + run.startedUtc.mid(11, 12)
+                  + (run.endedUtc.isEmpty() ? QString() : QStringLiteral(" to ") + run.endedUtc.mid(11, 12)));
+    page.pair(QStringLiteral("Serial"), run.serial.isEmpty() ? QStringLiteral("not recorded") : run.serial);
+    if (const auto &s = detail.session) {
+        page.pair(QStringLiteral("Board"), s->detectionLabel);
+        QStringList identity;
+        identity << QStringLiteral("product %1").arg(s->productId ? hex4(*s->productId) : QStringLiteral("-"));
+        if (!s->variant.isEmpty())
+            identity << s->variant;
+        if (s->channelCount)
+            identity << QStringLiteral("%1 channels").arg(*s->channelCount);
+        if (s->dacCount)
+            identity << QStringLiteral("%1 DACs").arg(*s->dacCount);
+        if (!s->revision.isEmpty())
+            identity << QStringLiteral("revision %1").arg(s->revision);
+        page.pair(QString(), identity.join(QStringLiteral(", ")));
+        page.pair(QString(), QStringLiteral("firmware reply %1, revision reply %2")
+                                 .arg(orDash(s->firmwareReply), orDash(s->revisionReply)));
+    } else {
+        page.pair(QStringLiteral("Board"), QStringLiteral("no detection recorded"));
+    }
+    page.font(12, true);
+    page.gap(4);
+    QString verdict = run.overall.isEmpty() ? run.verdict : run.overall;
+    if (verdict.isEmpty())
+        verdict = QStringLiteral("no verdict");
+    // A run that did not complete is no test of the whole board: say so.
+    page.pair(QStringLiteral("Result"),
+              run.endState == QLatin1String("completed")
+                  ? verdict
+                  : QStringLiteral("%1 (run %2, not a complete test)")
+                        .arg(verdict, run.endState.isEmpty() ? QStringLiteral("open") : run.endState));
+}
+
+void drawRows(PageText &page, const RunDetail &detail)
+{
+    page.font(11, true);
+    page.line(QStringLiteral("Tests"));
+    page.font(10);
+    for (const RowRecord &row : detail.rows)
+        page.pair(QStringLiteral("%1  %2").arg(QString::number(row.digit, 16).toUpper(), row.name),
+                  row.failLabel.isEmpty() ? row.label
+                                          : row.label + QStringLiteral("  (") + row.failLabel + QLatin1Char(')'),
+                  220);
+    if (detail.rows.empty())
+        page.line(QStringLiteral("no test results recorded"));
+}
+
+void drawConstants(PageText &page, const RunDetail &detail)
+{
+    page.font(11, true);
+    page.line(QStringLiteral("Calibration constants stored in the board"));
+    page.font(10);
+    const StoredCalibration stored = decodeStoredCalibration(detail.eepromWrites);
+    if (stored.arefWord)
+        page.pair(QStringLiteral("ARef word"), QStringLiteral("%1 (%2) = %3 V")
+                                                   .arg(*stored.arefWord)
+                                                   .arg(hex4(*stored.arefWord))
+                                                   .arg(double(*stored.arefWord) / 6553.6, 0, 'f', 4));
+    else if (stored.arefFailedStatus)
+        page.pair(QStringLiteral("ARef word"),
+                  QStringLiteral("not stored (write status %1)").arg(*stored.arefFailedStatus));
+    else
+        page.pair(QStringLiteral("ARef word"), QStringLiteral("not written in this run"));
+    if (!stored.dacs) {
+        page.pair(QStringLiteral("DACs"), QStringLiteral("no DAC constants written in this run"));
+        return;
+    }
+    page.pair(QStringLiteral("DAC range"),
+              QStringLiteral("%1, %2 DACs calibrated, %3")
+                  .arg(stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-"),
+                       stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-"),
+                       stored.dacsMarkedValid ? QStringLiteral("marked valid") : QStringLiteral("NOT marked valid")));
+    for (int i = 0; i < 4; ++i)
+        page.pair(QStringLiteral("DAC %1").arg(i),
+                  QStringLiteral("gain %1    offset %2")
+                      .arg(constant((*stored.dacs)[size_t(i)].gain), constant((*stored.dacs)[size_t(i)].offset)));
+}
+
+// What the technician typed and answered, down to the foot of the page.
+void drawReadings(PageText &page, const RunDetail &detail, double bottom)
+{
+    page.font(11, true);
+    page.line(QStringLiteral("Technician's readings and answers"));
+    page.font(9);
+    int shown = 0;
+    int left = 0;
+    for (const PromptRecord &p : detail.prompts) {
+        if (!p.hasTyped && p.kind == QLatin1String("message"))
+            continue; // plain instructions acknowledged with OK
+        if (page.y() > bottom) {
+            ++left;
+            continue;
+        }
+        const QString caption = !p.caption.isEmpty() ? p.caption : !p.text.isEmpty() ? p.text : p.kind;
+        QStringList value;
+        if (p.hasTyped)
+            value << QStringLiteral("\"%1\"").arg(p.typed);
+        if (!p.answer.isEmpty())
+            value << p.answer;
+        page.pair(caption, value.isEmpty() ? QStringLiteral("-") : value.join(QStringLiteral("  ")), 220);
+        ++shown;
+    }
+    if (left > 0)
+        page.line(QStringLiteral("... and %1 more (quillon-records show %2)").arg(left).arg(detail.run.id));
+    if (shown == 0 && left == 0)
+        page.line(QStringLiteral("none recorded"));
+}
+
 } // namespace
 
 bool writeCertificate(const RunDetail &detail, const QString &path, QString *error)
 {
     // Written beside the target and renamed at the end: no half certificate is left.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    const RunSummary &run = detail.run;
-    {
+    bool drawn = false;
+    if (file.open(QIODevice::WriteOnly)) {
         QPdfWriter pdf(&file);
         pdf.setPageSize(QPageSize(QPageSize::A4));
         pdf.setPageMargins(QMarginsF(18, 18, 18, 18), QPageLayout::Millimeter);
         pdf.setResolution(72); // painter units are points
-        pdf.setTitle(QStringLiteral("Test and calibration certificate %1").arg(run.id));
+        pdf.setTitle(QStringLiteral("Test and calibration certificate %1").arg(detail.run.id));
         pdf.setCreator(QStringLiteral("quillon-records"));
         QPainter painter(&pdf);
         const double width = pdf.width();
         const double height = pdf.height();
         PageText page(painter, width);
-
         page.font(16, true);
         page.line(QStringLiteral("Test and calibration certificate"));
         page.font(9);
-        page.line(QStringLiteral("Run %1").arg(run.id));
+        page.line(QStringLiteral("Run %1").arg(detail.run.id));
         page.rule();
-
-        const bool completed = run.endState == QLatin1String("completed");
-        page.font(10);
-        page.pair(QStringLiteral("Station"),
-                  QStringLiteral("%1 (%2, %3 %4)%5")
-                      .arg(detail.station.name, detail.station.host, detail.station.program, detail.station.version,
-                           run.simulated ? QStringLiteral(", SIMULATED BOARD") : QString()));
-        page.pair(QStringLiteral("Date (UTC)"),
-                  run.startedUtc.left(10) + QLatin1Char(' ') + run.startedUtc.mid(11, 12)
-                      + (run.endedUtc.isEmpty() ? QString() : QStringLiteral(" to ") + run.endedUtc.mid(11, 12)));
-        page.pair(QStringLiteral("Serial"), run.serial.isEmpty() ? QStringLiteral("not recorded") : run.serial);
-        if (const auto &s = detail.session) {
-            page.pair(QStringLiteral("Board"), s->detectionLabel);
-            QStringList identity;
-            identity << QStringLiteral("product %1").arg(s->productId ? hex4(*s->productId) : QStringLiteral("-"));
-            if (!s->variant.isEmpty())
-                identity << s->variant;
-            if (s->channelCount)
-                identity << QStringLiteral("%1 channels").arg(*s->channelCount);
-            if (s->dacCount)
-                identity << QStringLiteral("%1 DACs").arg(*s->dacCount);
-            if (!s->revision.isEmpty())
-                identity << QStringLiteral("revision %1").arg(s->revision);
-            page.pair(QString(), identity.join(QStringLiteral(", ")));
-            page.pair(QString(), QStringLiteral("firmware reply %1, revision reply %2")
-                                     .arg(s->firmwareReply.isEmpty() ? QStringLiteral("-") : s->firmwareReply,
-                                          s->revisionReply.isEmpty() ? QStringLiteral("-") : s->revisionReply));
-        } else {
-            page.pair(QStringLiteral("Board"), QStringLiteral("no detection recorded"));
-        }
-        page.font(12, true);
-        page.gap(4);
-        QString verdict = run.overall.isEmpty() ? run.verdict : run.overall;
-        if (verdict.isEmpty())
-            verdict = QStringLiteral("no verdict");
-        page.pair(QStringLiteral("Result"),
-                  completed ? verdict
-                            : QStringLiteral("%1 (run %2, not a complete test)")
-                                  .arg(verdict, run.endState.isEmpty() ? QStringLiteral("open") : run.endState));
+        drawIdentity(page, detail);
         page.rule();
-
-        page.font(11, true);
-        page.line(QStringLiteral("Tests"));
-        page.font(10);
-        for (const RowRecord &row : detail.rows)
-            page.pair(QStringLiteral("%1  %2").arg(QString::number(row.digit, 16).toUpper(), row.name),
-                      row.failLabel.isEmpty() ? row.label
-                                              : row.label + QStringLiteral("  (") + row.failLabel + QLatin1Char(')'),
-                      220);
-        if (detail.rows.empty())
-            page.line(QStringLiteral("no test results recorded"));
+        drawRows(page, detail);
         page.rule();
-
-        page.font(11, true);
-        page.line(QStringLiteral("Calibration constants stored in the board"));
-        page.font(10);
-        const StoredCalibration stored = decodeStoredCalibration(detail.eepromWrites);
-        if (stored.arefWord)
-            page.pair(QStringLiteral("ARef word"), QStringLiteral("%1 (%2) = %3 V")
-                                                       .arg(*stored.arefWord)
-                                                       .arg(hex4(*stored.arefWord))
-                                                       .arg(double(*stored.arefWord) / 6553.6, 0, 'f', 4));
-        else if (stored.arefFailedStatus)
-            page.pair(QStringLiteral("ARef word"),
-                      QStringLiteral("not stored (write status %1)").arg(*stored.arefFailedStatus));
-        else
-            page.pair(QStringLiteral("ARef word"), QStringLiteral("not written in this run"));
-        if (stored.dacs) {
-            page.pair(
-                QStringLiteral("DAC range"),
-                QStringLiteral("%1, %2 DACs calibrated, %3")
-                    .arg(stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-"),
-                         stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-"),
-                         stored.dacsMarkedValid ? QStringLiteral("marked valid") : QStringLiteral("NOT marked valid")));
-            for (int i = 0; i < 4; ++i)
-                page.pair(QStringLiteral("DAC %1").arg(i),
-                          QStringLiteral("gain %1    offset %2")
-                              .arg(constant((*stored.dacs)[i].gain), constant((*stored.dacs)[i].offset)));
-        } else {
-            page.pair(QStringLiteral("DACs"), QStringLiteral("no DAC constants written in this run"));
-        }
+        drawConstants(page, detail);
         page.rule();
-
-        page.font(11, true);
-        page.line(QStringLiteral("Technician's readings and answers"));
-        page.font(9);
-        int shown = 0;
-        int left = 0;
-        for (const PromptRecord &p : detail.prompts) {
-            if (!p.hasTyped && p.kind == QLatin1String("message"))
-                continue; // plain instructions acknowledged with OK
-            if (page.y() > height - 40) {
-                ++left;
-                continue;
-            }
-            const QString caption = !p.caption.isEmpty() ? p.caption : !p.text.isEmpty() ? p.text : p.kind;
-            QString value = p.hasTyped ? QStringLiteral("\"%1\"").arg(p.typed) : QString();
-            if (!p.answer.isEmpty())
-                value += (value.isEmpty() ? QString() : QStringLiteral("  ")) + p.answer;
-            page.pair(caption, value.isEmpty() ? QStringLiteral("-") : value, 220);
-            ++shown;
-        }
-        if (left > 0)
-            page.line(QStringLiteral("... and %1 more (quillon-records show %2)").arg(left).arg(run.id));
-        if (shown == 0 && left == 0)
-            page.line(QStringLiteral("none recorded"));
-
+        drawReadings(page, detail, height - 40);
         painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 7));
         painter.drawText(QRectF(0, height - 12, width, 12), Qt::AlignLeft | Qt::AlignVCenter,
                          QStringLiteral("From the records of Quillon; times in UTC."));
-        if (!painter.end()) {
-            if (error)
-                *error = QStringLiteral("%1: could not draw the certificate").arg(path);
-            return false;
-        }
+        drawn = painter.end();
     }
-    if (!file.commit()) {
+    if (!drawn || !file.commit()) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("%1: %2").arg(
+                path, drawn || !file.isOpen() ? file.errorString() : QStringLiteral("could not draw the certificate"));
         return false;
     }
     return true;

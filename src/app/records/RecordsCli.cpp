@@ -6,15 +6,15 @@
 #include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
+#include "records/RecordsSettings.h"
 #include "records/StoredCalibration.h"
 #include "records/line/LineDatabase.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QIODevice>
 #include <QSaveFile>
-#include <QStandardPaths>
+#include <QSettings>
 #include <QTextStream>
 
 namespace quillon::records {
@@ -69,7 +69,7 @@ QString quoted(const QString &text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-void printShow(QTextStream &out, const RunDetail &d)
+void printHeader(QTextStream &out, const RunDetail &d)
 {
     const RunSummary &run = d.run;
     out << "Run       " << run.id << '\n';
@@ -94,7 +94,10 @@ void printShow(QTextStream &out, const RunDetail &d)
     } else {
         out << "Board     - (no detection before this run)\n";
     }
+}
 
+void printRowsAndPrompts(QTextStream &out, const RunDetail &d)
+{
     out << "\nRows\n";
     for (const RowRecord &row : d.rows) {
         out << "  " << QString::number(row.digit, 16).toUpper() << ' ' << row.name << ": " << row.label;
@@ -115,6 +118,10 @@ void printShow(QTextStream &out, const RunDetail &d)
             if (!line.isEmpty())
                 out << "      " << line << '\n';
     }
+}
+
+void printWrites(QTextStream &out, const RunDetail &d)
+{
     out << "\nEEPROM writes\n";
     for (const EepromWrite &w : d.eepromWrites)
         out << "  " << w.seq << ' ' << w.address << " (0x" << QString::number(w.address, 16).toUpper() << ") "
@@ -136,6 +143,13 @@ void printShow(QTextStream &out, const RunDetail &d)
                     << " offset " << QString::number(double((*stored.dacs)[i].offset), 'g', 9) << '\n';
         }
     }
+}
+
+void printShow(QTextStream &out, const RunDetail &d)
+{
+    printHeader(out, d);
+    printRowsAndPrompts(out, d);
+    printWrites(out, d);
 }
 
 void printYield(QTextStream &out, const YieldReport &report)
@@ -178,8 +192,10 @@ struct StoreCloser {
 
 QString defaultRecordsPath()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-        .filePath(QStringLiteral("records.sqlite"));
+    // Where the station records: its settings' file, else its default file.
+    QSettings settings(settingsFilePath(), QSettings::IniFormat);
+    const QString file = RecordsSettings::read(settings).file;
+    return file.isEmpty() ? defaultRecordsFile(false) : file;
 }
 
 bool wantsWindow(const QStringList &arguments)
@@ -201,206 +217,276 @@ bool wantsWindow(const QStringList &arguments)
     return true;
 }
 
-int runRecordsCommand(const QStringList &arguments, QIODevice &outDevice, QTextStream &err)
-{
-    QTextStream out(&outDevice);
-    if (isLineCommand(arguments))
-        return runLineCommand(arguments, out, err);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Reads Quillon's run records.\n\n"
-        "Commands:\n"
-        "  list                     one line per run, newest first\n"
-        "  show RUN                 everything recorded about a run (id or unique prefix)\n"
-        "  export --format F        the runs as csv, json or junit\n"
-        "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
-        "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
-        "  view                     the records window (also with no command)\n"
-        "  status                   uploads to the line database: pending runs, last upload, last error\n"
-        "  db init --db URL         create or migrate the line database (postgresql://...)\n\n"
-        "--db also takes the line database: postgresql://user@host:port/dbname?sslmode=..."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption db(
-        QStringLiteral("db"),
-        QStringLiteral("The records store, a file or postgresql://... (default: %1).").arg(defaultRecordsPath()),
-        QStringLiteral("FILE|URL"));
-    const QCommandLineOption since(QStringLiteral("since"), QStringLiteral("Runs started at or after DATE (UTC)."),
-                                   QStringLiteral("DATE"));
-    const QCommandLineOption until(QStringLiteral("until"),
-                                   QStringLiteral("Runs started before DATE's end (a day) or before a time (UTC)."),
-                                   QStringLiteral("DATE"));
-    const QCommandLineOption serial(QStringLiteral("serial"), QStringLiteral("Runs of this unit serial."),
-                                    QStringLiteral("SERIAL"));
-    const QCommandLineOption product(QStringLiteral("product"), QStringLiteral("Runs of this product id (0x8140)."),
-                                     QStringLiteral("ID"));
-    const QCommandLineOption station(QStringLiteral("station"), QStringLiteral("Runs of this station."),
-                                     QStringLiteral("NAME"));
-    const QCommandLineOption verdict(QStringLiteral("verdict"),
-                                     QStringLiteral("pass, fail, aborted, interrupted or open."),
-                                     QStringLiteral("VERDICT"));
-    const QCommandLineOption limit(QStringLiteral("limit"), QStringLiteral("At most N runs, newest first."),
-                                   QStringLiteral("N"));
-    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Export format: csv, json or junit."),
-                                    QStringLiteral("FORMAT"));
-    const QCommandLineOption output(QStringLiteral("output"),
-                                    QStringLiteral("Write to FILE (export: default standard output)."),
-                                    QStringLiteral("FILE"));
-    parser.addOptions({db, since, until, serial, product, station, verdict, limit, format, output});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("list, show, export, yield, certificate, view"));
-    parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."),
-                                 QStringLiteral("[RUN]"));
+namespace {
 
-    const QString program = QStringLiteral("quillon-records");
-    auto usage = [&](const QString &message) {
-        err << program << ": " << message << '\n';
-        err.flush();
+const QString Program = QStringLiteral("quillon-records");
+const QString DateHint = QStringLiteral("(use 2026-12-08 or 2026-12-08T14:45:31)");
+
+// One command line: its options, its parsing into a filter, and each command's work.
+class Command {
+public:
+    Command(QIODevice &out, QTextStream &err) : m_out(&out), m_err(err)
+    {
+        m_parser.setApplicationDescription(QStringLiteral(
+            "Reads Quillon's run records.\n\n"
+            "Commands:\n"
+            "  list                     one line per run, newest first\n"
+            "  show RUN                 everything recorded about a run (id or unique prefix)\n"
+            "  export --format F        the runs as csv, json or junit\n"
+            "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
+            "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
+            "  view                     the records window (also with no command)\n"
+            "  status                   uploads to the line database: pending runs, last upload, last error\n"
+            "  db init --db URL         create or migrate the line database (postgresql://...)\n\n"
+            "--db also takes the line database: postgresql://user@host:port/dbname?sslmode=..."));
+        m_parser.addHelpOption();
+        m_parser.addVersionOption();
+        m_parser.addOptions(
+            {m_db, m_since, m_until, m_serial, m_product, m_station, m_verdict, m_limit, m_format, m_output});
+        m_parser.addPositionalArgument(QStringLiteral("command"),
+                                       QStringLiteral("list, show, export, yield, certificate, view"));
+        m_parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."),
+                                       QStringLiteral("[RUN]"));
+    }
+
+    int run(const QStringList &arguments)
+    {
+        if (!m_parser.parse(arguments))
+            return usage(m_parser.errorText());
+        if (m_parser.isSet(QStringLiteral("help"))) {
+            m_out << m_parser.helpText();
+            return Done;
+        }
+        if (m_parser.isSet(QStringLiteral("version"))) {
+            m_out << Program << ' ' << QCoreApplication::applicationVersion() << '\n';
+            return Done;
+        }
+        const QStringList positional = m_parser.positionalArguments();
+        m_command = positional.value(0, QStringLiteral("view"));
+        if (!Commands.contains(m_command))
+            return usage(QStringLiteral("unknown command \"%1\" (see --help)").arg(m_command));
+        const bool takesRun = m_command == QLatin1String("show") || m_command == QLatin1String("certificate");
+        if (takesRun && positional.size() != 2)
+            return usage(QStringLiteral("%1 needs one run id or prefix").arg(m_command));
+        if (!takesRun && positional.size() > 1)
+            return usage(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)));
+        if (m_command == QLatin1String("view"))
+            return usage(QStringLiteral("the records window needs a display"));
+        QString problem;
+        if (!readFilter(&problem) || !readCommandOptions(&problem))
+            return usage(problem);
+
+        m_path = m_parser.isSet(m_db) ? m_parser.value(m_db) : defaultRecordsPath();
+        const StoreCloser closer;
+        const ReadOnlyStore store = isLineDatabaseUrl(m_path) ? openLineStore(m_path, ConnectionName)
+                                                              : openReadOnlyStore(m_path, ConnectionName);
+        if (!store.isOpen())
+            return fail(store.error);
+        const RecordsQuery query(store.db);
+        if (m_command == QLatin1String("list"))
+            return list(query);
+        if (m_command == QLatin1String("yield"))
+            return yield(query);
+        if (m_command == QLatin1String("export"))
+            return exportTo(query);
+        return oneRun(query, positional.at(1));
+    }
+
+private:
+    int usage(const QString &message)
+    {
+        m_err << Program << ": " << message << '\n';
+        m_err.flush();
         return Usage;
-    };
-    if (!parser.parse(arguments))
-        return usage(parser.errorText());
-    if (parser.isSet(QStringLiteral("help"))) {
-        out << parser.helpText();
-        return Done;
     }
-    if (parser.isSet(QStringLiteral("version"))) {
-        out << program << ' ' << QCoreApplication::applicationVersion() << '\n';
-        return Done;
-    }
-    const QStringList positional = parser.positionalArguments();
-    const QString command = positional.value(0, QStringLiteral("view"));
-    if (!Commands.contains(command))
-        return usage(QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
-    const bool takesRun = command == QLatin1String("show") || command == QLatin1String("certificate");
-    if (takesRun && positional.size() != 2)
-        return usage(QStringLiteral("%1 needs one run id or prefix").arg(command));
-    if (!takesRun && positional.size() > 1)
-        return usage(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)));
-    if (command == QLatin1String("view"))
-        return usage(QStringLiteral("the records window needs a display"));
 
-    RunFilter filter;
-    if (parser.isSet(since)) {
-        const auto bound = parseTimeBound(parser.value(since), false);
-        if (!bound)
-            return usage(QStringLiteral("malformed date \"%1\" (use 2026-12-08 or 2026-12-08T14:45:31)")
-                             .arg(parser.value(since)));
-        filter.since = *bound;
+    int fail(const QString &message)
+    {
+        m_err << Program << ": " << message << '\n';
+        m_err.flush();
+        return Failed;
     }
-    if (parser.isSet(until)) {
-        const auto bound = parseTimeBound(parser.value(until), true);
-        if (!bound)
-            return usage(QStringLiteral("malformed date \"%1\" (use 2026-12-08 or 2026-12-08T14:45:31)")
-                             .arg(parser.value(until)));
-        filter.until = *bound;
+
+    bool timeBound(const QCommandLineOption &option, bool endOfDay, QString &into, QString *problem)
+    {
+        if (!m_parser.isSet(option))
+            return true;
+        const auto bound = parseTimeBound(m_parser.value(option), endOfDay);
+        if (!bound) {
+            *problem = QStringLiteral("malformed date \"%1\" %2").arg(m_parser.value(option), DateHint);
+            return false;
+        }
+        into = *bound;
+        return true;
     }
-    filter.serial = parser.value(serial);
-    filter.station = parser.value(station);
-    if (parser.isSet(product)) {
-        bool ok = false;
-        const QString text = parser.value(product);
-        const int id = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toInt(&ok, 16)
-                                                                                 : text.toInt(&ok, 10);
-        if (!ok || id < 0)
-            return usage(QStringLiteral("malformed product id \"%1\"").arg(text));
-        filter.product = id;
-    }
-    if (parser.isSet(verdict)) {
-        filter.verdict = parser.value(verdict).toLower();
+
+    bool readFilter(QString *problem)
+    {
+        if (!timeBound(m_since, false, m_filter.since, problem) || !timeBound(m_until, true, m_filter.until, problem))
+            return false;
+        m_filter.serial = m_parser.value(m_serial);
+        m_filter.station = m_parser.value(m_station);
+        if (m_parser.isSet(m_product)) {
+            bool ok = false;
+            const QString text = m_parser.value(m_product);
+            const int id = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toInt(&ok, 16)
+                                                                                     : text.toInt(&ok, 10);
+            if (!ok || id < 0) {
+                *problem = QStringLiteral("malformed product id \"%1\"").arg(text);
+                return false;
+            }
+            m_filter.product = id;
+        }
         static const QStringList verdicts = {QStringLiteral("pass"), QStringLiteral("fail"), QStringLiteral("aborted"),
                                              QStringLiteral("interrupted"), QStringLiteral("open")};
-        if (!verdicts.contains(filter.verdict))
-            return usage(QStringLiteral("unknown verdict \"%1\" (pass, fail, aborted, interrupted, open)")
-                             .arg(parser.value(verdict)));
+        m_filter.verdict = m_parser.value(m_verdict).toLower();
+        if (m_parser.isSet(m_verdict) && !verdicts.contains(m_filter.verdict)) {
+            *problem = QStringLiteral("unknown verdict \"%1\" (pass, fail, aborted, interrupted, open)")
+                           .arg(m_parser.value(m_verdict));
+            return false;
+        }
+        if (m_parser.isSet(m_limit)) {
+            bool ok = false;
+            m_filter.limit = m_parser.value(m_limit).toInt(&ok);
+            if (!ok || m_filter.limit < 0) {
+                *problem = QStringLiteral("malformed limit \"%1\"").arg(m_parser.value(m_limit));
+                return false;
+            }
+        }
+        return true;
     }
-    if (parser.isSet(limit)) {
-        bool ok = false;
-        filter.limit = parser.value(limit).toInt(&ok);
-        if (!ok || filter.limit < 0)
-            return usage(QStringLiteral("malformed limit \"%1\"").arg(parser.value(limit)));
-    }
-    std::optional<ExportFormat> exportFormat;
-    if (command == QLatin1String("export")) {
-        exportFormat = exportFormatFromName(parser.value(format));
-        if (!exportFormat)
-            return usage(
-                parser.isSet(format)
-                    ? QStringLiteral("unknown export format \"%1\" (csv, json, junit)").arg(parser.value(format))
-                    : QStringLiteral("export needs --format csv|json|junit"));
-    }
-    if (command == QLatin1String("certificate") && !parser.isSet(output))
-        return usage(QStringLiteral("certificate needs --output FILE.pdf"));
 
-    const QString path = parser.isSet(db) ? parser.value(db) : defaultRecordsPath();
-    StoreCloser closer;
-    const ReadOnlyStore store =
-        isLineDatabaseUrl(path) ? openLineStore(path, ConnectionName) : openReadOnlyStore(path, ConnectionName);
-    auto fail = [&](const QString &message) {
-        err << program << ": " << message << '\n';
-        err.flush();
-        return Failed;
-    };
-    if (!store.isOpen())
-        return fail(store.error);
-    const RecordsQuery query(store.db);
-    QueryError error;
+    bool readCommandOptions(QString *problem)
+    {
+        if (m_command == QLatin1String("export")) {
+            m_exportFormat = exportFormatFromName(m_parser.value(m_format));
+            if (!m_exportFormat) {
+                *problem = m_parser.isSet(m_format) ? QStringLiteral("unknown export format \"%1\" (csv, json, junit)")
+                                                          .arg(m_parser.value(m_format))
+                                                    : QStringLiteral("export needs --format csv|json|junit");
+                return false;
+            }
+        }
+        if (m_command == QLatin1String("certificate") && !m_parser.isSet(m_output)) {
+            *problem = QStringLiteral("certificate needs --output FILE.pdf");
+            return false;
+        }
+        return true;
+    }
 
-    if (command == QLatin1String("list")) {
-        const auto runs = query.list(filter, &error);
+    int list(const RecordsQuery &query)
+    {
+        QueryError error;
+        const auto runs = query.list(m_filter, &error);
         if (!error.message.isEmpty())
             return fail(error.message);
-        printList(out, runs);
+        printList(m_out, runs);
         return Done;
     }
-    if (command == QLatin1String("yield")) {
+
+    int yield(const RecordsQuery &query)
+    {
+        QueryError error;
         YieldReport report;
-        if (store.db.driverName() == QLatin1String("QSQLITE")) {
+        if (query.database().driverName() == QLatin1String("QSQLITE")) {
             // Only what was added since the last yield is read from the store.
             RunDigest digest;
             QString reason;
-            if (!digest.update(store.db, RunDigest::cacheFileFor(path), &reason))
+            if (!digest.update(query.database(), RunDigest::cacheFileFor(m_path), &reason))
                 return fail(reason);
-            report = yieldFromDigest(digest, query.rowids(filter, &error));
+            report = yieldFromDigest(digest, query.rowids(m_filter, &error));
         } else {
-            report = query.yield(filter, &error);
+            report = query.yield(m_filter, &error);
         }
         if (!error.message.isEmpty())
             return fail(error.message);
-        printYield(out, report);
-        return Done;
-    }
-    if (command == QLatin1String("export")) {
-        if (!parser.isSet(output)) {
-            out.flush();
-            if (!exportRuns(query, filter, *exportFormat, *out.device(), &error))
-                return fail(error.message);
-            return Done;
-        }
-        QSaveFile file(parser.value(output));
-        if (!file.open(QIODevice::WriteOnly))
-            return fail(QStringLiteral("%1: %2").arg(parser.value(output), file.errorString()));
-        if (!exportRuns(query, filter, *exportFormat, file, &error))
-            return fail(error.message);
-        if (!file.commit())
-            return fail(QStringLiteral("%1: %2").arg(parser.value(output), file.errorString()));
+        printYield(m_out, report);
         return Done;
     }
 
-    const auto id = query.resolveRun(positional.at(1), &error);
-    if (!id)
-        return fail(error.message);
-    const auto detail = query.run(*id, &error);
-    if (!detail)
-        return fail(error.message);
-    if (command == QLatin1String("show")) {
-        printShow(out, *detail);
+    int exportTo(const RecordsQuery &query)
+    {
+        QueryError error;
+        if (!m_parser.isSet(m_output)) {
+            m_out.flush();
+            if (!exportRuns(query, m_filter, *m_exportFormat, *m_out.device(), &error))
+                return fail(error.message);
+            return Done;
+        }
+        const QString path = m_parser.value(m_output);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        if (!exportRuns(query, m_filter, *m_exportFormat, file, &error))
+            return fail(error.message);
+        if (!file.commit())
+            return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
         return Done;
     }
-    QString reason;
-    if (!writeCertificate(*detail, parser.value(output), &reason))
-        return fail(reason);
-    return Done;
+
+    int oneRun(const RecordsQuery &query, const QString &idOrPrefix)
+    {
+        QueryError error;
+        const auto id = query.resolveRun(idOrPrefix, &error);
+        if (!id)
+            return fail(error.message);
+        const auto detail = query.run(*id, &error);
+        if (!detail)
+            return fail(error.message);
+        if (m_command == QLatin1String("show")) {
+            printShow(m_out, *detail);
+            return Done;
+        }
+        QString reason;
+        if (!writeCertificate(*detail, m_parser.value(m_output), &reason))
+            return fail(reason);
+        return Done;
+    }
+
+    QTextStream m_out;
+    QTextStream &m_err;
+    QCommandLineParser m_parser;
+    QString m_command;
+    QString m_path;
+    RunFilter m_filter;
+    std::optional<ExportFormat> m_exportFormat;
+    const QCommandLineOption m_db{
+        QStringLiteral("db"),
+        QStringLiteral("The records store, a file or postgresql://... (default: %1).").arg(defaultRecordsPath()),
+        QStringLiteral("FILE|URL")};
+    const QCommandLineOption m_since{QStringLiteral("since"), QStringLiteral("Runs started at or after DATE (UTC)."),
+                                     QStringLiteral("DATE")};
+    const QCommandLineOption m_until{QStringLiteral("until"),
+                                     QStringLiteral("Runs started before DATE's end (a day) or before a time (UTC)."),
+                                     QStringLiteral("DATE")};
+    const QCommandLineOption m_serial{QStringLiteral("serial"), QStringLiteral("Runs of this unit serial."),
+                                      QStringLiteral("SERIAL")};
+    const QCommandLineOption m_product{QStringLiteral("product"), QStringLiteral("Runs of this product id (0x8140)."),
+                                       QStringLiteral("ID")};
+    const QCommandLineOption m_station{QStringLiteral("station"), QStringLiteral("Runs of this station."),
+                                       QStringLiteral("NAME")};
+    const QCommandLineOption m_verdict{QStringLiteral("verdict"),
+                                       QStringLiteral("pass, fail, aborted, interrupted or open."),
+                                       QStringLiteral("VERDICT")};
+    const QCommandLineOption m_limit{QStringLiteral("limit"), QStringLiteral("At most N runs, newest first."),
+                                     QStringLiteral("N")};
+    const QCommandLineOption m_format{QStringLiteral("format"), QStringLiteral("Export format: csv, json or junit."),
+                                      QStringLiteral("FORMAT")};
+    const QCommandLineOption m_output{QStringLiteral("output"),
+                                      QStringLiteral("Write to FILE (export: default standard output)."),
+                                      QStringLiteral("FILE")};
+};
+
+} // namespace
+
+int runRecordsCommand(const QStringList &arguments, QIODevice &out, QTextStream &err)
+{
+    if (isLineCommand(arguments)) {
+        QTextStream text(&out);
+        return runLineCommand(arguments, text, err);
+    }
+    Command command(out, err);
+    return command.run(arguments);
 }
 
 } // namespace quillon::records

@@ -26,7 +26,7 @@ namespace quillon::records {
 
 namespace {
 
-constexpr qint64 DayMs = 24 * 3600 * 1000;
+constexpr qint64 DayMs = qint64(24) * 3600 * 1000;
 // At most this many ordinary points per constants plot; the outliers are always drawn.
 constexpr int MaxPoints = 4000;
 
@@ -69,6 +69,57 @@ void forChosen(const RunDigest &digest, const std::vector<qint64> &rowids, F f)
         if (runs[at].rowid == rowid)
             f(runs[at], at);
     }
+}
+
+struct Point {
+    qint64 ms;
+    double value;
+    qint64 rowid;
+};
+
+// The chosen runs of the product that stored the constant: the ARef word (quantity
+// -1) or the DAC block's value quantity (M0, B0 .. M3, B3) when marked valid.
+std::vector<Point> constantPoints(const RunDigest &digest, const std::vector<qint64> &rowids, int product, int quantity)
+{
+    std::vector<Point> points;
+    forChosen(digest, rowids, [&](const RunDigest::Run &run, size_t) {
+        if (run.productId != product)
+            return;
+        if (quantity < 0 && run.arefWord >= 0)
+            points.push_back({run.startedMs, double(run.arefWord), run.rowid});
+        else if (quantity >= 0 && run.dacsValid() && std::isfinite(run.dacs[size_t(quantity)]))
+            points.push_back({run.startedMs, double(run.dacs[size_t(quantity)]), run.rowid});
+    });
+    return points;
+}
+
+// The usual spread: the median and the median absolute deviation, robust against the
+// very outliers being looked for; beyond 5 scaled deviations is unusual.
+struct Spread {
+    double centre = 0;
+    double limit = 0;
+    bool unusual(double v) const { return std::abs(v - centre) > limit && (limit > 0 || v != centre); }
+};
+
+Spread spreadOf(const std::vector<Point> &points)
+{
+    std::vector<double> values;
+    values.reserve(points.size());
+    for (const Point &p : points)
+        values.push_back(p.value);
+    auto median = [](std::vector<double> &v) {
+        const size_t mid = v.size() / 2;
+        std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(mid), v.end());
+        return v[mid];
+    };
+    Spread spread;
+    if (values.empty())
+        return spread;
+    spread.centre = median(values);
+    for (double &v : values)
+        v = std::abs(v - spread.centre);
+    spread.limit = 5.0 * 1.4826 * median(values);
+    return spread;
 }
 
 } // namespace
@@ -277,21 +328,8 @@ void RecordsPlots::drawConstants()
     m_outliers.clear();
     const int quantity = m_quantity->currentData().toInt();
     const int product = m_product->currentData().isValid() ? m_product->currentData().toInt() : -1;
-    struct Point {
-        qint64 ms;
-        double value;
-        qint64 rowid;
-    };
-    std::vector<Point> points;
-    if (m_digest && product >= 0)
-        forChosen(*m_digest, m_rowids, [&](const RunDigest::Run &run, size_t) {
-            if (run.productId != product)
-                return;
-            if (quantity < 0 && run.arefWord >= 0)
-                points.push_back({run.startedMs, double(run.arefWord), run.rowid});
-            else if (quantity >= 0 && run.dacsValid() && std::isfinite(run.dacs[size_t(quantity)]))
-                points.push_back({run.startedMs, double(run.dacs[size_t(quantity)]), run.rowid});
-        });
+    const std::vector<Point> points =
+        m_digest && product >= 0 ? constantPoints(*m_digest, m_rowids, product, quantity) : std::vector<Point>();
     const QString what = m_quantity->currentText();
     QChart *chart = freshChart(m_constants, product >= 0 ? tr("%1 stored, product %2").arg(what, productText(product))
                                                          : tr("%1 stored").arg(what));
@@ -299,22 +337,9 @@ void RecordsPlots::drawConstants()
         m_constantsNote->setText(tr("No runs stored this constant."));
         return;
     }
-    // The usual spread: median and the median absolute deviation, robust against the
-    // very outliers being looked for; outside 5 scaled deviations is unusual.
-    std::vector<double> values;
-    values.reserve(points.size());
-    for (const Point &p : points)
-        values.push_back(p.value);
-    auto median = [](std::vector<double> v) {
-        const size_t mid = v.size() / 2;
-        std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(mid), v.end());
-        return v[mid];
-    };
-    const double centre = median(values);
-    for (double &v : values)
-        v = std::abs(v - centre);
-    const double spread = 1.4826 * median(values);
-    const double limit = 5.0 * spread;
+    const Spread spread = spreadOf(points);
+    const double centre = spread.centre;
+    const double limit = spread.limit;
     auto *usual = new QScatterSeries;
     usual->setName(tr("runs"));
     usual->setMarkerSize(5);
@@ -338,7 +363,7 @@ void RecordsPlots::drawConstants()
         vmin = std::min(vmin, p.value);
         vmax = std::max(vmax, p.value);
         const QPointF at(double(p.ms), p.value);
-        if (std::abs(p.value - centre) > limit && (spread > 0 || p.value != centre)) {
+        if (spread.unusual(p.value)) {
             unusual->append(at);
             m_outliers.push_back(p.rowid);
             clickable.emplace_back(at, p.rowid);

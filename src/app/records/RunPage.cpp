@@ -172,11 +172,17 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
                  .arg(run->station.name, run->station.host, run->station.program, run->station.version,
                       r.simulated ? tr(", simulated") : QString());
     m_facts->setText(facts.join(QStringLiteral(" \u00B7 ")));
+    fillRows(*run);
+    fillPromptsAndWrites(*run);
+    fillConstants(*run);
+}
 
+void RunPage::fillRows(const RunDetail &run)
+{
     int firstFail = -1;
-    m_rows->setRowCount(int(run->rows.size()));
-    for (int i = 0; i < int(run->rows.size()); ++i) {
-        const RowRecord &row = run->rows[size_t(i)];
+    m_rows->setRowCount(int(run.rows.size()));
+    for (int i = 0; i < int(run.rows.size()); ++i) {
+        const RowRecord &row = run.rows[size_t(i)];
         m_rows->setItem(i, 0, item(QString::number(row.digit, 16).toUpper()));
         m_rows->setItem(i, 1, item(row.name));
         // The label as the station painted it.
@@ -190,9 +196,15 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
         if (firstFail < 0 && row.status == QLatin1String("fail"))
             firstFail = i;
     }
-    m_prompts->setRowCount(int(run->prompts.size()));
-    for (int i = 0; i < int(run->prompts.size()); ++i) {
-        const PromptRecord &p = run->prompts[size_t(i)];
+    if (!run.rows.empty())
+        m_rows->setCurrentCell(firstFail >= 0 ? firstFail : 0, 0);
+}
+
+void RunPage::fillPromptsAndWrites(const RunDetail &run)
+{
+    m_prompts->setRowCount(int(run.prompts.size()));
+    for (int i = 0; i < int(run.prompts.size()); ++i) {
+        const PromptRecord &p = run.prompts[size_t(i)];
         const QStringList cells = {QString::number(p.seq),
                                    p.kind,
                                    p.caption,
@@ -203,9 +215,9 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
             m_prompts->setItem(i, c, item(cells.at(c)));
         m_prompts->item(i, 5)->setToolTip(p.text);
     }
-    m_writes->setRowCount(int(run->eepromWrites.size()));
-    for (int i = 0; i < int(run->eepromWrites.size()); ++i) {
-        const EepromWrite &w = run->eepromWrites[size_t(i)];
+    m_writes->setRowCount(int(run.eepromWrites.size()));
+    for (int i = 0; i < int(run.eepromWrites.size()); ++i) {
+        const EepromWrite &w = run.eepromWrites[size_t(i)];
         m_writes->setItem(i, 0, item(QString::number(w.seq)));
         m_writes->setItem(i, 1, item(QStringLiteral("%1 (%2)").arg(w.address).arg(hex4(w.address))));
         m_writes->setItem(i, 2, item(QString::fromLatin1(w.bytes.toHex(' '))));
@@ -213,8 +225,11 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
     }
     for (QTableWidget *t : {m_prompts, m_writes})
         t->resizeColumnsToContents();
+}
 
-    const StoredCalibration stored = decodeStoredCalibration(run->eepromWrites);
+void RunPage::fillConstants(const RunDetail &run)
+{
+    const StoredCalibration stored = decodeStoredCalibration(run.eepromWrites);
     QStringList lines;
     if (stored.arefWord)
         lines << tr("ARef word %1 (%2) = %3 V")
@@ -236,8 +251,6 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
     }
     m_constants->setText(lines.isEmpty() ? tr("No calibration constants were written in this run.")
                                          : lines.join(QLatin1Char('\n')));
-    if (!run->rows.empty())
-        m_rows->setCurrentCell(firstFail >= 0 ? firstFail : 0, 0);
 }
 
 void RunPage::showMemo(int row)

@@ -39,6 +39,9 @@ public:
 
 private:
     void showMemo(int row);
+    void fillRows(const RunDetail &run);
+    void fillPromptsAndWrites(const RunDetail &run);
+    void fillConstants(const RunDetail &run);
     QString askFile(const QString &title, const QString &suggested, const QString &filter);
     void report(bool ok, const QString &file, const QString &error);
 
