@@ -240,16 +240,14 @@ void RecordsWindow::openSource(const QString &source)
     QSqlDatabase db;
     if (isLineDatabaseUrl(source)) {
         const LineDatabaseUrl url = LineDatabaseUrl::parse(source);
-        QString error = url.error;
-        if (error.isEmpty() && openLineDatabase(url, m_connection, &error)) {
-            db = QSqlDatabase::database(m_connection, false);
-            error = checkLineSchema(db);
-        }
         setWindowTitle(tr("%1 \u2013 Quillon records").arg(url.display.isEmpty() ? source : url.display));
-        if (!error.isEmpty()) {
-            showProblem(tr("The line database cannot be read.\n\n%1").arg(error));
+        const ReadOnlyStore store =
+            url.error.isEmpty() ? openLineStore(source, m_connection) : ReadOnlyStore{{}, url.error};
+        if (!store.isOpen()) {
+            showProblem(tr("The line database cannot be read.\n\n%1").arg(store.error));
             return;
         }
+        db = store.db;
     } else {
         const ReadOnlyStore store = openReadOnlyStore(source, m_connection);
         setWindowTitle(tr("%1 \u2013 Quillon records").arg(QFileInfo(source).fileName()));
