@@ -2,6 +2,7 @@
 // station recorded, the plots' outliers opening their run, the message for a store it
 // cannot read; and once as a real window under Xvfb at QT_SCALE_FACTOR=2.
 #include "SyntheticStore.h"
+#include "app/records/Certificate.h"
 #include "app/records/RecordsPlots.h"
 #include "app/records/RecordsWindow.h"
 #include "app/records/RunPage.h"
@@ -11,6 +12,9 @@
 #include "records/Schema.h"
 
 #include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -25,6 +29,8 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <bit>
 
 namespace quillon::testing {
 namespace {
@@ -173,6 +179,85 @@ TEST_F(RecordsWindowTest, StoresItCannotReadGetAMessageInTheWindow)
     window.openSource(path);
     EXPECT_TRUE(window.isOpen());
     EXPECT_TRUE(window.problem().isEmpty());
+}
+
+// A scripted Test All with a fault, recorded by quillon-sim, read back: every row's
+// memo lines on the run page exactly as the report says the station showed them, and
+// the certificate holding the verdicts and the constants the board's EEPROM received.
+TEST_F(RecordsWindowTest, ScriptedTestAllWithAFaultReadsBackAsShown)
+{
+    const QString store = dir.filePath(QStringLiteral("station.sqlite"));
+    const QString scenario = dir.filePath(QStringLiteral("fault.json"));
+    const QString reportFile = dir.filePath(QStringLiteral("report.json"));
+    {
+        QFile f(scenario);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(
+            QJsonDocument(QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("adcOffsetChannel"), 3},
+                                                                             {QStringLiteral("adcOffsetVolts"), 0.5}}},
+                                      {QStringLiteral("records"), store},
+                                      {QStringLiteral("steps"), QJsonArray{QStringLiteral("testAll")}}})
+                .toJson());
+    }
+    QProcess sim;
+    sim.start(QStringLiteral(QUILLON_SIM_BINARY),
+              {QStringLiteral("--scenario"), scenario, QStringLiteral("--report"), reportFile});
+    ASSERT_TRUE(sim.waitForFinished(60000));
+    ASSERT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
+    QFile reportIn(reportFile);
+    ASSERT_TRUE(reportIn.open(QIODevice::ReadOnly));
+    const QJsonObject report = QJsonDocument::fromJson(reportIn.readAll()).object();
+    const QJsonArray runs = report.value(QLatin1String("records")).toObject().value(QLatin1String("runs")).toArray();
+    ASSERT_EQ(runs.size(), 1);
+    const QString id = runs.at(0).toString();
+
+    records::RecordsWindow window(store);
+    ASSERT_TRUE(window.isOpen()) << window.problem().toStdString();
+    window.openRun(id);
+    records::RunPage *page = window.runPage();
+    ASSERT_TRUE(page->run());
+    EXPECT_EQ(page->run()->run.overall, report.value(QLatin1String("overall")).toString());
+    const QJsonArray rows = report.value(QLatin1String("rows")).toArray();
+    ASSERT_EQ(page->run()->rows.size(), size_t(rows.size()));
+    QStringList verdicts;
+    for (const auto &value : rows) {
+        const QJsonObject row = value.toObject();
+        const int digit = row.value(QLatin1String("row")).toString().toInt(nullptr, 16);
+        page->selectRow(digit);
+        QStringList shown;
+        for (const auto &line : row.value(QLatin1String("memo")).toArray())
+            shown << line.toString();
+        EXPECT_EQ(page->memoLines(), shown.isEmpty() ? QStringList{QString()} : shown) << digit;
+        verdicts << row.value(QLatin1String("label")).toString();
+    }
+    EXPECT_TRUE(verdicts.contains(QStringLiteral("FAIL")));
+
+    // The calibration area as the board holds it at the end: DAC 0's gain (big-endian
+    // at 7524) and the ARef word (little-endian at 7666).
+    const QByteArray eeprom = QByteArray::fromHex(report.value(QLatin1String("eepromCal")).toString().toLatin1());
+    ASSERT_EQ(eeprom.size(), 148);
+    const auto *b = reinterpret_cast<const unsigned char *>(eeprom.constData());
+    const quint32 gainBits = (quint32(b[4]) << 24) | (quint32(b[5]) << 16) | (quint32(b[6]) << 8) | b[7];
+    const float gain = std::bit_cast<float>(gainBits);
+    const int aref = b[146] | (b[147] << 8);
+    const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
+    QString error;
+    ASSERT_TRUE(records::writeCertificate(*page->run(), pdf, &error)) << error.toStdString();
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
+    const QString certificate = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    for (int i = 0; i < rows.size(); ++i) {
+        const QJsonObject row = rows.at(i).toObject();
+        EXPECT_TRUE(certificate.contains(QStringLiteral("%1 %2 %3")
+                                             .arg(row.value(QLatin1String("row")).toString(),
+                                                  row.value(QLatin1String("name")).toString(),
+                                                  row.value(QLatin1String("label")).toString())))
+            << i;
+    }
+    EXPECT_TRUE(certificate.contains(QStringLiteral("ARef word %1").arg(aref))) << certificate.toStdString();
+    EXPECT_TRUE(certificate.contains(QStringLiteral("DAC 0 gain %1").arg(double(gain), 0, 'f', 6)));
+    EXPECT_TRUE(certificate.contains(QStringLiteral("Result FAIL")));
 }
 
 // A real window on the X server of xvfb-run, at twice the scale: the child process

@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QFontMetrics>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
@@ -170,6 +172,18 @@ void drawConstants(PageText &page, const RunDetail &detail)
                       .arg(constant((*stored.dacs)[size_t(i)].gain), constant((*stored.dacs)[size_t(i)].offset)));
 }
 
+// Typed text in quotes; the fields of a several-field dialog (a JSON array) each so.
+QString typedText(const QString &typed)
+{
+    const QJsonDocument fields = QJsonDocument::fromJson(typed.toUtf8());
+    if (!fields.isArray())
+        return QStringLiteral("\"%1\"").arg(typed);
+    QStringList quoted;
+    for (const QJsonValue &field : fields.array())
+        quoted << QStringLiteral("\"%1\"").arg(field.toString());
+    return quoted.join(QLatin1Char(' '));
+}
+
 // What the technician typed and answered, down to the foot of the page.
 void drawReadings(PageText &page, const RunDetail &detail, double bottom)
 {
@@ -188,8 +202,10 @@ void drawReadings(PageText &page, const RunDetail &detail, double bottom)
         const QString caption = !p.caption.isEmpty() ? p.caption : !p.text.isEmpty() ? p.text : p.kind;
         QStringList value;
         if (p.hasTyped)
-            value << QStringLiteral("\"%1\"").arg(p.typed);
-        if (!p.answer.isEmpty())
+            value << typedText(p.typed);
+        if (p.kind == QLatin1String("dac-range") && !p.answer.isEmpty())
+            value << dacRangeText(p.answer.toInt());
+        else if (!p.answer.isEmpty())
             value << p.answer;
         page.pair(caption, value.isEmpty() ? QStringLiteral("-") : value.join(QStringLiteral("  ")), 220);
         ++shown;
