@@ -179,7 +179,7 @@ QString typedText(const QString &typed)
     if (!fields.isArray())
         return QStringLiteral("\"%1\"").arg(typed);
     QStringList quoted;
-    for (const QJsonValue &field : fields.array())
+    for (const auto &field : fields.array())
         quoted << QStringLiteral("\"%1\"").arg(field.toString());
     return quoted.join(QLatin1Char(' '));
 }
