@@ -61,7 +61,8 @@ measure() {
   fi
   local ready="$work/ready" pid
   rm -f "$ready"
-  env "$@" QUILLON_ATREST_STEPS="$steps" QUILLON_ATREST_READY="$ready" LD_PRELOAD="$driver" \
+  # Settings and records of these runs stay in the scratch folder, out of the user's.
+  env XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" "$@" QUILLON_ATREST_STEPS="$steps" QUILLON_ATREST_READY="$ready" LD_PRELOAD="$driver" \
     "$program" >"$work/out" 2>&1 &
   pid=$!
   for _ in $(seq 1 1500); do
