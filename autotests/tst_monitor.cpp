@@ -117,6 +117,9 @@ TEST(CyclicMonitor, StopMidCycleStillShowsThatCycle)
     runCyclicMonitor(bench.ctx, bench.view);
     EXPECT_EQ(bench.view.listings, 2);
     EXPECT_EQ(bench.view.lines.value(0), QStringLiteral("0: -10.00"));
+    // The second scan is waited for by its due time, not polled for all period long
+    // (20 waits for the first scan, whose phase is unknown, then a handful).
+    EXPECT_LT(bench.shell.waits, 30);
     EXPECT_EQ(bench.view.runningChanges, (QList<bool>{true, false}));
 }
 
