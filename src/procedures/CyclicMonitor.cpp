@@ -26,8 +26,8 @@ double sampleVolts(std::uint16_t sample, std::uint8_t code)
 // The counter clock that paces the scans, and the period it gives them.
 constexpr double ClockHz = 10.0;
 constexpr qint64 PeriodMs = 100;
-// Polls while the phase of the clock is not known (the first scan, a scan found late,
-// one overdue), as before every scan.
+// The pace of polls while the phase of the clock is not known (the first scan, a scan
+// found late, one overdue).
 constexpr int SteadyPollMs = 5;
 // Polls around a scan that is due, so it is listed within a few milliseconds.
 constexpr int ClosePollMs = 2;
@@ -41,7 +41,7 @@ const QString NoChannelsLine = QStringLiteral("No channels to list: press Detect
 const QString NoScanLine = QStringLiteral("Stopped: no scan arrived.");
 
 // When to poll next. The clock completes one scan per period, so once a scan has been
-// seen arriving between two polls a steady pause apart, the next one is due a period
+// seen arriving between two polls at most LeadMs apart, the next one is due a period
 // later: the loop then waits for events until shortly before it and polls closely
 // around it, instead of polling all period long. A scan found at the first poll after
 // such a wait (the phase moved) makes the phase unknown again until one is caught.
