@@ -8,10 +8,16 @@
 #include "app/records/RunPage.h"
 #include "app/records/RunsModel.h"
 #include "app/station/StatusDisplay.h"
+#include "app/records/RecordsCli.h"
 #include "records/RecordsQuery.h"
+#include "records/line/LineUploader.h"
+#include "support/PgServer.h"
 #include "records/Schema.h"
 
+#include <QBuffer>
 #include <QComboBox>
+#include <QTextStream>
+#include <QUuid>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -258,6 +264,49 @@ TEST_F(RecordsWindowTest, ScriptedTestAllWithAFaultReadsBackAsShown)
     EXPECT_TRUE(certificate.contains(QStringLiteral("ARef word %1").arg(aref))) << certificate.toStdString();
     EXPECT_TRUE(certificate.contains(QStringLiteral("DAC 0 gain %1").arg(double(gain), 0, 'f', 6)));
     EXPECT_TRUE(certificate.contains(QStringLiteral("Result FAIL")));
+}
+
+// The same store uploaded to the line database: the window lists the same runs and
+// shows the same pages from the server as from the file.
+TEST_F(RecordsWindowTest, LineDatabaseShowsWhatTheFileShows)
+{
+    QUILLON_REQUIRE_PG(pg);
+    const QString name = QStringLiteral("window_") + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    ASSERT_TRUE(pg->createDatabase(name));
+    const QString url = pg->socketUrl(name);
+    {
+        QByteArray out;
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        QString err;
+        QTextStream errStream(&err);
+        ASSERT_EQ(records::runRecordsCommand({QStringLiteral("quillon-records"), QStringLiteral("db"),
+                                              QStringLiteral("init"), QStringLiteral("--db"), url},
+                                             buffer, errStream),
+                  0)
+            << err.toStdString();
+    }
+    for (const QString &station : {QStringLiteral("bench-1"), QStringLiteral("bench-2")}) {
+        records::LineUploader::Options o;
+        o.url = url;
+        o.journalPath = path;
+        o.stationName = station;
+        records::LineUploader uploader(o);
+        uploader.start();
+        ASSERT_TRUE(uploader.drain(60000));
+    }
+    records::RecordsWindow fromFile(path);
+    records::RecordsWindow fromLine(url);
+    ASSERT_TRUE(fromLine.isOpen()) << fromLine.problem().toStdString();
+    ASSERT_EQ(fromLine.model()->rowCount(), fromFile.model()->rowCount());
+    for (int i = 0; i < fromFile.model()->rowCount(); ++i)
+        ASSERT_EQ(fromLine.model()->runAt(i)->id, fromFile.model()->runAt(i)->id) << i;
+    fromLine.openRun(failing);
+    ASSERT_TRUE(fromLine.runPage()->run());
+    EXPECT_EQ(fromLine.runPage()->memoLines(), SyntheticStore::memoOf(6, true));
+    // The plots need the file's digest: the line database says so and shows none.
+    fromLine.tabs()->setCurrentIndex(1);
+    EXPECT_TRUE(fromLine.plots()->outliers().empty());
 }
 
 // A real window on the X server of xvfb-run, at twice the scale: the child process

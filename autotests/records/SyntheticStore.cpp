@@ -80,7 +80,7 @@ SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNa
     QSqlQuery q(d->db);
     // Built for reading: no need to survive a crash while it is written.
     q.exec(QStringLiteral("PRAGMA synchronous = OFF"));
-    if (schemaVersion != records::SchemaVersion) {
+    if (schemaVersion != 0 && schemaVersion != records::SchemaVersion) {
         q.prepare(QStringLiteral("UPDATE meta SET value = ? WHERE key = 'schema_version'"));
         q.addBindValue(QString::number(schemaVersion));
         q.exec();

@@ -32,9 +32,10 @@ struct SyntheticRun {
 class SyntheticStore {
 public:
     // Creates (or replaces) the store at path with the pinned schema, its meta rows
-    // saying kind and schemaVersion, and stationNames stations.
+    // saying kind and schemaVersion (0: the version this build writes), and
+    // stationNames stations.
     SyntheticStore(const QString &path, const QStringList &stationNames = {QStringLiteral("bench-1")},
-                   int schemaVersion = 1);
+                   int schemaVersion = 0);
     ~SyntheticStore();
     SyntheticStore(const SyntheticStore &) = delete;
     SyntheticStore &operator=(const SyntheticStore &) = delete;
