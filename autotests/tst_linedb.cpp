@@ -286,6 +286,21 @@ TEST(LineDatabase, SchemaOnceAndStationRoleMayOnlyInsertAndReadItsOwn)
     }
     EXPECT_EQ(rows(adminDb, QStringLiteral("SELECT count(*), count(DISTINCT uploaded_by) FROM runs")),
               QStringList{"2|2"});
+
+    // A reader sees every station's records and changes none.
+    ASSERT_TRUE(pg->createRole(QStringLiteral("line-reader"), QStringLiteral("pw-reader"))
+                && pg->psql(QStringLiteral("GRANT quillon_reader TO \"line-reader\"")));
+    qputenv("PGPASSWORD", "pw-reader");
+    Connection reader;
+    ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->tcpUrl(QStringLiteral("line-reader"), line.name)),
+                                 reader.name, &error))
+        << qPrintable(error);
+    qunsetenv("PGPASSWORD");
+    EXPECT_EQ(rows(reader.db(), QStringLiteral("SELECT count(*) FROM runs")), QStringList{"2"});
+    EXPECT_EQ(rows(reader.db(), QStringLiteral("SELECT count(*) FROM stations")), QStringList{"2"});
+    QSqlQuery insert(reader.db());
+    EXPECT_FALSE(insert.exec(QStringLiteral("INSERT INTO meta VALUES ('x', 'y')")));
+    pg->psql(QStringLiteral("DROP OWNED BY \"line-reader\"; DROP ROLE \"line-reader\""), nullptr, line.name);
 }
 
 TEST(LineDatabase, UploadsInOrderOnceAndIdenticalThroughAnOutage)

@@ -177,7 +177,7 @@ bool PgServer::initialise()
         return false;
     }
     conf.write(QStringLiteral("\nport = %1\nlisten_addresses = '127.0.0.1'\nunix_socket_directories = '%2'\n"
-                              "fsync = off\nfull_page_writes = off\nmax_connections = 60\nshared_buffers = 16MB\n")
+                              "fsync = off\nfull_page_writes = off\nmax_connections = 60\nshared_buffers = 128MB\n")
                    .arg(m_port)
                    .arg(socketDir())
                    .toUtf8());

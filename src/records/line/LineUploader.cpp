@@ -73,6 +73,11 @@ public slots:
             m_retry->start(0);
             return;
         }
+        // Reachable with nothing left: whatever outage there was is over.
+        m_failingFor.invalidate();
+        m_warned = false;
+        m_delayMs = 0;
+        m_lastError.clear();
         m_owner->reportIdle(m_wakeSeen, true);
     }
 
@@ -242,7 +247,7 @@ private:
         m_warned = false;
         m_delayMs = 0;
         m_lastError.clear();
-        qCInfo(lcLineDatabase).noquote() << "line database:" << runs << "run(s) uploaded";
+        qCDebug(lcLineDatabase).noquote() << "line database:" << runs << "run(s) uploaded";
         emit m_owner->uploaded(runs);
     }
 
