@@ -310,13 +310,14 @@ bool initLineSchema(QSqlDatabase &db, QString *report, QString *error)
 QString stationRoleInstructions(const QString &stationName)
 {
     const QString role = quoteIdentifier(stationName.isEmpty() ? QStringLiteral("STATION NAME") : stationName);
-    return QStringLiteral("For each station, a login role named exactly as the station (its records/stationName), "
+    return QStringLiteral("For each station, a login role named exactly as the station (its station/name setting, else "
+                          "the host name), "
                           "in the station group; it may INSERT and SELECT its own rows, never UPDATE or DELETE:\n"
                           "  CREATE ROLE %1 LOGIN;\n"
                           "  \\password %1\n"
                           "  GRANT quillon_station TO %1;\n"
                           "For people and programs that read every station's records:\n"
-                          "  GRANT quillon_reader TO \"ROLE\";\n")
+                          "  GRANT quillon_reader TO \"READER\";\n")
         .arg(role);
 }
 
