@@ -3,6 +3,7 @@
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -64,7 +65,7 @@ public slots:
         m_retry->stop();
         QString error;
         int sent = 0;
-        if (!openJournal(&error) || !openLine(&error) || !uploadOne(&sent, &error)) {
+        if (!openJournal(&error) || !uploadOne(&sent, &error)) {
             failure(error);
             return;
         }
@@ -73,7 +74,7 @@ public slots:
             m_retry->start(0);
             return;
         }
-        // Reachable with nothing left: whatever outage there was is over.
+        // Nothing waits: whatever outage there was no longer holds anything up.
         m_failingFor.invalidate();
         m_warned = false;
         m_delayMs = 0;
@@ -158,7 +159,9 @@ private:
         if (!readLineBatch(journal, m_options.stationName, m_options.batchRuns, &batch, error))
             return false;
         if (batch.isEmpty())
-            return true;
+            return true; // the server is only asked when there is something for it
+        if (!openLine(error))
+            return false;
         bool sentOk = false;
         for (int attempt = 0; attempt < 2 && !sentOk; ++attempt) {
             // A connection that sat idle may have been dropped by the server or the
@@ -259,8 +262,10 @@ private:
             m_owner->reportIdle(m_wakeSeen, false);
             return;
         }
-        if (!m_failingFor.isValid())
+        if (!m_failingFor.isValid()) {
             m_failingFor.start();
+            m_failingSince = QDateTime::currentDateTimeUtc();
+        }
         if (message != m_lastError) {
             // One log line per distinct error, not one per retry.
             qCWarning(lcLineDatabase).noquote() << "line database:" << message << "(runs wait in the local store)";
@@ -275,10 +280,9 @@ private:
         if (!m_warned && m_failingFor.elapsed() >= qint64(m_options.outageWarningSeconds) * 1000) {
             m_warned = true;
             emit m_owner->longOutage(
-                QStringLiteral("The line database has not taken this station's records for %1 minutes: %2\n"
+                QStringLiteral("The line database has taken none of this station's records since %1 UTC: %2\n"
                                "Testing goes on; the records wait on this station and go up when it is reachable.")
-                    .arg(m_failingFor.elapsed() / 60000)
-                    .arg(message));
+                    .arg(m_failingSince.toString(QStringLiteral("yyyy-MM-dd HH:mm")), message));
         }
         m_delayMs = m_delayMs == 0 ? m_options.minRetryMs : std::min(m_delayMs * 2, m_options.maxRetryMs);
         m_retry->start(m_delayMs);
@@ -292,6 +296,7 @@ private:
     QString m_journalName;
     QTimer *m_retry = nullptr;
     QElapsedTimer m_failingFor;
+    QDateTime m_failingSince;
     QString m_lastError;
     quint64 m_wakeSeen = 0;
     int m_delayMs = 0;
