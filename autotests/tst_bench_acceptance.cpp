@@ -10,7 +10,7 @@
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"
 #include "sim/bench/BenchWindow.h"
-#include "sim/bench/FaultTable.h"
+#include "sim/FaultTable.h"
 #include "ui/BlurbForm.h"
 
 #include <QAbstractButton>

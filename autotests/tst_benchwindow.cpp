@@ -1,6 +1,6 @@
 #include "sim/bench/BenchWindow.h"
 #include "sim/bench/FaultPanel.h"
-#include "sim/bench/FaultTable.h"
+#include "sim/FaultTable.h"
 #include "sim/bench/ScopeView.h"
 #include "sim/bench/TrafficView.h"
 

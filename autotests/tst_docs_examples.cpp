@@ -2,6 +2,7 @@
 // example shown is the file in scenarios/, and every example runs to the outcome the
 // text describes.
 #include "app/sim/SimScenarioRunner.h"
+#include "sim/FaultTable.h"
 #include "sim/Scenario.h"
 
 #include <QDir>
@@ -87,6 +88,10 @@ TEST(DocsExamples, EveryKeyIsDocumented)
     const QString text = docs();
     for (const auto &key : quillon::sim::scenarioKeys())
         EXPECT_TRUE(text.contains(QLatin1Char('`') + key.path + QLatin1Char('`'))) << qPrintable(key.path);
+    // The fault rows of the key table are the fault table's help texts.
+    for (const auto &setting : quillon::sim::faultSettings())
+        EXPECT_TRUE(text.contains(QStringLiteral("| `faults.%1` | %2 |\n").arg(setting.key, setting.help)))
+            << qPrintable(setting.key);
 }
 
 TEST(DocsExamples, ShownExamplesAreTheFiles)

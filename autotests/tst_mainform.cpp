@@ -6,6 +6,7 @@
 
 #include "device/TracingDevice.h"
 #include "sim/SimBoard.h"
+#include "station/RowRegistry.h"
 #include "support/ScriptedOperator.h"
 #include "ui/BlurbForm.h"
 #include "ui/MessageFont.h"
@@ -119,6 +120,12 @@ TEST(MainForm, StartsCollapsedUntestedAndDetectsOnceByItself)
             EXPECT_EQ(r.DetailButton->property("tag").toInt(), i);
             EXPECT_TRUE(form.row(i).memoLines().isEmpty());
         }
+    }
+    // The registry that the scenario reader and the records read names the rows as the window shows them.
+    ASSERT_EQ(rowRegistry().size(), 11u);
+    for (const RowEntry &entry : rowRegistry()) {
+        EXPECT_EQ(entry.name, QString::fromLatin1(RowNames[entry.digit]));
+        EXPECT_NE(entry.procedure, nullptr) << entry.digit;
     }
     EXPECT_EQ(form.overallLabelText(), QStringLiteral("untested"));
     EXPECT_EQ(form.detectLabelText(), QString());

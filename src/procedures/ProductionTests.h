@@ -7,17 +7,22 @@ class TestRow;
 class MonitorView;
 
 // Each production test runs to its end on the GUI thread, writing only its own row.
-void runDioPullup(StationContext &ctx, TestRow &row);           // row 0
-void runDioLoopback(StationContext &ctx, TestRow &row);         // row 1
-void runAdClocks(StationContext &ctx, TestRow &row);            // row 2
-void runCalibrationVoltages(StationContext &ctx, TestRow &row); // row 3
-void runAddressDataLines(StationContext &ctx, TestRow &row);    // row 4
-void runAdSeUnipolar(StationContext &ctx, TestRow &row);        // row 5
-void runAdSeBipolar(StationContext &ctx, TestRow &row);         // row 6
-void runAdDifferential(StationContext &ctx, TestRow &row);      // row 7
-void runDacCalSet(StationContext &ctx, TestRow &row);           // row 8
-void runDacCalCheck(StationContext &ctx, TestRow &row);         // row 9
-void runDacRamp(StationContext &ctx, TestRow &row);             // row A
+// registerProductionTests() puts each on its row.
+void runDioPullup(StationContext &ctx, TestRow &row);
+void runDioLoopback(StationContext &ctx, TestRow &row);
+void runAdClocks(StationContext &ctx, TestRow &row);
+void runCalibrationVoltages(StationContext &ctx, TestRow &row);
+void runAddressDataLines(StationContext &ctx, TestRow &row);
+void runAdSeUnipolar(StationContext &ctx, TestRow &row);
+void runAdSeBipolar(StationContext &ctx, TestRow &row);
+void runAdDifferential(StationContext &ctx, TestRow &row);
+void runDacCalSet(StationContext &ctx, TestRow &row);
+void runDacCalCheck(StationContext &ctx, TestRow &row);
+void runDacRamp(StationContext &ctx, TestRow &row);
+
+// Registers every test above with its row of the row registry (station/RowRegistry.h).
+// Idempotent; the main window calls it before it builds its table.
+void registerProductionTests();
 
 // The cyclic A/D monitor: runs until stopped (state.CyclicStopRequested), an error,
 // or the window closing.

@@ -1,5 +1,8 @@
 #include "sim/Scenario.h"
 
+#include "sim/FaultTable.h"
+#include "station/RowRegistry.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -198,14 +201,14 @@ const QStringList &buttonNames()
     return names;
 }
 
-// Row digit "0"-"9", "A" (or "a").
+// The digit of a registered row: "0"-"9", "A" (or "a").
 std::optional<int> rowDigit(const QJsonValue &v)
 {
     if (!v.isString() || v.toString().size() != 1)
         return std::nullopt;
     bool ok = false;
     const int row = v.toString().toInt(&ok, 16);
-    if (!ok || row < 0 || row > 10)
+    if (!ok || row < 0 || row >= int(rowRegistry().size()))
         return std::nullopt;
     return row;
 }
@@ -393,6 +396,45 @@ Error applySteps(const QString &path, const QJsonValue &v, Scenario &s)
     return std::nullopt;
 }
 
+// faults.<key>, as the fault table defines it.
+Entry faultEntry(const FaultSetting &setting)
+{
+    const QString path = QStringLiteral("faults.") + setting.key;
+    const FaultField field = setting.field;
+    const double min = setting.minimum;
+    const double max = setting.maximum;
+    switch (setting.kind) {
+    case FaultKind::Flag:
+        return {{path, QStringLiteral("true or false")},
+                [field](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                    if (!v.isBool())
+                        return fault(p, QStringLiteral("true or false"));
+                    setFaultValue(s.faults, field, v.toBool() ? 1.0 : 0.0);
+                    return std::nullopt;
+                }};
+    case FaultKind::Integer: {
+        const QString expected = integerText(qint64(min), qint64(max));
+        return {{path, expected},
+                [field, min, max, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                    const auto n = integer(v, qint64(min), qint64(max));
+                    if (!n)
+                        return fault(p, expected);
+                    setFaultValue(s.faults, field, double(*n));
+                    return std::nullopt;
+                }};
+    }
+    case FaultKind::Volts: break;
+    }
+    const QString expected = QStringLiteral("a number of volts from %1 to %2").arg(min).arg(max);
+    return {{path, expected}, [field, min, max, expected](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                const double volts = v.toDouble();
+                if (!v.isDouble() || !std::isfinite(volts) || volts < min || volts > max)
+                    return fault(p, expected);
+                setFaultValue(s.faults, field, volts);
+                return std::nullopt;
+            }};
+}
+
 Entry custom(const char *path, const char *expected, Apply apply)
 {
     return {{QLatin1String(path), QLatin1String(expected)}, std::move(apply)};
@@ -405,113 +447,86 @@ Entry documented(const char *path, const char *expected)
 
 // Each names the member a key sets (the lambda is parenthesised so a macro stays one expression).
 #define BOARD(name) ([](Scenario & s) -> auto & { return s.board.name; })
-#define FAULT(name) ([](Scenario & s) -> auto & { return s.faults.name; })
 #define JIG(name) ([](Scenario & s) -> auto & { return s.jig.name; })
 
 const QList<Entry> &entries()
 {
-    static const QList<Entry> table{
-        custom("description", "a text (not used by the run)",
-               [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
-                   if (!v.isString())
-                       return fault(p, QStringLiteral("a text"));
-                   s.description = v.toString();
-                   return std::nullopt;
-               }),
-        unsignedEntry("board.productId", BOARD(productId)),
-        intEntry("board.boardsPresent", BOARD(boardsPresent), 0, 32),
-        custom("board.queryStatus", "an integer from 0 to 4294967295: the status QueryDeviceInfo(diOnly) answers",
-               [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
-                   const auto n = integer(v, 0, 0xFFFFFFFFLL);
-                   if (!n)
-                       return fault(p, integerText(0, 0xFFFFFFFFLL));
-                   s.board.forcedQueryStatus = quint32(*n);
-                   return std::nullopt;
-               }),
-        bytesEntry<4>("board.firmwareReply", BOARD(firmwareReply)),
-        bytesEntry<2>("board.revisionReply", BOARD(revisionReply)),
-        boolEntry("board.calSupported", BOARD(calSupported)),
-        unsignedEntry("board.busTestVerdict", BOARD(busTestVerdict)),
-        intEntry("board.dacRange", BOARD(dacJumperRange), 0, 3),
-        boolEntry("board.newerThanRevD", BOARD(newerThanRevD)),
-        custom("board.eeprom", "an object of address: \"hex bytes\" pairs", applyEeprom),
+    static const QList<Entry> entries = [] {
+        QList<Entry> table{
+            custom("description", "a text (not used by the run)",
+                   [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                       if (!v.isString())
+                           return fault(p, QStringLiteral("a text"));
+                       s.description = v.toString();
+                       return std::nullopt;
+                   }),
+            unsignedEntry("board.productId", BOARD(productId)),
+            intEntry("board.boardsPresent", BOARD(boardsPresent), 0, 32),
+            custom("board.queryStatus", "an integer from 0 to 4294967295: the status QueryDeviceInfo(diOnly) answers",
+                   [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                       const auto n = integer(v, 0, 0xFFFFFFFFLL);
+                       if (!n)
+                           return fault(p, integerText(0, 0xFFFFFFFFLL));
+                       s.board.forcedQueryStatus = quint32(*n);
+                       return std::nullopt;
+                   }),
+            bytesEntry<4>("board.firmwareReply", BOARD(firmwareReply)),
+            bytesEntry<2>("board.revisionReply", BOARD(revisionReply)),
+            boolEntry("board.calSupported", BOARD(calSupported)),
+            unsignedEntry("board.busTestVerdict", BOARD(busTestVerdict)),
+            intEntry("board.dacRange", BOARD(dacJumperRange), 0, 3),
+            boolEntry("board.newerThanRevD", BOARD(newerThanRevD)),
+            custom("board.eeprom", "an object of address: \"hex bytes\" pairs", applyEeprom),
+        };
+        for (const FaultSetting &setting : faultSettings())
+            table << faultEntry(setting);
+        table << QList<Entry>{
+            boolEntry("jig.connected", JIG(connected)),
+            boolEntry("jig.sourceOn", JIG(sourceOn)),
+            custom("jig.polarity", "+1 or -1",
+                   [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                       const auto n = integer(v, -1, 1);
+                       if (!n || *n == 0)
+                           return fault(p, QStringLiteral("1 or -1"));
+                       s.jig.polarity = int(*n);
+                       return std::nullopt;
+                   }),
+            voltsEntry("jig.sourceVolts", JIG(sourceVolts)),
 
-        unsignedEntry("faults.dioStuckHigh", FAULT(dioStuckHigh)),
-        unsignedEntry("faults.dioStuckLow", FAULT(dioStuckLow)),
-        unsignedEntry("faults.dioPullDowns", FAULT(dioPullDowns)),
-        intEntry("faults.dioBridgeA", FAULT(dioBridgeA), -1, 15),
-        intEntry("faults.dioBridgeB", FAULT(dioBridgeB), -1, 15),
-        boolEntry("faults.jigMissing", FAULT(jigMissing)),
-        intEntry("faults.adcOffsetChannel", FAULT(adcOffsetChannel), -1, 255),
-        voltsEntry("faults.adcOffsetVolts", FAULT(adcOffsetVolts)),
-        intEntry("faults.adcBadRangeCode", FAULT(adcBadRangeCode), -1, 15),
-        voltsEntry("faults.adcBadRangeVolts", FAULT(adcBadRangeVolts)),
-        unsignedEntry("faults.scanErrorStatus", FAULT(scanErrorStatus)),
-        voltsEntry("faults.agndVolts", FAULT(agndVolts)),
-        voltsEntry("faults.arefVolts", FAULT(arefVolts)),
-        boolEntry("faults.dataWithoutClock", FAULT(dataWithoutClock)),
-        boolEntry("faults.noDataWithClock", FAULT(noDataWithClock)),
-        unsignedEntry("faults.acquireErrorStatus", FAULT(acquireErrorStatus)),
-        unsignedEntry("faults.pollErrorStatus", FAULT(pollErrorStatus)),
-        unsignedEntry("faults.dacWriteStatus", FAULT(dacWriteStatus)),
-        intEntry("faults.dacDriftIndex", FAULT(dacDriftIndex), -1, 3),
-        voltsEntry("faults.dacDriftVolts", FAULT(dacDriftVolts)),
-        intEntry("faults.eepromFailWriteAddress", FAULT(eepromFailWriteAddress), -1, 8191),
-        unsignedEntry("faults.eepromFailStatus", FAULT(eepromFailStatus)),
-        intEntry("faults.eepromShortRead", FAULT(eepromShortRead), 0, 8192),
-        boolEntry("faults.eepromCorruptReadback", FAULT(eepromCorruptReadback)),
-        intEntry("faults.eepromFaultAddress", FAULT(eepromFaultAddress), -1, 8191),
-        intEntry("faults.failRequest", FAULT(failRequest), -1, 255),
-        intEntry("faults.failCallNumber", FAULT(failCallNumber), -1, std::numeric_limits<int>::max()),
-        unsignedEntry("faults.failStatus", FAULT(failStatus)),
-        intEntry("faults.unplugAfterCalls", FAULT(unplugAfterCalls), -1, std::numeric_limits<int>::max()),
-        unsignedEntry("faults.unplugStatus", FAULT(unplugStatus)),
+            custom("technician", "an array of overrides, matched by caption in order of appearance", applyTechnician),
+            documented("technician[].caption", "the prompt's caption, or \"@\" + a prompt kind"),
+            documented("technician[].press", "OK, Cancel, Retry, Yes, No or Close"),
+            documented("technician[].type", "text typed into the text prompt"),
+            documented("technician[].fields", "DAC reading field texts by DAC; null: the technician measures"),
+            documented("technician[].range", "DAC range item 0-3"),
+            documented("technician[].picks", "D/A Cal Check items 0-2, in order"),
 
-        boolEntry("jig.connected", JIG(connected)),
-        boolEntry("jig.sourceOn", JIG(sourceOn)),
-        custom("jig.polarity", "+1 or -1",
-               [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
-                   const auto n = integer(v, -1, 1);
-                   if (!n || *n == 0)
-                       return fault(p, QStringLiteral("1 or -1"));
-                   s.jig.polarity = int(*n);
-                   return std::nullopt;
-               }),
-        voltsEntry("jig.sourceVolts", JIG(sourceVolts)),
+            custom("locale", "a locale name such as \"de_DE\"", applyLocale),
+            intEntry(
+                "latencyUs", [](Scenario & s) -> auto & { return s.latencyUs.emplace(); }, 0, 1000000),
 
-        custom("technician", "an array of overrides, matched by caption in order of appearance", applyTechnician),
-        documented("technician[].caption", "the prompt's caption, or \"@\" + a prompt kind"),
-        documented("technician[].press", "OK, Cancel, Retry, Yes, No or Close"),
-        documented("technician[].type", "text typed into the text prompt"),
-        documented("technician[].fields", "DAC reading field texts by DAC; null: the technician measures"),
-        documented("technician[].range", "DAC range item 0-3"),
-        documented("technician[].picks", "D/A Cal Check items 0-2, in order"),
+            custom("records", "a file name: the run is recorded into this records file",
+                   [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
+                       if (!v.isString() || v.toString().isEmpty())
+                           return fault(p, QStringLiteral("a file name"));
+                       s.records = v.toString();
+                       return std::nullopt;
+                   }),
 
-        custom("locale", "a locale name such as \"de_DE\"", applyLocale),
-        intEntry(
-            "latencyUs", [](Scenario & s) -> auto & { return s.latencyUs.emplace(); }, 0, 1000000),
-
-        custom("records", "a file name: the run is recorded into this records file",
-               [](const QString &p, const QJsonValue &v, Scenario &s) -> Error {
-                   if (!v.isString() || v.toString().isEmpty())
-                       return fault(p, QStringLiteral("a file name"));
-                   s.records = v.toString();
-                   return std::nullopt;
-               }),
-
-        custom("steps", "an array of steps", applySteps),
-        documented("steps[].detect", "the string \"detect\": click Detect"),
-        documented("steps[].testAll", "the string \"testAll\": click Test All"),
-        documented("steps[].test", "{\"test\": \"5\"}: click row 5's Test button"),
-        documented("steps[].details", "{\"details\": \"3\"} or {\"details\": \"cyclic\"}: toggle Details"),
-        documented("steps[].correction", "{\"correction\": true}: set the 30mV Correction box"),
-        documented("steps[].monitor", "{\"monitor\": 3}: run the A/D monitor for 3 listings"),
-    };
-    return table;
+            custom("steps", "an array of steps", applySteps),
+            documented("steps[].detect", "the string \"detect\": click Detect"),
+            documented("steps[].testAll", "the string \"testAll\": click Test All"),
+            documented("steps[].test", "{\"test\": \"5\"}: click row 5's Test button"),
+            documented("steps[].details", "{\"details\": \"3\"} or {\"details\": \"cyclic\"}: toggle Details"),
+            documented("steps[].correction", "{\"correction\": true}: set the 30mV Correction box"),
+            documented("steps[].monitor", "{\"monitor\": 3}: run the A/D monitor for 3 listings"),
+        };
+        return table;
+    }();
+    return entries;
 }
 
 #undef BOARD
-#undef FAULT
 #undef JIG
 
 const Entry *findEntry(const QString &path)

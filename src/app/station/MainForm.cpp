@@ -9,6 +9,7 @@
 #include "device/DeviceLibrary.h"
 #include "station/Operator.h"
 #include "procedures/ProductionTests.h"
+#include "station/RowRegistry.h"
 #include "ui/BlurbForm.h"
 #include "ui/MessageFont.h"
 
@@ -37,13 +38,10 @@ constexpr char AnchorsProperty[] = "anchors";           // "right" or "leftright
 constexpr char LaidOutWidthProperty[] = "laidOutWidth"; // panel width the anchors were last applied at
 
 constexpr int DesignPanelWidth = 441;
-constexpr int TableRowsMax = 16; // one hexadecimal digit
 constexpr int MonitorItemHeight = 13;
 
-QString rowPrefix(int index)
-{
-    return QStringLiteral("TagTest") + QString::number(index, 16).toUpper();
-}
+// The calibration row, folded away on boards without A/D calibration.
+constexpr int CalibrationRow = 3;
 
 char asciiLower(QChar c)
 {
@@ -111,10 +109,10 @@ MainForm::MainForm(DeviceLibrary &lib, Operator &op, const BeforeCreate &beforeC
     designFont.setPixelSize(11);
     setFont(designFont);
 
-    // Row i's Test button runs m_tests[i].
-    m_tests = {runDioPullup,        runDioLoopback,  runAdClocks,    runCalibrationVoltages,
-               runAddressDataLines, runAdSeUnipolar, runAdSeBipolar, runAdDifferential,
-               runDacCalSet,        runDacCalCheck,  runDacRamp};
+    // Row i's Test button runs its registered procedure, m_tests[i].
+    registerProductionTests();
+    for (const RowEntry &entry : rowRegistry())
+        m_tests.emplace_back(entry.procedure);
 
     if (beforeCreate)
         beforeCreate(*this);
@@ -154,30 +152,28 @@ void MainForm::FormCreate()
     }
 
     // Width fit: the result label of row 0 ends 8 pixels inside its panel.
-    if (QWidget *panel0 = findChildByName(m_content, rowPrefix(0) + QStringLiteral("Panel"))) {
-        if (QWidget *label0 = findChildByName(panel0, rowPrefix(0) + QStringLiteral("ResultLabel"))) {
+    const RowEntry &first = rowRegistry().front();
+    if (QWidget *panel0 = findChildByName(m_content, first.panelName())) {
+        if (QWidget *label0 = findChildByName(panel0, first.resultLabelName())) {
             const int d = label0->x() + label0->width() + 8 - panel0->width();
             if (d != 0)
                 resize(width() + d, height());
         }
     }
 
-    for (int i = 0; i < TableRowsMax; ++i) {
-        const QString prefix = rowPrefix(i);
-        QWidget *panel = findChildByName(m_content, prefix + QStringLiteral("Panel"));
+    // The table holds the registered rows whose panels the window has, up to the first gap.
+    for (const RowEntry &entry : rowRegistry()) {
+        const int i = entry.digit;
+        QWidget *panel = findChildByName(m_content, entry.panelName());
         if (!panel)
             break;
         TestRecord record;
         record.Panel = panel;
-        record.GoButton = qobject_cast<QAbstractButton *>(findChildByName(panel, prefix + QStringLiteral("GoButton")));
-        record.DetailButton =
-            qobject_cast<QAbstractButton *>(findChildByName(panel, prefix + QStringLiteral("DetailButton")));
-        record.ResultLabel = qobject_cast<QLabel *>(findChildByName(panel, prefix + QStringLiteral("ResultLabel")));
-        const QString digit = QString::number(i, 16).toUpper();
-        auto *memo = qobject_cast<QPlainTextEdit *>(
-            findChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("Memo")));
-        auto *failLabel = qobject_cast<QLabel *>(
-            findChildByName(panel, QStringLiteral("Test") + digit + QStringLiteral("FailLabel")));
+        record.GoButton = qobject_cast<QAbstractButton *>(findChildByName(panel, entry.goButtonName()));
+        record.DetailButton = qobject_cast<QAbstractButton *>(findChildByName(panel, entry.detailButtonName()));
+        record.ResultLabel = qobject_cast<QLabel *>(findChildByName(panel, entry.resultLabelName()));
+        auto *memo = qobject_cast<QPlainTextEdit *>(findChildByName(panel, entry.memoName()));
+        auto *failLabel = qobject_cast<QLabel *>(findChildByName(panel, entry.failLabelName()));
         if (memo)
             memo->setTabStopDistance(8 * memo->fontMetrics().averageCharWidth());
         TestTable.push_back(record);
@@ -224,14 +220,11 @@ void MainForm::connectHandlers()
     connectClick(QStringLiteral("CyclicStopButton"), &MainForm::CyclicStopButtonClick);
     connectClick(QStringLiteral("CyclicDetailButton"), &MainForm::CyclicDetailButtonClick);
 
-    static constexpr void (MainForm::*goHandlers[])() = {
-        &MainForm::TagTest0GoButtonClick, &MainForm::TagTest1GoButtonClick, &MainForm::TagTest2GoButtonClick,
-        &MainForm::TagTest3GoButtonClick, &MainForm::TagTest4GoButtonClick, &MainForm::TagTest5GoButtonClick,
-        &MainForm::TagTest6GoButtonClick, &MainForm::TagTest7GoButtonClick, &MainForm::TagTest8GoButtonClick,
-        &MainForm::TagTest9GoButtonClick, &MainForm::TagTestAGoButtonClick};
-    for (int i = 0; i < int(std::size(goHandlers)); ++i) {
-        connectClick(rowPrefix(i) + QStringLiteral("GoButton"), goHandlers[i]);
-        if (auto *toggle = findChild<QAbstractButton *>(rowPrefix(i) + QStringLiteral("DetailButton")))
+    for (const RowEntry &entry : rowRegistry()) {
+        const int index = entry.digit;
+        if (auto *go = findChild<QAbstractButton *>(entry.goButtonName()))
+            connect(go, &QAbstractButton::clicked, this, [this, index] { runRow(index); });
+        if (auto *toggle = findChild<QAbstractButton *>(entry.detailButtonName()))
             connect(toggle, &QAbstractButton::clicked, this, [this, toggle] { DetailButtonClick(toggle); });
     }
 }
@@ -334,7 +327,7 @@ void MainForm::DetectButtonClick()
     quint32 size = AdcConfigBlock::Size;
     m_lib.ADC_SetConfig(diOnly, m_state.adc.data(), &size);
     if (!result.calSupported)
-        setPanelHeight(findChildByName(m_content, rowPrefix(3) + QStringLiteral("Panel")), 4);
+        setPanelHeight(findChildByName(m_content, rowRegistry().at(CalibrationRow).panelName()), 4);
     if (m_listener)
         m_listener->detectionEnded(true, detectLabelText(), m_state.board);
     if (m_blurb && !m_closing)
@@ -364,11 +357,13 @@ void MainForm::TestAllButtonClick()
 
     const int rows = rowCount(); // the table never changes size after FormCreate
     bool completed = true;
-    for (int i = 0; i < rows; ++i) {
-        if (QAbstractButton *go = TestTable[std::size_t(i)].GoButton)
+    for (const RowEntry &entry : rowRegistry()) {
+        if (entry.digit >= rows)
+            break; // registered, but the window has no panel for it
+        if (QAbstractButton *go = TestTable[std::size_t(entry.digit)].GoButton)
             go->click();
         if (m_state.AbortAll || m_closing) {
-            completed = i == rows - 1 && !m_closing;
+            completed = entry.digit == rows - 1 && !m_closing;
             break;
         }
     }
@@ -473,51 +468,6 @@ RowOutcome MainForm::outcomeOf(int index) const
         outcome.failLabel = row.failText();
     outcome.memo = row.memoLines();
     return outcome;
-}
-
-void MainForm::TagTest0GoButtonClick()
-{
-    runRow(0);
-}
-void MainForm::TagTest1GoButtonClick()
-{
-    runRow(1);
-}
-void MainForm::TagTest2GoButtonClick()
-{
-    runRow(2);
-}
-void MainForm::TagTest3GoButtonClick()
-{
-    runRow(3);
-}
-void MainForm::TagTest4GoButtonClick()
-{
-    runRow(4);
-}
-void MainForm::TagTest5GoButtonClick()
-{
-    runRow(5);
-}
-void MainForm::TagTest6GoButtonClick()
-{
-    runRow(6);
-}
-void MainForm::TagTest7GoButtonClick()
-{
-    runRow(7);
-}
-void MainForm::TagTest8GoButtonClick()
-{
-    runRow(8);
-}
-void MainForm::TagTest9GoButtonClick()
-{
-    runRow(9);
-}
-void MainForm::TagTestAGoButtonClick()
-{
-    runRow(10);
 }
 
 void MainForm::maximizeMainWindow()

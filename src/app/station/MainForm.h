@@ -109,17 +109,6 @@ public slots:
     void CyclicDetailButtonClick();
     void CyclicGoButtonClick();
     void CyclicStopButtonClick();
-    void TagTest0GoButtonClick();
-    void TagTest1GoButtonClick();
-    void TagTest2GoButtonClick();
-    void TagTest3GoButtonClick();
-    void TagTest4GoButtonClick();
-    void TagTest5GoButtonClick();
-    void TagTest6GoButtonClick();
-    void TagTest7GoButtonClick();
-    void TagTest8GoButtonClick();
-    void TagTest9GoButtonClick();
-    void TagTestAGoButtonClick();
 
 signals:
     // The window has been asked to close; open prompts should give up.

@@ -92,75 +92,89 @@ FaultPanel::FaultPanel(Faults &faults, QWidget *parent) : QWidget(parent), m_fau
             header->setContentsMargins(0, grid->rowCount() > 0 ? 8 : 0, 0, 2);
             grid->addWidget(header, grid->rowCount(), 0, 1, 2);
         }
-        const int line = grid->rowCount();
-        Row row;
-        row.fault = &fault;
-        row.check = new QCheckBox(fault.name);
-        row.check->setObjectName(QStringLiteral("fault_") + fault.key);
-        row.check->setToolTip(fault.description);
-        grid->addWidget(row.check, line, 0);
-
-        auto *values = new QHBoxLayout;
-        values->setSpacing(4);
-        for (const FaultParam &param : fault.params) {
-            Editor editor;
-            const QString editorName = row.check->objectName() + QLatin1Char('_') + QString::number(row.editors.size());
-            if (std::holds_alternative<bool Faults::*>(param.field)) {
-                row.editors.push_back(editor);
-                continue;
-            }
-            values->addWidget(new QLabel(param.label));
-            if (std::holds_alternative<double Faults::*>(param.field)) {
-                editor.spin = new QDoubleSpinBox;
-                editor.spin->setObjectName(editorName);
-                editor.spin->setDecimals(4);
-                editor.spin->setRange(param.minimum, param.maximum);
-                editor.spin->setSingleStep(0.01);
-                editor.spin->setValue(param.initial);
-                editor.spin->setKeyboardTracking(false);
-                values->addWidget(editor.spin);
-            } else {
-                editor.line = new QLineEdit(IntegerValidator::text(param.initial, param.hex));
-                editor.line->setObjectName(editorName);
-                auto *validator = new IntegerValidator(param.minimum, param.maximum, param.hex, editor.line);
-                editor.line->setValidator(validator);
-                editor.validator = validator;
-                editor.line->setMaximumWidth(param.maximum > 1e6 ? 96 : 64);
-                values->addWidget(editor.line);
-            }
-            row.editors.push_back(editor);
-        }
-        values->addStretch();
-        grid->addLayout(values, line, 1);
-
-        auto *what = new QLabel(fault.description);
-        what->setWordWrap(true);
-        what->setFont(smallFont);
-        what->setForegroundRole(QPalette::PlaceholderText);
-        what->setContentsMargins(24, 0, 0, 4);
-        grid->addWidget(what, line + 1, 0, 1, 2);
-        m_rows.push_back(row);
+        addSwitch(grid, fault, smallFont);
     }
     grid->setRowStretch(grid->rowCount(), 1);
 
     // Connected after the rows are complete: the vector no longer moves.
-    for (const Row &row : m_rows) {
-        const Row *r = &row;
-        connect(row.check, &QCheckBox::toggled, this, [this, r] { apply(*r); });
-        for (const Editor &editor : row.editors) {
-            if (editor.line)
-                connect(editor.line, &QLineEdit::textChanged, this, [this, r] {
-                    if (r->check->isChecked())
-                        apply(*r);
-                });
-            if (editor.spin)
-                connect(editor.spin, &QDoubleSpinBox::valueChanged, this, [this, r] {
-                    if (r->check->isChecked())
-                        apply(*r);
-                });
-        }
-    }
+    for (const Row &row : m_rows)
+        connectRow(&row);
     syncFromBoard();
+}
+
+// One switch: its check box and value editors on one line, what it breaks on the next.
+void FaultPanel::addSwitch(QGridLayout *grid, const FaultSwitch &fault, const QFont &smallFont)
+{
+    const int line = grid->rowCount();
+    Row row;
+    row.fault = &fault;
+    row.check = new QCheckBox(fault.name);
+    row.check->setObjectName(QStringLiteral("fault_") + fault.key);
+    row.check->setToolTip(fault.description);
+    grid->addWidget(row.check, line, 0);
+
+    auto *values = new QHBoxLayout;
+    values->setSpacing(4);
+    for (const FaultParam &param : fault.params) {
+        const QString editorName = row.check->objectName() + QLatin1Char('_') + QString::number(row.editors.size());
+        row.editors.push_back(makeEditor(param, editorName, values));
+    }
+    values->addStretch();
+    grid->addLayout(values, line, 1);
+
+    auto *what = new QLabel(fault.description);
+    what->setWordWrap(true);
+    what->setFont(smallFont);
+    what->setForegroundRole(QPalette::PlaceholderText);
+    what->setContentsMargins(24, 0, 0, 4);
+    grid->addWidget(what, line + 1, 0, 1, 2);
+    m_rows.push_back(row);
+}
+
+// The editor of one value, after its label; none for an on/off param.
+FaultPanel::Editor FaultPanel::makeEditor(const FaultParam &param, const QString &name, QHBoxLayout *values)
+{
+    Editor editor;
+    if (std::holds_alternative<bool Faults::*>(param.field))
+        return editor;
+    values->addWidget(new QLabel(param.label));
+    if (std::holds_alternative<double Faults::*>(param.field)) {
+        editor.spin = new QDoubleSpinBox;
+        editor.spin->setObjectName(name);
+        editor.spin->setDecimals(4);
+        editor.spin->setRange(param.minimum, param.maximum);
+        editor.spin->setSingleStep(0.01);
+        editor.spin->setValue(param.initial);
+        editor.spin->setKeyboardTracking(false);
+        values->addWidget(editor.spin);
+        return editor;
+    }
+    editor.line = new QLineEdit(IntegerValidator::text(param.initial, param.hex));
+    editor.line->setObjectName(name);
+    auto *validator = new IntegerValidator(param.minimum, param.maximum, param.hex, editor.line);
+    editor.line->setValidator(validator);
+    editor.validator = validator;
+    editor.line->setMaximumWidth(param.maximum > 1e6 ? 96 : 64);
+    values->addWidget(editor.line);
+    return editor;
+}
+
+// A switch applies when it is toggled, and when a value is edited while it is on.
+void FaultPanel::connectRow(const Row *r)
+{
+    connect(r->check, &QCheckBox::toggled, this, [this, r] { apply(*r); });
+    for (const Editor &editor : r->editors) {
+        if (editor.line)
+            connect(editor.line, &QLineEdit::textChanged, this, [this, r] {
+                if (r->check->isChecked())
+                    apply(*r);
+            });
+        if (editor.spin)
+            connect(editor.spin, &QDoubleSpinBox::valueChanged, this, [this, r] {
+                if (r->check->isChecked())
+                    apply(*r);
+            });
+    }
 }
 
 std::optional<double> FaultPanel::editorValue(const Editor &editor)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FaultTable.h"
+#include "sim/FaultTable.h"
 
 #include <QValidator>
 #include <QWidget>
@@ -11,6 +11,8 @@
 
 class QCheckBox;
 class QDoubleSpinBox;
+class QGridLayout;
+class QHBoxLayout;
 class QLineEdit;
 
 namespace quillon::sim {
@@ -53,6 +55,9 @@ private:
         std::vector<Editor> editors; // one per param, null for bool params
     };
 
+    void addSwitch(QGridLayout *grid, const FaultSwitch &fault, const QFont &smallFont);
+    static Editor makeEditor(const FaultParam &param, const QString &name, QHBoxLayout *values);
+    void connectRow(const Row *row);
     void apply(const Row &row);
     static std::optional<double> editorValue(const Editor &editor);
 

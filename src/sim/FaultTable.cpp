@@ -1,4 +1,4 @@
-#include "FaultTable.h"
+#include "sim/FaultTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +29,76 @@ FaultParam flag(bool Faults::*field)
     return {field, QString(), 0, 1, 1, false};
 }
 
+FaultSetting flagSetting(const QString &key, bool Faults::*field, const QString &help)
+{
+    return {key, field, FaultKind::Flag, 0, 1, help};
+}
+
+template <typename T>
+FaultSetting integerSetting(const QString &key, T Faults::*field, double minimum, double maximum, const QString &help)
+{
+    return {key, field, FaultKind::Integer, minimum, maximum, help};
+}
+
+// A bit mask or a status: any value of the field's unsigned type.
+template <typename T>
+FaultSetting wordSetting(const QString &key, T Faults::*field, const QString &help)
+{
+    return {key, field, FaultKind::Integer, 0, double(std::numeric_limits<T>::max()), help};
+}
+
+FaultSetting voltsSetting(const QString &key, double Faults::*field, const QString &help)
+{
+    return {key, field, FaultKind::Volts, -100, 100, help};
+}
+
 } // namespace
+
+// The key is the field's own name.
+#define FIELD(name) QStringLiteral(#name), &Faults::name
+
+const std::vector<FaultSetting> &faultSettings()
+{
+    constexpr double NoLimit = std::numeric_limits<int>::max();
+    static const std::vector<FaultSetting> table = {
+        wordSetting(FIELD(dioStuckHigh), u"DIO lines stuck high (bit per line, bits 0-7 port A, 8-15 port B)"_s),
+        wordSetting(FIELD(dioStuckLow), u"DIO lines stuck low"_s),
+        wordSetting(FIELD(dioPullDowns), u"DIO lines with pull-downs instead of pull-ups"_s),
+        integerSetting(FIELD(dioBridgeA), -1, 15, u"first of two shorted DIO lines, -1 for none"_s),
+        integerSetting(FIELD(dioBridgeB), -1, 15, u"second of the two shorted lines"_s),
+        flagSetting(FIELD(jigMissing), u"the jig never really connects"_s),
+        integerSetting(FIELD(adcOffsetChannel), -1, 255, u"A/D channel that reads off, -1 for none"_s),
+        voltsSetting(FIELD(adcOffsetVolts), u"how far it reads off, volts"_s),
+        integerSetting(FIELD(adcBadRangeCode), -1, 15,
+                       u"A/D input range code (0-15) in which every reading is off, -1 for none"_s),
+        voltsSetting(FIELD(adcBadRangeVolts), u"how far readings in that range are off, volts"_s),
+        wordSetting(FIELD(scanErrorStatus), u"status every `ADC_GetScanV` returns"_s),
+        voltsSetting(FIELD(agndVolts), u"internal ground as the A/D sees it (default 0.0118)"_s),
+        voltsSetting(FIELD(arefVolts), u"reference at R11 as the meter reads it (default 9.93)"_s),
+        flagSetting(FIELD(dataWithoutClock), u"an acquisition completes without a counter running"_s),
+        flagSetting(FIELD(noDataWithClock), u"counter ticks never produce a scan"_s),
+        wordSetting(FIELD(acquireErrorStatus), u"status `ADC_BulkAcquire` returns"_s),
+        wordSetting(FIELD(pollErrorStatus), u"status `ADC_BulkPoll` returns"_s),
+        wordSetting(FIELD(dacWriteStatus), u"status of every DAC write"_s),
+        integerSetting(FIELD(dacDriftIndex), -1, 3, u"DAC that drifts after calibration, -1 for none"_s),
+        voltsSetting(FIELD(dacDriftVolts), u"how far it drifts, volts"_s),
+        integerSetting(FIELD(eepromFailWriteAddress), -1, 8191,
+                       u"EEPROM write starting at this address fails, -1 for none"_s),
+        wordSetting(FIELD(eepromFailStatus), u"its status (default 31)"_s),
+        integerSetting(FIELD(eepromShortRead), 0, 8192, u"EEPROM reads deliver this many bytes fewer"_s),
+        flagSetting(FIELD(eepromCorruptReadback), u"EEPROM reads flip a bit of the first byte"_s),
+        integerSetting(FIELD(eepromFaultAddress), -1, 8191,
+                       u"the two read faults above hit only reads starting at this address, -1 for every read"_s),
+        integerSetting(FIELD(failRequest), -1, 255, u"vendor request number that fails, -1 for none"_s),
+        integerSetting(FIELD(failCallNumber), -1, NoLimit, u"library call number (from 1) that fails, -1 for none"_s),
+        wordSetting(FIELD(failStatus), u"status of the two faults above (default 31)"_s),
+        integerSetting(FIELD(unplugAfterCalls), -1, NoLimit, u"every call after this many fails, -1 for never"_s),
+        wordSetting(FIELD(unplugStatus), u"their status (default 2)"_s),
+    };
+    return table;
+}
+
+#undef FIELD
 
 const std::vector<FaultSwitch> &faultSwitches()
 {

@@ -9,8 +9,31 @@
 
 namespace quillon::sim {
 
+// The simulator's fault table: every field of Faults once as a setting (what scenario
+// files and the docs know), and the bench's switches over those fields. Adding a fault
+// takes a field in Faults, its setting and switch here, and the physics that obey it.
+
 // One field of Faults, whatever its type.
 using FaultField = std::variant<bool Faults::*, int Faults::*, quint16 Faults::*, quint32 Faults::*, double Faults::*>;
+
+enum class FaultKind {
+    Flag,    // true or false
+    Integer, // a whole number in [minimum, maximum]
+    Volts,   // a finite number of volts in [minimum, maximum]
+};
+
+// One field of Faults as a setting.
+struct FaultSetting {
+    QString key; // the field's name: the key under "faults." in a scenario file
+    FaultField field;
+    FaultKind kind = FaultKind::Flag;
+    double minimum = 0; // range a scenario file may set (Integer, Volts)
+    double maximum = 1;
+    QString help; // the key's line in the key table of docs/scenarios.md
+};
+
+// Every field of Faults, in the order the docs list them.
+const std::vector<FaultSetting> &faultSettings();
 
 // A value that goes with a switch: the field, how to edit it and what to start with.
 struct FaultParam {
