@@ -6,6 +6,7 @@
 
 #include "station/Station.h"
 #include "device/TracingDevice.h"
+#include "sim/JigPrompts.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/ScriptedOperator.h"
@@ -107,15 +108,7 @@ public:
         shell.onTime = [this](int ms) { nowUs += std::int64_t(ms) * 1000; };
         tracer.setKeeping(true);
         // The technician sets the jig as the prompts ask.
-        op.onPrompt = [this](const Prompt &p) {
-            if (p.caption == QLatin1String("A/D Jig Needed")) {
-                board.jig.connected = true;
-                board.jig.sourceOn = true;
-                board.jig.polarity = +1;
-            } else if (p.caption == QLatin1String("10V Switch")) {
-                board.jig.polarity = -1;
-            }
-        };
+        op.onPrompt = [this](const Prompt &p) { sim::followJigPrompt(board.jig, p.caption); };
     }
 
     // Function names of the logged calls, in order.

@@ -1,6 +1,7 @@
 #include "station/Detection.h"
 #include "station/Station.h"
 #include "device/TracingDevice.h"
+#include "sim/JigPrompts.h"
 #include "sim/SimBoard.h"
 #include "support/PlainStation.h"
 #include "support/ScriptedOperator.h"
@@ -34,12 +35,7 @@ struct Bench {
         lib.setKeeping(true);
         shell.realSleep = false;
         board.jig.connected = true; // left on the bench from the last board
-        op.onPrompt = [this](const Prompt &p) {
-            if (p.text == QStringLiteral("Connect the test jig."))
-                board.jig.connected = true;
-            else if (p.text == QStringLiteral("Make sure the test jig is NOT connected."))
-                board.jig.connected = false;
-        };
+        op.onPrompt = [this](const Prompt &p) { sim::followJigPrompt(board.jig, p.caption); };
         row.addLine(QStringLiteral("left over from the last run"));
     }
 

@@ -1,5 +1,6 @@
 #include "sim/PromptFollower.h"
 
+#include "sim/JigPrompts.h"
 #include "sim/SimBoard.h"
 
 namespace quillon::sim {
@@ -13,19 +14,7 @@ int PromptFollower::messageBox(BoxStyle style, const QString &caption, const QSt
     const int answer = m_inner.messageBox(style, caption, text);
     if (!m_following || answer != IdOk)
         return answer;
-    JigState &jig = m_board.jig;
-    if (text == QLatin1String("Make sure the test jig is NOT connected.")) {
-        jig.connected = false;
-    } else if (text == QLatin1String("Connect the test jig.")) {
-        jig.connected = true;
-    } else if (caption == QLatin1String("A/D Jig Needed")) {
-        jig.connected = true;
-        jig.polarity = +1;
-        jig.sourceOn = true;
-    } else if (caption == QLatin1String("10V Switch")) {
-        jig.polarity = -1;
-        jig.sourceOn = true;
-    }
+    followJigPrompt(m_board.jig, caption);
     return answer;
 }
 

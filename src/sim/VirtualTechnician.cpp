@@ -1,5 +1,7 @@
 #include "sim/VirtualTechnician.h"
 
+#include "sim/JigPrompts.h"
+
 #include "sim/SimBoard.h"
 
 #include <QCoreApplication>
@@ -332,20 +334,7 @@ int VirtualTechnician::messageBox(BoxStyle style, const QString &caption, const 
     }
     if (code == 0 && o < 0) {
         // What the prompt asks of the bench, done before pressing OK.
-        JigState &jig = m_board.jig;
-        if (caption == QLatin1String("No Test Jig")) {
-            jig.connected = false;
-        } else if (caption == QLatin1String("Test Jig Needed")) {
-            jig.connected = true;
-        } else if (caption == QLatin1String("A/D Jig Needed")) {
-            jig.connected = true;
-            jig.polarity = +1;
-            jig.sourceOn = true;
-        } else if (caption == QLatin1String("10V Switch")) {
-            jig.sourceOn = false;
-            jig.polarity = -1;
-            jig.sourceOn = true;
-        }
+        followJigPrompt(m_board.jig, caption);
     }
     if (code == 0) {
         // Warnings are acknowledged, a failed detection is given up, questions agreed to.
