@@ -199,7 +199,9 @@ void drawReadings(PageText &page, const RunDetail &detail, double bottom)
             ++left;
             continue;
         }
-        const QString caption = !p.caption.isEmpty() ? p.caption : !p.text.isEmpty() ? p.text : p.kind;
+        QString caption = !p.caption.isEmpty() ? p.caption : p.text;
+        if (caption.isEmpty())
+            caption = p.kind == QLatin1String("dac-range") ? QStringLiteral("DAC range") : p.kind;
         QStringList value;
         if (p.hasTyped)
             value << typedText(p.typed);

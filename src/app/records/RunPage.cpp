@@ -102,6 +102,8 @@ RunPage::RunPage(QWidget *parent)
     m_memo->setReadOnly(true);
     m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_rows->setObjectName(QStringLiteral("RunRows"));
+    // The selection marks the row's name only: its result keeps the station's colours.
+    m_rows->setSelectionBehavior(QAbstractItemView::SelectItems);
     m_rows->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_constants->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_constants->setAlignment(Qt::AlignTop | Qt::AlignLeft);
@@ -197,7 +199,7 @@ void RunPage::fillRows(const RunDetail &run)
             firstFail = i;
     }
     if (!run.rows.empty())
-        m_rows->setCurrentCell(firstFail >= 0 ? firstFail : 0, 0);
+        m_rows->setCurrentCell(firstFail >= 0 ? firstFail : 0, 1);
 }
 
 void RunPage::fillPromptsAndWrites(const RunDetail &run)
@@ -273,7 +275,7 @@ void RunPage::selectRow(int digit)
         return;
     for (int i = 0; i < int(m_run->rows.size()); ++i)
         if (m_run->rows[size_t(i)].digit == digit)
-            m_rows->setCurrentCell(i, 0);
+            m_rows->setCurrentCell(i, 1);
 }
 
 QString RunPage::askFile(const QString &title, const QString &suggested, const QString &filter)
