@@ -291,6 +291,7 @@ void RecordsPlots::drawPareto()
     x->setLabelsAngle(-30);
     auto *count = new QValueAxis;
     count->setRange(0, double(most) * 1.1);
+    count->applyNiceNumbers();
     count->setLabelFormat(QStringLiteral("%d"));
     count->setTitleText(tr("failures"));
     auto *share = new QValueAxis;
