@@ -266,121 +266,156 @@ bool mountTmpfs(const QString &dir, const QString &options)
     return ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, options.toLatin1().constData()) == 0;
 }
 
+void createStore(const QString &file)
+{
+    records::RecordStore store(QStringLiteral("create"));
+    QString reason;
+    ASSERT_TRUE(store.open(file, &reason)) << qPrintable(reason);
+}
+
+// One way a records file cannot be written, set up in dir and undone at the end.
+class Unwritable {
+public:
+    enum class Case { Corrupt, ReadOnlyFolder, FullDisk, Locked };
+
+    Unwritable(Case c, QString dir) : m_case(c), m_dir(std::move(dir)) {}
+    ~Unwritable()
+    {
+        if (m_locker.joinable())
+            m_locker.join();
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir).constData(), MNT_DETACH);
+        QFile::setPermissions(m_dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    Unwritable(const Unwritable &) = delete;
+    Unwritable &operator=(const Unwritable &) = delete;
+
+    // False (with a note) when this machine does not allow it.
+    bool setUp(const QString &file)
+    {
+        switch (m_case) {
+        case Case::Corrupt: {
+            QFile junk(file);
+            EXPECT_TRUE(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray(8192, '\x42'));
+            return true;
+        }
+        case Case::ReadOnlyFolder: return readOnly();
+        case Case::FullDisk: return fullDisk(file);
+        case Case::Locked: lock(file); return true;
+        }
+        return false;
+    }
+    void finished()
+    {
+        if (m_locker.joinable())
+            m_locker.join();
+    }
+
+private:
+    bool readOnly()
+    {
+        if (geteuid() != 0) // root ignores permission bits
+            return QFile::setPermissions(m_dir, QFile::ReadOwner | QFile::ExeOwner);
+        m_mounted = mountTmpfs(m_dir, QStringLiteral("size=1m"));
+        if (m_mounted
+            && ::mount(nullptr, QFile::encodeName(m_dir).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0)
+            return true;
+        std::printf("[  SKIPPED ] read-only folder: mount is not permitted here\n");
+        return false;
+    }
+
+    bool fullDisk(const QString &file)
+    {
+        m_mounted = mountTmpfs(m_dir, QStringLiteral("size=256k"));
+        if (!m_mounted) {
+            std::printf("[  SKIPPED ] full disk: mounting a small tmpfs is not permitted here\n");
+            return false;
+        }
+        createStore(file);
+        QFile filler(QDir(m_dir).filePath(QStringLiteral("filler")));
+        EXPECT_TRUE(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, '\0');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        return true;
+    }
+
+    // Another program holds the file for longer than the station waits for it.
+    void lock(const QString &file)
+    {
+        createStore(file);
+        m_locker = std::thread([file, this] {
+            {
+                QSqlDatabase db;
+                records::openStoreFile(file, QStringLiteral("locker"), true, db, nullptr);
+                QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+                m_locked = true;
+                QThread::msleep(6500);
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        });
+        while (!m_locked)
+            QThread::msleep(5);
+    }
+
+    Case m_case;
+    QString m_dir;
+    bool m_mounted = false;
+    std::atomic<bool> m_locked{false};
+    std::thread m_locker;
+};
+
+// Everything of the run went to the JSON file the warning names.
+void expectSavedAside(const QString &warning, const QString &run, qsizetype rows)
+{
+    QFile saved(warning.section(QStringLiteral("saved to "), 1).chopped(1));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << qPrintable(warning);
+    int results = 0, runs = 0;
+    for (const QJsonValue r : QJsonDocument::fromJson(saved.readAll())[QStringLiteral("records")].toArray()) {
+        results += r[QStringLiteral("table")] == QStringLiteral("row_results");
+        runs += r[QStringLiteral("table")] == QStringLiteral("runs")
+                && r[QStringLiteral("values")][QStringLiteral("id")] == run;
+    }
+    EXPECT_EQ(results, rows);
+    EXPECT_EQ(runs, 1);
+    saved.remove();
+}
+
 } // namespace
 
 TEST_F(RecordsTest, UnwritableFileNeverStopsTestingAndLosesNothing)
 {
-    enum class Case { Corrupt, ReadOnlyFolder, FullDisk, Locked };
+    using Case = Unwritable::Case;
     const QJsonArray expected = referenceRows(TestAll);
     for (const Case c : {Case::Corrupt, Case::ReadOnlyFolder, Case::FullDisk, Case::Locked}) {
         SCOPED_TRACE(int(c));
         const QString dir = path(QStringLiteral("case%1").arg(int(c)));
         ASSERT_TRUE(QDir().mkpath(dir));
         const QString file = QDir(dir).filePath(QStringLiteral("records.sqlite"));
-        bool mounted = false;
-        std::thread locker;
-        switch (c) {
-        case Case::Corrupt: {
-            QFile junk(file);
-            ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-            junk.write(QByteArray(8192, '\x42'));
-            break;
-        }
-        case Case::ReadOnlyFolder:
-            if (geteuid() == 0) {
-                mounted =
-                    mountTmpfs(dir, QStringLiteral("size=1m"))
-                    && ::mount(nullptr, QFile::encodeName(dir).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr)
-                           == 0;
-                if (!mounted) {
-                    std::printf("[  SKIPPED ] read-only folder: mount is not permitted here\n");
-                    continue;
-                }
-            } else {
-                QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
-            }
-            break;
-        case Case::FullDisk: {
-            if (!mountTmpfs(dir, QStringLiteral("size=256k"))) {
-                std::printf("[  SKIPPED ] full disk: mounting a small tmpfs is not permitted here\n");
-                continue;
-            }
-            mounted = true;
-            {
-                records::RecordStore store(QStringLiteral("filler"));
-                QString reason;
-                ASSERT_TRUE(store.open(file, &reason)) << qPrintable(reason);
-            }
-            QFile filler(QDir(dir).filePath(QStringLiteral("filler")));
-            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-            const QByteArray block(4096, '\0');
-            while (filler.write(block) == block.size() && filler.flush()) {
-            }
-            break;
-        }
-        case Case::Locked: {
-            {
-                records::RecordStore store(QStringLiteral("create"));
-                QString reason;
-                ASSERT_TRUE(store.open(file, &reason)) << qPrintable(reason);
-            }
-            // Another program holds the file for longer than the station waits for it.
-            std::atomic<bool> locked{false};
-            locker = std::thread([file, &locked] {
-                {
-                    QSqlDatabase db;
-                    records::openStoreFile(file, QStringLiteral("locker"), true, db, nullptr);
-                    QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
-                    locked = true;
-                    QThread::msleep(6500);
-                    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-                }
-                QSqlDatabase::removeDatabase(QStringLiteral("locker"));
-            });
-            while (!locked)
-                QThread::msleep(5);
-            break;
-        }
-        }
+        Unwritable unwritable(c, dir);
+        if (!unwritable.setUp(file))
+            continue;
 
         const QJsonObject report = runScenario(scenario(TestAll, file));
-        if (locker.joinable())
-            locker.join();
-        // Testing went on exactly as without records.
+        unwritable.finished();
+        // Testing went on exactly as without records, with one warning naming the file.
         EXPECT_EQ(report.value(QStringLiteral("rows")).toArray(), expected);
         const QJsonObject rec = report.value(QStringLiteral("records")).toObject();
         const QString warning = rec.value(QStringLiteral("warning")).toString();
         EXPECT_TRUE(warning.contains(file)) << qPrintable(warning);
         const QString run = rec.value(QStringLiteral("runs")).toArray().at(0).toString();
-
-        if (c == Case::Locked) {
-            // Written once the other program let go; nothing had to be saved aside.
-            query(file, [&](QSqlDatabase &db) {
-                EXPECT_EQ(rows(db, QStringLiteral("SELECT count(*) FROM row_results WHERE run_id = '%1'").arg(run))
-                              .value(0)
-                              .value(0)
-                              .toInt(),
-                          expected.size());
-            });
-            EXPECT_TRUE(QDir(path(QStringLiteral("data/Quillon/unwritten"))).entryList(QDir::Files).isEmpty());
-        } else {
-            // Everything went to the JSON file the warning names.
-            const QString spill = warning.section(QStringLiteral("saved to "), 1).chopped(1);
-            QFile saved(spill);
-            ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << qPrintable(warning);
-            int results = 0, runs = 0;
-            for (const QJsonValue r : QJsonDocument::fromJson(saved.readAll())[QStringLiteral("records")].toArray()) {
-                results += r[QStringLiteral("table")] == QStringLiteral("row_results");
-                runs += r[QStringLiteral("table")] == QStringLiteral("runs")
-                        && r[QStringLiteral("values")][QStringLiteral("id")] == run;
-            }
-            EXPECT_EQ(results, expected.size());
-            EXPECT_EQ(runs, 1);
-            saved.remove();
+        if (c != Case::Locked) {
+            expectSavedAside(warning, run, expected.size());
+            continue;
         }
-        if (mounted)
-            ::umount2(QFile::encodeName(dir).constData(), MNT_DETACH);
-        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Written once the other program let go; nothing had to be saved aside.
+        query(file, [&](QSqlDatabase &db) {
+            EXPECT_EQ(texts(db, QStringLiteral("SELECT count(*) FROM row_results WHERE run_id = '%1'").arg(run)),
+                      QStringList{QString::number(expected.size())});
+        });
+        EXPECT_TRUE(QDir(path(QStringLiteral("data/Quillon/unwritten"))).entryList(QDir::Files).isEmpty());
     }
 }
 
@@ -494,5 +529,43 @@ TEST_F(RecordsTest, TestAllClickedDuringARowsOwnTestNestsAndBothRunsKeepTheirRow
                                            " JOIN run_ends e ON e.run_id = r.id JOIN row_results x ON x.run_id = r.id"
                                            " GROUP BY r.id ORDER BY r.kind")),
                   (QStringList{QStringLiteral("row|3|completed|PASS"), QStringLiteral("test-all|0|completed|PASS")}));
+    });
+}
+
+TEST_F(RecordsTest, TwoStationsRecordIntoOneFileAtOnce)
+{
+    const QString file = path(QStringLiteral("line.sqlite"));
+    const QString run = path(QStringLiteral("run.json"));
+    QFile f(run);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral(R"({"steps": ["testAll", {"test": "0"}, "testAll"], "records": "%1"})").arg(file).toUtf8());
+    f.close();
+    QProcess a, b;
+    QList<QProcess *> stations{&a, &b};
+    for (int i = 0; i < stations.size(); ++i)
+        stations[i]->start(
+            QStringLiteral(QUILLON_SIM_BINARY),
+            {QStringLiteral("--scenario"), run, QStringLiteral("--station"), QStringLiteral("line-%1").arg(i)});
+    QStringList reported;
+    for (QProcess *p : stations) {
+        ASSERT_TRUE(p->waitForFinished(120'000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().constData();
+        const QJsonObject records =
+            QJsonDocument::fromJson(p->readAllStandardOutput())[QStringLiteral("records")].toObject();
+        EXPECT_FALSE(records.contains(QStringLiteral("warning")));
+        for (const QJsonValue id : records[QStringLiteral("runs")].toArray())
+            reported << id.toString();
+    }
+    ASSERT_EQ(reported.size(), 6);
+    query(file, [&](QSqlDatabase &db) {
+        QStringList stored = texts(db, QStringLiteral("SELECT r.id FROM runs r JOIN run_ends e ON e.run_id = r.id"));
+        stored.sort();
+        reported.sort();
+        EXPECT_EQ(stored, reported);
+        EXPECT_EQ(
+            texts(db, QStringLiteral(
+                          "SELECT s.name, count(DISTINCT r.seq), min(r.seq), max(r.seq) FROM runs r JOIN stations s"
+                          " ON s.id = r.station_id GROUP BY s.name ORDER BY s.name")),
+            (QStringList{QStringLiteral("line-0|3|1|3"), QStringLiteral("line-1|3|1|3")}));
     });
 }
