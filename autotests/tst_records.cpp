@@ -540,24 +540,31 @@ TEST_F(RecordsTest, TwoStationsRecordIntoOneFileAtOnce)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QStringLiteral(R"({"steps": ["testAll", {"test": "0"}, "testAll"], "records": "%1"})").arg(file).toUtf8());
     f.close();
-    QProcess a, b;
-    QList<QProcess *> stations{&a, &b};
+    // Two stations, and a second instance of the first (it must not end the first's runs).
+    QProcess a, b, c;
+    QList<QProcess *> stations{&a, &b, &c};
+    const auto report = [&](int i) { return path(QStringLiteral("report%1.json").arg(i)); };
     for (int i = 0; i < stations.size(); ++i)
-        stations[i]->start(
-            QStringLiteral(QUILLON_SIM_BINARY),
-            {QStringLiteral("--scenario"), run, QStringLiteral("--station"), QStringLiteral("line-%1").arg(i)});
+        stations[i]->start(QStringLiteral(QUILLON_SIM_BINARY),
+                           {QStringLiteral("--scenario"), run, QStringLiteral("--station"),
+                            QStringLiteral("line-%1").arg(i % 2), QStringLiteral("--report"), report(i)});
     QStringList reported;
-    for (QProcess *p : stations) {
-        ASSERT_TRUE(p->waitForFinished(120'000));
-        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().constData();
-        const QJsonObject records =
-            QJsonDocument::fromJson(p->readAllStandardOutput())[QStringLiteral("records")].toObject();
+    for (int i = 0; i < stations.size(); ++i) {
+        ASSERT_TRUE(stations[i]->waitForFinished(120'000));
+        EXPECT_EQ(stations[i]->exitCode(), 0) << stations[i]->readAllStandardError().constData();
+        QFile written(report(i));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        const QJsonObject records = QJsonDocument::fromJson(written.readAll())[QStringLiteral("records")].toObject();
         EXPECT_FALSE(records.contains(QStringLiteral("warning")));
         for (const QJsonValue id : records[QStringLiteral("runs")].toArray())
             reported << id.toString();
     }
-    ASSERT_EQ(reported.size(), 6);
+    ASSERT_EQ(reported.size(), 9);
     query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT e.end_state, count(*) FROM run_ends e GROUP BY e.end_state"))
+                      .join(QLatin1Char(' '))
+                      .toStdString(),
+                  "completed|9");
         QStringList stored = texts(db, QStringLiteral("SELECT r.id FROM runs r JOIN run_ends e ON e.run_id = r.id"));
         stored.sort();
         reported.sort();
@@ -566,6 +573,6 @@ TEST_F(RecordsTest, TwoStationsRecordIntoOneFileAtOnce)
             texts(db, QStringLiteral(
                           "SELECT s.name, count(DISTINCT r.seq), min(r.seq), max(r.seq) FROM runs r JOIN stations s"
                           " ON s.id = r.station_id GROUP BY s.name ORDER BY s.name")),
-            (QStringList{QStringLiteral("line-0|3|1|3"), QStringLiteral("line-1|3|1|3")}));
+            (QStringList{QStringLiteral("line-0|6|1|6"), QStringLiteral("line-1|3|1|3")}));
     });
 }

@@ -26,7 +26,10 @@ QString insertSql(Table table)
         else
             marks << QStringLiteral("?");
     }
-    const char *verb = table == Table::Stations ? "INSERT OR IGNORE INTO " : "INSERT INTO ";
+    // A station's row is there once per combination; a run's end is the first one
+    // written (a run another instance of the station wrongly took for interrupted keeps
+    // that end rather than failing every record queued behind its real one).
+    const char *verb = table == Table::Stations || table == Table::RunEnds ? "INSERT OR IGNORE INTO " : "INSERT INTO ";
     return QLatin1String(verb) + tableName(table) + QStringLiteral(" (") + names.join(QStringLiteral(", "))
            + QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
@@ -124,7 +127,7 @@ bool RecordStore::write(const QList<Record> &records, QString *reason)
 }
 
 bool RecordStore::interruptOpenRuns(const QString &station, const QString &host, const QString &program,
-                                    QStringList *ended, QString *reason)
+                                    const QString &before, QStringList *ended, QString *reason)
 {
     QSqlQuery begin(m_db);
     if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
@@ -134,12 +137,13 @@ bool RecordStore::interruptOpenRuns(const QString &station, const QString &host,
     }
     QSqlQuery open(m_db);
     open.prepare(QStringLiteral("SELECT r.id FROM runs r JOIN stations s ON s.id = r.station_id"
-                                " WHERE s.name = ? AND s.host = ? AND s.program = ?"
+                                " WHERE s.name = ? AND s.host = ? AND s.program = ? AND r.started_utc < ?"
                                 " AND NOT EXISTS (SELECT 1 FROM run_ends e WHERE e.run_id = r.id)"
                                 " ORDER BY r.started_utc"));
     open.addBindValue(station);
     open.addBindValue(host);
     open.addBindValue(program);
+    open.addBindValue(before);
     QStringList ids;
     bool ok = open.exec();
     while (ok && open.next())

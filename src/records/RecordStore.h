@@ -28,10 +28,11 @@ public:
     // already present is left as it is (its key names its combination).
     bool write(const QList<Record> &records, QString *reason);
 
-    // Ends every run of the named station (name, host, program) that has no end yet as
-    // "interrupted": runs a previous process left open. Returns the runs ended.
-    bool interruptOpenRuns(const QString &station, const QString &host, const QString &program, QStringList *ended,
-                           QString *reason);
+    // Ends every run of the named station (name, host, program) begun before `before` (a
+    // UTC time as stored) that has no end yet as "interrupted": runs a previous process
+    // left open. Returns the runs ended.
+    bool interruptOpenRuns(const QString &station, const QString &host, const QString &program, const QString &before,
+                           QStringList *ended, QString *reason);
 
     QSqlDatabase database() const { return m_db; }
 

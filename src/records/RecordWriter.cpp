@@ -1,13 +1,16 @@
 #include "records/RecordWriter.h"
 
 #include "records/RecordStore.h"
+#include "records/Schema.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QSaveFile>
 
 #include <chrono>
@@ -143,12 +146,13 @@ RecordWriter::Batch RecordWriter::takeBatch()
     return batch;
 }
 
-bool RecordWriter::attempt(RecordStore &store, const Batch &batch, bool &interrupted, QString *reason)
+bool RecordWriter::attempt(RecordStore &store, const Batch &batch, bool &interrupted, const QString &started,
+                           QString *reason)
 {
     bool ok = store.isOpen() || store.open(m_options.path, reason);
     if (ok && !interrupted) {
         QStringList ended;
-        ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, &ended, reason);
+        ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, started, &ended, reason);
         interrupted = ok;
         for (const QString &id : ended)
             emit runFinished(id);
@@ -186,13 +190,27 @@ void RecordWriter::committed(const Batch &batch)
 void RecordWriter::run()
 {
     RecordStore store(QStringLiteral("quillon-records-writer-%1").arg(quintptr(this), 0, 16));
-    bool interrupted = m_options.station.isEmpty();
+    // Only the one live instance of a station ends its open runs as interrupted: a
+    // second instance of the same station (same file, name, host and program) must not
+    // end the runs the first is still making. A lock left by a killed process is stale
+    // and taken over.
+    const QByteArray key = QCryptographicHash::hash(
+        QStringList{QFileInfo(m_options.path).absoluteFilePath(), m_options.station, m_options.host, m_options.program}
+            .join(QChar(0x1f))
+            .toUtf8(),
+        QCryptographicHash::Sha1);
+    QLockFile instance(
+        QDir(QDir::tempPath())
+            .filePath(QStringLiteral("quillon-station-%1.lock").arg(QString::fromLatin1(key.toHex().left(16)))));
+    bool interrupted = m_options.station.isEmpty() || !instance.tryLock(0);
+    // Runs begun after this (by a second instance that found the lock taken) are live.
+    const QString started = utcNow();
     for (;;) {
         const Batch batch = takeBatch();
         if (batch.stopping && batch.records.isEmpty())
             return;
         QString reason;
-        if (!attempt(store, batch, interrupted, &reason)) {
+        if (!attempt(store, batch, interrupted, started, &reason)) {
             store.close(); // reopened on the next attempt: the file may have been replaced
             noteFailure(reason);
             if (batch.stopping)

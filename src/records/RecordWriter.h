@@ -89,7 +89,7 @@ private:
     };
     void run();
     Batch takeBatch();
-    bool attempt(RecordStore &store, const Batch &batch, bool &interrupted, QString *reason);
+    bool attempt(RecordStore &store, const Batch &batch, bool &interrupted, const QString &started, QString *reason);
     void committed(const Batch &batch);
     void noteFailure(const QString &reason);
     QString chooseSpillPath() const;
