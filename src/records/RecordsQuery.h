@@ -25,6 +25,13 @@ struct RunFilter {
     enum class Order { Started, Station, Serial, Product, Kind, EndState, Verdict };
     Order order = Order::Started;
     bool ascending = false;
+
+    // True when no criterion is set (order, limit and offset aside).
+    bool picksAll() const
+    {
+        return since.isEmpty() && until.isEmpty() && serial.isEmpty() && !product && station.isEmpty()
+               && verdict.isEmpty();
+    }
 };
 
 // One line of a listing: the run with its station and end.

@@ -80,6 +80,15 @@ const RunDigest::Run *RunDigest::find(qint64 rowid) const
     return it != m_runs.end() && it->rowid == rowid ? &*it : nullptr;
 }
 
+std::vector<qint64> RunDigest::rowids() const
+{
+    std::vector<qint64> ids;
+    ids.reserve(m_runs.size());
+    for (const Run &run : m_runs)
+        ids.push_back(run.rowid);
+    return ids;
+}
+
 bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason)
 {
     if (m_runs.empty() && !cacheFile.isEmpty())

@@ -52,6 +52,8 @@ public:
     const std::vector<Run> &runs() const { return m_runs; }
     // The run with this rowid, or null.
     const Run *find(qint64 rowid) const;
+    // Every run's rowid, ascending.
+    std::vector<qint64> rowids() const;
     // The rows' names by digit, as last recorded.
     const QMap<int, QString> &rowNames() const { return m_rowNames; }
     const QStringList &stationNames() const { return m_stationNames; }

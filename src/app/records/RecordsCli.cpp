@@ -394,7 +394,7 @@ private:
             QString reason;
             if (!digest.update(query.database(), RunDigest::cacheFileFor(m_path), &reason))
                 return fail(reason);
-            report = yieldFromDigest(digest, query.rowids(m_filter, &error));
+            report = yieldFromDigest(digest, m_filter.picksAll() ? digest.rowids() : query.rowids(m_filter, &error));
         } else {
             report = query.yield(m_filter, &error);
         }

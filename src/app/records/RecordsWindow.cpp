@@ -380,7 +380,9 @@ void RecordsWindow::updatePlots()
             statusBar()->showMessage(reason);
     }
     QString wrong;
-    m_plots->setRuns(m_digestReady ? &m_digest : nullptr, m_query->rowids(filterFromFields(&wrong)));
+    const RunFilter filter = filterFromFields(&wrong);
+    m_plots->setRuns(m_digestReady ? &m_digest : nullptr,
+                     filter.picksAll() && m_digestReady ? m_digest.rowids() : m_query->rowids(filter));
     QApplication::restoreOverrideCursor();
 }
 
