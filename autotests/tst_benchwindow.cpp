@@ -313,7 +313,10 @@ TEST(BenchFaults, TheTableReachesEveryFaultFieldAndNamesEachSwitchOnce)
                 << s.key.toStdString();
         }
     }
-    EXPECT_EQ(fields.size(), 30u) << "every member of Faults has a switch";
+    // The switches and the settings cover the same fields of Faults.
+    EXPECT_EQ(fields.size(), faultSettings().size()) << "every setting has a switch";
+    for (const FaultSetting &setting : faultSettings())
+        EXPECT_NE(std::find(fields.begin(), fields.end(), setting.field), fields.end()) << setting.key.toStdString();
     const std::vector<QString> groups{QStringLiteral("Digital"),  QStringLiteral("Analog in"),
                                       QStringLiteral("Clocking"), QStringLiteral("Analog out"),
                                       QStringLiteral("EEPROM"),   QStringLiteral("USB")};
