@@ -178,22 +178,23 @@ QStringList SyntheticStore::memoOf(int digit, bool fails)
     }
 }
 
-QString SyntheticStore::add(const SyntheticRun &spec)
+QString SyntheticStore::add(const SyntheticRun &wanted)
 {
     Private &p = *d;
-    const QString stationId = p.stationIds.value(spec.station);
-    QDateTime t = QDateTime::fromString(spec.startedUtc, Qt::ISODateWithMs);
+    const QString stationId = p.stationIds.value(wanted.station);
+    QDateTime t = QDateTime::fromString(wanted.startedUtc, Qt::ISODateWithMs);
     const QString sessionId = uuid();
-    const bool hasDacs = spec.productId != 0x8240;
-    p.exec(*p.session, {sessionId, stationId, stamp(t.addMSecs(-5000)),
-                        QStringLiteral("Detected: product %1").arg(QString::number(spec.productId, 16).toUpper()),
-                        spec.productId, QStringLiteral("KV-%1").arg(spec.channels), spec.channels, hasDacs ? 4 : 0,
-                        QStringLiteral("E"), QStringLiteral("00000104"), QStringLiteral("0100"), int(spec.simulated)});
+    const bool hasDacs = wanted.productId != 0x8240;
+    p.exec(*p.session,
+           {sessionId, stationId, stamp(t.addMSecs(-5000)),
+            QStringLiteral("Detected: product %1").arg(QString::number(wanted.productId, 16).toUpper()),
+            wanted.productId, QStringLiteral("KV-%1").arg(wanted.channels), wanted.channels, hasDacs ? 4 : 0,
+            QStringLiteral("E"), QStringLiteral("00000104"), QStringLiteral("0100"), int(wanted.simulated)});
     const QString runId = uuid();
-    const bool single = spec.rowDigit >= 0;
+    const bool single = wanted.rowDigit >= 0;
     p.exec(*p.run, {runId, stationId, sessionId, ++p.seq, single ? QStringLiteral("row") : QStringLiteral("test-all"),
-                    single ? QVariant(spec.rowDigit) : QVariant(), spec.productId,
-                    spec.serial.isEmpty() ? QVariant() : QVariant(spec.serial), stamp(t), int(spec.simulated)});
+                    single ? QVariant(wanted.rowDigit) : QVariant(), wanted.productId,
+                    wanted.serial.isEmpty() ? QVariant() : QVariant(wanted.serial), stamp(t), int(wanted.simulated)});
     int promptSeq = 0;
     int writeSeq = 0;
     auto prompt = [&](const QString &kind, const QString &caption, const QString &text, const QString &answer,
@@ -206,11 +207,11 @@ QString SyntheticStore::add(const SyntheticRun &spec)
         p.exec(*p.write, {uuid(), runId, ++writeSeq, address, QString::fromLatin1(bytes.toHex()), status, stamp(t)});
         t = t.addMSecs(3);
     };
-    const int first = single ? spec.rowDigit : 0;
-    const int last = single ? spec.rowDigit : 10;
+    const int first = single ? wanted.rowDigit : 0;
+    const int last = single ? wanted.rowDigit : 10;
     bool failed = false;
     for (int digit = first; digit <= last; ++digit) {
-        const bool fails = digit == spec.failingRow;
+        const bool fails = digit == wanted.failingRow;
         const QString rowStart = stamp(t);
         if (digit == 0)
             prompt(QStringLiteral("message"), QString(), QStringLiteral("Remove the test jig."), QStringLiteral("OK"),
@@ -221,8 +222,8 @@ QString SyntheticStore::add(const SyntheticRun &spec)
         if (digit == 3) {
             prompt(QStringLiteral("text"), QStringLiteral("ARef Cal"),
                    QStringLiteral("Measure the ref voltage at R11 with a calibrated meter and type it here."),
-                   QStringLiteral("OK"), QString::number(double(spec.arefWord) / 6553.6, 'f', 4));
-            const char word[] = {char(spec.arefWord & 0xFF), char(spec.arefWord >> 8)};
+                   QStringLiteral("OK"), QString::number(double(wanted.arefWord) / 6553.6, 'f', 4));
+            const char word[] = {char(wanted.arefWord & 0xFF), char(wanted.arefWord >> 8)};
             write(7666, QByteArray(word, 2), fails ? 31 : 0);
         }
         if (digit == 8 && hasDacs) {
@@ -238,7 +239,7 @@ QString SyntheticStore::add(const SyntheticRun &spec)
                 write(7520 + 36 * i, QByteArrayLiteral("XXXX"), 0);
             QByteArray block;
             for (int i = 0; i < 4; ++i)
-                block += bigEndian(spec.gains[i]) + bigEndian(spec.offsets[i]);
+                block += bigEndian(wanted.gains[i]) + bigEndian(wanted.offsets[i]);
             for (int i = 0; i < 4; ++i) {
                 write(7524 + 36 * i, block, 0);
                 write(7664, QByteArray("\x02\x04", 2), 0);
@@ -261,14 +262,14 @@ QString SyntheticStore::add(const SyntheticRun &spec)
                 QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(memo)).toJson(QJsonDocument::Compact)),
                 rowStart, stamp(t)});
         failed = failed || fails;
-        if (spec.endState == QLatin1String("interrupted") && digit == 5)
+        if (wanted.endState == QLatin1String("interrupted") && digit == 5)
             break;
     }
-    if (!spec.endState.isEmpty()) {
+    if (!wanted.endState.isEmpty()) {
         QVariant overall;
-        if (!single && spec.endState != QLatin1String("interrupted"))
+        if (!single && wanted.endState != QLatin1String("interrupted"))
             overall = failed ? QStringLiteral("FAIL") : QStringLiteral("PASS");
-        p.exec(*p.end, {runId, stamp(t.addMSecs(5)), spec.endState, overall});
+        p.exec(*p.end, {runId, stamp(t.addMSecs(5)), wanted.endState, overall});
     }
     return runId;
 }
