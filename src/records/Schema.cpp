@@ -1,15 +1,20 @@
 #include "records/Schema.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
+#include <QThread>
 #include <QUuid>
 
 namespace quillon::records {
 
 namespace {
+
+// How long a statement waits for another station's transaction before failing.
+constexpr int BusyTimeoutMs = 5000;
 
 // Version 1. A later version adds a migration step below; these statements never change.
 const char *const SchemaV1[] = {
@@ -132,6 +137,31 @@ int storedVersion(QSqlDatabase &db, QString *reason)
     return version;
 }
 
+// Putting a file into WAL mode needs it to itself for a moment, and SQLite answers
+// "locked" at once rather than waiting: a second station opening the same new file
+// retries here for as long as the busy timeout allows any other statement.
+bool enterWal(QSqlDatabase &db, QString *reason)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QSqlQuery wal(db);
+        const bool ran = wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) && wal.next();
+        if (ran && wal.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0)
+            return true;
+        // SQLITE_BUSY, plain or extended.
+        const bool busy = !ran && (wal.lastError().nativeErrorCode().toInt() & 0xff) == 5;
+        if (!busy || waited.elapsed() >= BusyTimeoutMs) {
+            if (reason)
+                *reason = wal.lastError().isValid() ? sqlReason(wal.lastError())
+                                                    : QStringLiteral("the file cannot be put into WAL mode");
+            return false;
+        }
+        wal.finish();
+        QThread::msleep(5);
+    }
+}
+
 } // namespace
 
 bool openStoreFile(const QString &path, const QString &connectionName, bool create, QSqlDatabase &db, QString *reason)
@@ -144,7 +174,7 @@ bool openStoreFile(const QString &path, const QString &connectionName, bool crea
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(path);
     // Waits this long for another station's transaction instead of failing at once.
-    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000");
+    QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs);
     if (!create)
         options += QStringLiteral(";QSQLITE_OPEN_READONLY");
     db.setConnectOptions(options);
@@ -162,15 +192,8 @@ bool openStoreFile(const QString &path, const QString &connectionName, bool crea
     }
     probe.finish();
     if (create) {
-        QSqlQuery wal(db);
-        if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !wal.next()
-            || wal.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-            if (reason)
-                *reason = wal.lastError().isValid() ? sqlReason(wal.lastError())
-                                                    : QStringLiteral("the file cannot be put into WAL mode");
+        if (!enterWal(db, reason))
             return false;
-        }
-        wal.finish();
         if (!exec(db, QStringLiteral("PRAGMA synchronous=FULL"), reason))
             return false;
     }
