@@ -424,7 +424,7 @@ std::pair<int, QString> command(const QStringList &arguments)
 TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
 {
     QUILLON_REQUIRE_PG(pg);
-    QStandardPaths::setTestModeEnabled(true); // the file's yield cache goes to a test folder
+    QStandardPaths::setTestModeEnabled(true); // nothing of the user's settings or cache
     const QString name = uniqueName("cli");
     ASSERT_TRUE(pg->createDatabase(name));
     const QString url = pg->socketUrl(name);

@@ -4,7 +4,7 @@
 #include "app/records/RecordsCli.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
-#include "records/Schema.h"
+#include "records/RecordStore.h"
 #include "records/Schema.h"
 
 #include <QBuffer>
@@ -152,9 +152,9 @@ TEST_F(RecordsCli, YieldCountsRowsRunsAndFirstPassPerSerial)
     EXPECT_TRUE(lines.contains(QStringLiteral("First-pass yield: 1 of 2 serials passed their first Test All (50.0%)")));
 }
 
-// The cached digest answers as the SQL aggregates do, also after runs were appended
+// The plots' cached digest holds what the store holds, also after runs were appended
 // to a store it had already read, and after the store was replaced by another.
-TEST_F(RecordsCli, DigestYieldMatchesTheStoreAsItGrows)
+TEST_F(RecordsCli, DigestFollowsTheStoreAsItGrows)
 {
     const QString file = dir.filePath(QStringLiteral("grow.sqlite"));
     const QString cache = records::RunDigest::cacheFileFor(file);
@@ -168,17 +168,26 @@ TEST_F(RecordsCli, DigestYieldMatchesTheStoreAsItGrows)
             QString reason;
             EXPECT_TRUE(digest.update(db, cache, &reason)) << reason.toStdString();
             const records::YieldReport sql = query.yield(filter);
-            const records::YieldReport cached = records::yieldFromDigest(digest, query.rowids(filter));
-            EXPECT_EQ(cached.runs, sql.runs);
-            EXPECT_EQ(cached.passes, sql.passes);
-            EXPECT_EQ(cached.serials, sql.serials);
-            EXPECT_EQ(cached.firstPassSerials, sql.firstPassSerials);
-            ASSERT_EQ(cached.rows.size(), sql.rows.size());
-            for (size_t i = 0; i < sql.rows.size(); ++i) {
-                EXPECT_EQ(cached.rows[i].name, sql.rows[i].name);
-                EXPECT_EQ(cached.rows[i].runs, sql.rows[i].runs);
-                EXPECT_EQ(cached.rows[i].fails, sql.rows[i].fails);
+            const std::vector<qint64> chosen = query.rowids(filter);
+            EXPECT_EQ(digest.rowidsOf(query.runIds(filter)), chosen);
+            // The chosen runs' verdicts and failed rows, as the digest has them.
+            qint64 passes = 0, fails = 0, failedRows = 0;
+            for (const qint64 rowid : chosen) {
+                const records::RunDigest::Run *run = digest.find(rowid);
+                ASSERT_TRUE(run);
+                passes += run->testAll && run->overall == 1;
+                fails += run->testAll && run->overall == 2;
+                for (qsizetype i = 1; i < run->rows.size(); i += 2)
+                    failedRows += run->rows.at(i) == char(records::RunDigest::Fail);
             }
+            EXPECT_EQ(passes, sql.passes);
+            EXPECT_EQ(fails, sql.fails);
+            qint64 sqlFailedRows = 0;
+            for (const records::RowYield &row : sql.rows) {
+                sqlFailedRows += row.fails;
+                EXPECT_EQ(digest.rowNames().value(row.digit), row.name);
+            }
+            EXPECT_EQ(failedRows, sqlFailedRows);
             EXPECT_GT(sql.runs, 0);
         }
         db.close();
@@ -202,6 +211,70 @@ TEST_F(RecordsCli, DigestYieldMatchesTheStoreAsItGrows)
         same(station);
     }
     QFile::remove(cache);
+}
+
+// A file of the previous version is read as it is (no yield indexes) and gains the
+// indexes when a station opens it; the yield is the same all three ways.
+TEST_F(RecordsCli, AnOlderStoreYieldsTheSameBeforeAndAfterItGainsItsIndexes)
+{
+    const QString file = dir.filePath(QStringLiteral("older.sqlite"));
+    {
+        SyntheticStore store(file, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+        store.addMany(200, 5);
+    }
+    records::RunFilter station;
+    station.station = QStringLiteral("bench-2");
+    station.since = QStringLiteral("2026-01-05T07:00:00.000Z");
+    auto yields = [&](const QStringList &statements) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("older"));
+        db.setDatabaseName(file);
+        EXPECT_TRUE(db.open());
+        QStringList seen;
+        {
+            for (const QString &sql : statements)
+                QSqlQuery(db).exec(sql);
+            const records::RecordsQuery query(db);
+            for (const records::RunFilter &filter : {records::RunFilter(), station}) {
+                const records::YieldReport y = query.yield(filter);
+                QString text = QStringLiteral("%1 %2 %3 %4 %5")
+                                   .arg(y.runs)
+                                   .arg(y.passes)
+                                   .arg(y.fails)
+                                   .arg(y.serials)
+                                   .arg(y.firstPassSerials);
+                for (const records::RowYield &row : y.rows)
+                    text += QStringLiteral(" | %1 %2 %3 %4 %5")
+                                .arg(row.digit)
+                                .arg(row.name)
+                                .arg(row.runs)
+                                .arg(row.passes)
+                                .arg(row.fails);
+                seen << text;
+            }
+            QSqlQuery version(db);
+            version.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'"));
+            seen << (version.next() ? version.value(0).toString() : QString());
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("older"));
+        return seen;
+    };
+    const QStringList current = yields({});
+    ASSERT_EQ(current.value(2), QString::number(records::SchemaVersion));
+    EXPECT_GT(current.value(1).section(QLatin1Char(' '), 0, 0).toInt(), 0);
+    // Back to version 2: its indexes go.
+    const QStringList older = yields({QStringLiteral("DROP INDEX row_results_tally"),
+                                      QStringLiteral("DROP INDEX row_results_run_tally"),
+                                      QStringLiteral("DROP INDEX runs_tally"), QStringLiteral("DROP INDEX run_ends_overall"),
+                                      QStringLiteral("UPDATE meta SET value = '2' WHERE key = 'schema_version'")});
+    EXPECT_EQ(older, QStringList(current.mid(0, 2)) << QStringLiteral("2"));
+    {
+        records::RecordStore store(QStringLiteral("older-writer"));
+        QString reason;
+        ASSERT_TRUE(store.open(file, &reason)) << reason.toStdString();
+    }
+    EXPECT_EQ(yields({}), current);
 }
 
 TEST_F(RecordsCli, ExportsJUnitWithASuitePerRunAndFailuresCarryingMemoLines)

@@ -304,9 +304,24 @@ TEST_F(RecordsWindowTest, LineDatabaseShowsWhatTheFileShows)
     fromLine.openRun(failing);
     ASSERT_TRUE(fromLine.runPage()->run());
     EXPECT_EQ(fromLine.runPage()->memoLines(), SyntheticStore::memoOf(6, true));
-    // The plots need the file's digest: the line database says so and shows none.
+    // The plots mark the same outliers, and a click opens the same run.
+    fromFile.tabs()->setCurrentIndex(1);
     fromLine.tabs()->setCurrentIndex(1);
-    EXPECT_TRUE(fromLine.plots()->outliers().empty());
+    const std::vector<qint64> outliers = fromLine.plots()->outliers();
+    ASSERT_EQ(outliers.size(), fromFile.plots()->outliers().size());
+    ASSERT_FALSE(outliers.empty());
+    QStringList lineOpened, fileOpened;
+    for (size_t i = 0; i < outliers.size(); ++i) {
+        emit fromLine.plots()->runClicked(outliers[i]);
+        emit fromFile.plots()->runClicked(fromFile.plots()->outliers()[i]);
+        ASSERT_TRUE(fromLine.runPage()->run() && fromFile.runPage()->run());
+        lineOpened << fromLine.runPage()->run()->run.id;
+        fileOpened << fromFile.runPage()->run()->run.id;
+    }
+    lineOpened.sort();
+    fileOpened.sort();
+    EXPECT_EQ(lineOpened, fileOpened);
+    EXPECT_TRUE(lineOpened.contains(failing));
 }
 
 // A real window on the X server of xvfb-run, at twice the scale: the child process

@@ -3,6 +3,7 @@
 #include "records/Schema.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -12,6 +13,8 @@
 #include <QVariant>
 
 #include <limits>
+#include <map>
+#include <tuple>
 
 namespace quillon::records {
 
@@ -34,7 +37,8 @@ std::optional<int> optionalInt(const QVariant &value)
 // The WHERE clause of a filter over runs r, stations s and run_ends e, with its values
 // in the order of their placeholders.
 struct Where {
-    QString sql;
+    QString sql;       // " WHERE " + condition, or empty
+    QString condition; // the terms joined by AND, or empty
     QVariantList values;
     bool needsStation = false;
     bool needsEnd = false;
@@ -82,8 +86,10 @@ Where whereOf(const RunFilter &filter)
         terms << QStringLiteral("e.end_state = ?");
         where.values << verdict;
     }
-    if (!terms.isEmpty())
-        where.sql = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    if (!terms.isEmpty()) {
+        where.condition = terms.join(QStringLiteral(" AND "));
+        where.sql = QStringLiteral(" WHERE ") + where.condition;
+    }
     return where;
 }
 
@@ -241,6 +247,18 @@ std::vector<qint64> RecordsQuery::rowids(const RunFilter &filter, QueryError *er
     return ids;
 }
 
+QStringList RecordsQuery::runIds(const RunFilter &filter, QueryError *error) const
+{
+    const Where where = whereOf(filter);
+    QStringList ids;
+    QSqlQuery q(m_db);
+    if (!exec(q, QStringLiteral("SELECT r.id") + filteredFrom(where) + where.sql, where.values, error))
+        return ids;
+    while (q.next())
+        ids << q.value(0).toString();
+    return ids;
+}
+
 std::optional<QString> RecordsQuery::resolveRun(const QString &idOrPrefix, QueryError *error) const
 {
     const QString prefix = idOrPrefix.trimmed().toLower();
@@ -380,61 +398,101 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
     return detail;
 }
 
+bool RecordsQuery::hasTallyIndexes() const
+{
+    if (!m_tallyIndexes) {
+        // Schema 3 of a SQLite file: each yield query is pinned to its covering index
+        // (without statistics, which a station never gathers, SQLite may pick another).
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        m_tallyIndexes = m_db.driverName() == QLatin1String("QSQLITE")
+                         && q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'")) && q.next()
+                         && q.value(0).toString().toInt() >= 3;
+    }
+    return *m_tallyIndexes;
+}
+
 YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) const
 {
     YieldReport report;
     const Where where = whereOf(filter);
-    const bool filtered = !where.sql.isEmpty();
+    const bool pinned = hasTallyIndexes();
+    auto indexed = [&](const char *index) {
+        return pinned ? QStringLiteral(" INDEXED BY ") + QLatin1String(index) : QString();
+    };
+    const QString runs = QStringLiteral(" FROM runs r") + indexed("runs_tally")
+                         + (where.needsStation ? QStringLiteral(" JOIN stations s ON s.id = r.station_id") : QString())
+                         + QStringLiteral(" LEFT JOIN run_ends e") + indexed("run_ends_overall")
+                         + QStringLiteral(" ON e.run_id = r.id");
     {
-        // Unfiltered, the row table alone answers; a filter needs each row's run.
-        const QString from = filtered ? QStringLiteral(" FROM row_results rr JOIN runs r ON r.id = rr.run_id "
-                                                       "JOIN stations s ON s.id = r.station_id "
-                                                       "LEFT JOIN run_ends e ON e.run_id = r.id")
-                                      : QStringLiteral(" FROM row_results rr");
+        // Unfiltered, the row table alone answers; a filter picks the rows of its runs
+        // (walked in run id order, as the rows' index is).
+        QString sql = QStringLiteral("SELECT rr.digit, rr.status, rr.name, count(*)");
+        if (where.sql.isEmpty())
+            sql += QStringLiteral(" FROM row_results rr") + indexed("row_results_tally");
+        else
+            sql += runs + QStringLiteral(" JOIN row_results rr") + indexed("row_results_run_tally")
+                   + QStringLiteral(" ON rr.run_id = r.id") + where.sql;
         QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT rr.digit, max(rr.name), count(*), "
-                                 "sum(CASE WHEN rr.status = 'pass' THEN 1 ELSE 0 END), "
-                                 "sum(CASE WHEN rr.status = 'fail' THEN 1 ELSE 0 END)")
-                      + from + where.sql + QStringLiteral(" GROUP BY rr.digit ORDER BY rr.digit"),
-                  where.values, error))
+        if (!exec(q, sql + QStringLiteral(" GROUP BY rr.digit, rr.status, rr.name"), where.values, error))
             return report;
-        while (q.next())
-            report.rows.push_back(RowYield{q.value(0).toInt(), q.value(1).toString(), q.value(2).toLongLong(),
-                                           q.value(3).toLongLong(), q.value(4).toLongLong()});
-    }
-    const QString testAll = (filtered ? where.sql + QStringLiteral(" AND ") : QStringLiteral(" WHERE "))
-                            + QStringLiteral("r.kind = 'test-all'");
-    {
-        QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT sum(CASE WHEN upper(e.overall) = 'PASS' THEN 1 ELSE 0 END), "
-                                 "sum(CASE WHEN upper(e.overall) = 'FAIL' THEN 1 ELSE 0 END)")
-                      + SummaryFrom + testAll + QStringLiteral(" AND e.overall IS NOT NULL"),
-                  where.values, error))
-            return report;
-        if (q.next()) {
-            report.passes = q.value(0).toLongLong();
-            report.fails = q.value(1).toLongLong();
-            report.runs = report.passes + report.fails;
+        std::map<int, RowYield> rows;
+        while (q.next()) {
+            RowYield &row = rows[q.value(0).toInt()];
+            const QString status = q.value(1).toString();
+            const qint64 count = q.value(3).toLongLong();
+            row.runs += count;
+            row.passes += status == QLatin1String("pass") ? count : 0;
+            row.fails += status == QLatin1String("fail") ? count : 0;
+            row.name = std::max(row.name, q.value(2).toString());
+        }
+        for (auto &[digit, row] : rows) {
+            row.digit = digit;
+            report.rows.push_back(row);
         }
     }
-    {
-        // A serial's first Test All ever (on any station) decides its first pass; the
-        // filter picks which serials count, by that first run.
-        QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT count(*), sum(CASE WHEN upper(e.overall) = 'PASS' THEN 1 ELSE 0 END)")
-                      + SummaryFrom + testAll
-                      + QStringLiteral(" AND r.serial IS NOT NULL AND r.id = (SELECT r2.id FROM runs r2 "
-                                       "WHERE r2.serial = r.serial AND r2.kind = 'test-all' "
-                                       "ORDER BY r2.started_utc, r2.seq LIMIT 1)"),
-                  where.values, error))
-            return report;
-        if (q.next()) {
-            report.serials = q.value(0).toLongLong();
-            report.firstPassSerials = q.value(1).toLongLong();
+    // Every Test All in one pass, as its serial, its place in the order of starts and a
+    // code: its overall verdict and whether the filter picks it. A serial's first Test
+    // All ever (on any station) decides its first pass, and counts when the filter picks
+    // it. Three values a run: reading them is most of the time a yield takes.
+    const bool sqlite = m_db.driverName() == QLatin1String("QSQLITE");
+    const QString place = sqlite ? QStringLiteral("r.started_utc || printf('%020d', r.seq) || r.id")
+                                 : QStringLiteral("r.started_utc || lpad(CAST(r.seq AS TEXT), 20, '0') || r.id");
+    const QString code = QStringLiteral("(CASE WHEN e.overall IS NULL THEN 0 WHEN upper(e.overall) = 'PASS' THEN 1 "
+                                        "WHEN upper(e.overall) = 'FAIL' THEN 2 ELSE 3 END) * 2 + ")
+                         + (where.condition.isEmpty() ? QStringLiteral("1")
+                                                      : QStringLiteral("CASE WHEN ") + where.condition
+                                                            + QStringLiteral(" THEN 1 ELSE 0 END"));
+    QSqlQuery q(m_db);
+    if (!exec(q,
+              QStringLiteral("SELECT r.serial, ") + place + QStringLiteral(", ") + code + runs
+                  + QStringLiteral(" WHERE r.kind = 'test-all'"),
+              where.values, error))
+        return report;
+    enum Overall { None, Pass, Fail, Other };
+    const auto overallOf = [](int code) { return Overall(code >> 1); };
+    const auto picked = [](int code) { return (code & 1) != 0; };
+    QHash<QString, std::pair<QString, int>> firsts; // serial -> place, code
+    while (q.next()) {
+        const int runCode = q.value(2).toInt();
+        if (picked(runCode)) {
+            report.passes += overallOf(runCode) == Pass;
+            report.fails += overallOf(runCode) == Fail;
         }
+        const QVariant serial = q.value(0);
+        if (serial.isNull())
+            continue;
+        QString runPlace = q.value(1).toString();
+        auto &first = firsts[serial.toString()];
+        if (first.first.isEmpty() || runPlace < first.first)
+            first = {std::move(runPlace), runCode};
+    }
+    report.runs = report.passes + report.fails;
+    for (const auto &[place, runCode] : std::as_const(firsts)) {
+        if (!picked(runCode) || overallOf(runCode) == None)
+            continue;
+        ++report.serials;
+        report.firstPassSerials += overallOf(runCode) == Pass;
     }
     return report;
 }

@@ -139,11 +139,12 @@ public:
     std::optional<QString> resolveRun(const QString &idOrPrefix, QueryError *error) const;
     std::optional<RunDetail> run(const QString &id, QueryError *error = nullptr) const;
 
-    // Aggregates in SQL (any database). On a SQLite store, yieldFromDigest() over
-    // rowids() answers the same from a RunDigest in a fraction of the time.
+    // Aggregates in SQL (any database); on a SQLite store every query reads indexes only.
     YieldReport yield(const RunFilter &filter, QueryError *error = nullptr) const;
     // SQLite only: the rowids of the runs matching filter (limit ignored), ascending.
     std::vector<qint64> rowids(const RunFilter &filter, QueryError *error = nullptr) const;
+    // The ids of the runs matching filter (limit ignored), in no particular order.
+    QStringList runIds(const RunFilter &filter, QueryError *error = nullptr) const;
 
     // Station names seen, for filter choices.
     QStringList stationNames() const;
@@ -151,7 +152,10 @@ public:
     QSqlDatabase database() const { return m_db; }
 
 private:
+    bool hasTallyIndexes() const;
+
     QSqlDatabase m_db;
+    mutable std::optional<bool> m_tallyIndexes;
 };
 
 // A person's date or time as a filter bound in stored form, or nullopt if malformed.

@@ -19,7 +19,7 @@ namespace quillon::records {
 namespace {
 
 constexpr quint32 CacheMagic = 0x51524447; // "QRDG"
-constexpr quint32 CacheVersion = 3;
+constexpr quint32 CacheVersion = 4;
 
 quint8 statusCode(const QString &status)
 {
@@ -89,13 +89,37 @@ std::vector<qint64> RunDigest::rowids() const
     return ids;
 }
 
+std::vector<qint64> RunDigest::rowidsOf(const QStringList &ids) const
+{
+    std::vector<qint64> rowids;
+    rowids.reserve(size_t(ids.size()));
+    for (const QString &id : ids) {
+        const auto it = m_byId.constFind(id);
+        if (it != m_byId.constEnd())
+            rowids.push_back(m_runs[*it].rowid);
+    }
+    std::sort(rowids.begin(), rowids.end());
+    return rowids;
+}
+
+RunDigest::Run *RunDigest::runWithId(const QString &id)
+{
+    const auto it = m_byId.constFind(id);
+    return it == m_byId.constEnd() ? nullptr : &m_runs[*it];
+}
+
 bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason)
 {
-    if (m_runs.empty() && !cacheFile.isEmpty())
+    const bool sqlite = db.driverName() == QLatin1String("QSQLITE");
+    if (!sqlite) {
+        *this = RunDigest();
+        m_sqlite = false;
+    } else if (m_runs.empty() && !cacheFile.isEmpty()) {
         load(cacheFile);
+    }
     // One read transaction: a station appending meanwhile is seen whole or not at all.
     QSqlQuery begin(db);
-    begin.exec(QStringLiteral("BEGIN"));
+    begin.exec(sqlite ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ"));
     // Still the store the digest was read from? Else read it all again.
     const struct {
         Mark *mark;
@@ -105,7 +129,7 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
                  {&m_rowsMark, "SELECT id FROM row_results WHERE rowid = ?"},
                  {&m_writesMark, "SELECT id FROM eeprom_writes WHERE rowid = ?"}};
     for (const auto &m : marks) {
-        if (m.mark->rowid == 0)
+        if (!sqlite || m.mark->rowid == 0)
             continue;
         QSqlQuery q(db);
         if (!run(q, QString::fromLatin1(m.sql), {m.mark->rowid}, reason))
@@ -118,7 +142,7 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
     const qint64 before = m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid + m_writesMark.rowid;
     const bool ok = readSince(db, reason);
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
-    if (ok && !cacheFile.isEmpty()
+    if (ok && sqlite && !cacheFile.isEmpty()
         && m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid + m_writesMark.rowid != before)
         save(cacheFile);
     return ok;
@@ -128,7 +152,10 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
 bool RunDigest::readStations(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("SELECT id, name FROM stations ORDER BY rowid"), {}, reason))
+    if (!run(q,
+             m_sqlite ? QStringLiteral("SELECT id, name FROM stations ORDER BY rowid")
+                      : QStringLiteral("SELECT id, name FROM stations ORDER BY created_utc, id"),
+             {}, reason))
         return false;
     while (q.next())
         if (!m_stationIds.contains(q.value(0).toString())) {
@@ -141,22 +168,25 @@ bool RunDigest::readStations(const QSqlDatabase &db, QString *reason)
 bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("SELECT rowid, id, seq, kind, serial, started_utc, station_id, product_id FROM runs "
-                            "WHERE rowid > ? ORDER BY rowid"),
-             {m_runsMark.rowid}, reason))
+    const QString columns = QStringLiteral("id, seq, kind, serial, started_utc, station_id, product_id FROM runs");
+    if (!(m_sqlite ? run(q, QStringLiteral("SELECT rowid, ") + columns + QStringLiteral(" WHERE rowid > ? ORDER BY rowid"),
+                         {m_runsMark.rowid}, reason)
+                   : run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY started_utc, id"), {},
+                         reason)))
         return false;
     while (q.next()) {
         Run r;
+        r.id = q.value(1).toString();
         r.station = qint32(m_stationIds.indexOf(q.value(6).toString()));
         r.productId = q.value(7).isNull() ? -1 : q.value(7).toInt();
-        r.rowid = q.value(0).toLongLong();
+        r.rowid = m_sqlite ? q.value(0).toLongLong() : qint64(m_runs.size()) + 1;
         r.seq = q.value(2).toLongLong();
         r.testAll = q.value(3).toString() == QLatin1String("test-all");
         r.serial = q.value(4).toString();
         r.startedMs = QDateTime::fromString(q.value(5).toString(), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        m_byId.insert(r.id, m_runs.size());
+        m_runsMark = {r.rowid, r.id};
         m_runs.push_back(std::move(r));
-        m_runsMark = {q.value(0).toLongLong(), q.value(1).toString()};
     }
     return true;
 }
@@ -164,15 +194,16 @@ bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
 bool RunDigest::readEnds(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("SELECT e.rowid, e.run_id, r.rowid, e.overall FROM run_ends e "
-                            "JOIN runs r ON r.id = e.run_id WHERE e.rowid > ? ORDER BY e.rowid"),
-             {m_endsMark.rowid}, reason))
+    if (!(m_sqlite ? run(q,
+                         QStringLiteral("SELECT rowid, run_id, overall FROM run_ends WHERE rowid > ? ORDER BY rowid"),
+                         {m_endsMark.rowid}, reason)
+                   : run(q, QStringLiteral("SELECT 0, run_id, overall FROM run_ends"), {}, reason)))
         return false;
     while (q.next()) {
-        if (const Run *found = find(q.value(2).toLongLong()))
-            const_cast<Run *>(found)->overall = overallCode(q.value(3));
-        m_endsMark = {q.value(0).toLongLong(), q.value(1).toString()};
+        const QString id = q.value(1).toString();
+        if (Run *found = runWithId(id))
+            found->overall = overallCode(q.value(2));
+        m_endsMark = {q.value(0).toLongLong(), id};
     }
     return true;
 }
@@ -180,18 +211,20 @@ bool RunDigest::readEnds(const QSqlDatabase &db, QString *reason)
 bool RunDigest::readRows(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("SELECT rr.rowid, rr.id, r.rowid, rr.digit, rr.status, rr.name FROM row_results rr "
-                            "JOIN runs r ON r.id = rr.run_id WHERE rr.rowid > ? ORDER BY rr.rowid"),
-             {m_rowsMark.rowid}, reason))
+    const QString columns = QStringLiteral("id, run_id, digit, status, name FROM row_results");
+    if (!(m_sqlite ? run(q, QStringLiteral("SELECT rowid, ") + columns + QStringLiteral(" WHERE rowid > ? ORDER BY rowid"),
+                         {m_rowsMark.rowid}, reason)
+                   : run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY run_id, seq"), {},
+                         reason)))
         return false;
-    qint64 lastRun = -1;
+    QString lastRun;
     Run *target = nullptr;
     while (q.next()) {
-        const qint64 runRowid = q.value(2).toLongLong();
-        if (runRowid != lastRun) {
-            target = const_cast<Run *>(find(runRowid));
-            lastRun = runRowid;
+        // A run's rows come one after another: look its id up once.
+        const QString runId = q.value(2).toString();
+        if (runId != lastRun) {
+            target = runWithId(runId);
+            lastRun = runId;
         }
         const int digit = q.value(3).toInt();
         if (target) {
@@ -209,15 +242,17 @@ bool RunDigest::readRows(const QSqlDatabase &db, QString *reason)
 bool RunDigest::readWrites(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q(db);
-    if (!run(q,
-             QStringLiteral("SELECT w.rowid, w.id, r.rowid, w.address, w.bytes, w.status FROM eeprom_writes w "
-                            "JOIN runs r ON r.id = w.run_id WHERE w.rowid > ? AND w.address IN "
-                            "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666) ORDER BY w.rowid"),
-             {m_writesMark.rowid}, reason))
+    const QString columns =
+        QStringLiteral("id, run_id, address, bytes, status FROM eeprom_writes WHERE address IN "
+                       "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666)");
+    if (!(m_sqlite ? run(q, QStringLiteral("SELECT rowid, ") + columns + QStringLiteral(" AND rowid > ? ORDER BY rowid"),
+                         {m_writesMark.rowid}, reason)
+                   : run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY run_id, seq"), {},
+                         reason)))
         return false;
     while (q.next()) {
         m_writesMark = {q.value(0).toLongLong(), q.value(1).toString()};
-        Run *target = const_cast<Run *>(find(q.value(2).toLongLong()));
+        Run *target = runWithId(q.value(2).toString());
         if (!target || q.value(5).toLongLong() != 0)
             continue;
         const int address = q.value(3).toInt();
@@ -270,10 +305,11 @@ bool RunDigest::load(const QString &cacheFile)
     in.setFloatingPointPrecision(QDataStream::SinglePrecision);
     for (quint64 i = 0; i < count; ++i) {
         Run r;
-        in >> r.rowid >> r.seq >> r.serial >> r.startedMs >> r.testAll >> r.overall >> r.rows >> r.station
+        in >> r.rowid >> r.id >> r.seq >> r.serial >> r.startedMs >> r.testAll >> r.overall >> r.rows >> r.station
             >> r.productId >> r.arefWord >> r.dacState;
         for (float &v : r.dacs)
             in >> v;
+        read.m_byId.insert(r.id, read.m_runs.size());
         read.m_runs.push_back(std::move(r));
     }
     if (in.status() != QDataStream::Ok)
@@ -294,65 +330,12 @@ void RunDigest::save(const QString &cacheFile) const
         << m_stationNames << quint64(m_runs.size());
     out.setFloatingPointPrecision(QDataStream::SinglePrecision);
     for (const Run &r : m_runs) {
-        out << r.rowid << r.seq << r.serial << r.startedMs << r.testAll << r.overall << r.rows << r.station
+        out << r.rowid << r.id << r.seq << r.serial << r.startedMs << r.testAll << r.overall << r.rows << r.station
             << r.productId << r.arefWord << r.dacState;
         for (const float v : r.dacs)
             out << v;
     }
     file.commit();
-}
-
-YieldReport yieldFromDigest(const RunDigest &digest, const std::vector<qint64> &rowids)
-{
-    YieldReport report;
-    QMap<int, RowYield> rows;
-    std::vector<bool> chosen(digest.runs().size(), false);
-    const auto &runs = digest.runs();
-    size_t at = 0;
-    for (const qint64 rowid : rowids) {
-        // Both lists are sorted by rowid: walk them together.
-        while (at < runs.size() && runs[at].rowid < rowid)
-            ++at;
-        if (at == runs.size() || runs[at].rowid != rowid)
-            continue;
-        const RunDigest::Run &run = runs[at];
-        chosen[at] = true;
-        for (qsizetype i = 0; i + 1 < run.rows.size(); i += 2) {
-            RowYield &row = rows[int(quint8(run.rows.at(i)))];
-            ++row.runs;
-            row.passes += run.rows.at(i + 1) == char(RunDigest::Pass);
-            row.fails += run.rows.at(i + 1) == char(RunDigest::Fail);
-        }
-        if (run.testAll && (run.overall == 1 || run.overall == 2)) {
-            ++report.runs;
-            report.passes += run.overall == 1;
-            report.fails += run.overall == 2;
-        }
-    }
-    for (auto it = rows.begin(); it != rows.end(); ++it) {
-        it->digit = it.key();
-        it->name = digest.rowNames().value(it.key());
-        report.rows.push_back(*it);
-    }
-    // Each serial's first Test All ever, by start time then sequence.
-    QHash<QString, size_t> first;
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const RunDigest::Run &run = runs[i];
-        if (!run.testAll || run.serial.isEmpty())
-            continue;
-        auto it = first.find(run.serial);
-        if (it == first.end())
-            first.insert(run.serial, i);
-        else if (std::tie(run.startedMs, run.seq) < std::tie(runs[*it].startedMs, runs[*it].seq))
-            *it = i;
-    }
-    for (const size_t i : std::as_const(first)) {
-        if (!chosen[i])
-            continue;
-        ++report.serials;
-        report.firstPassSerials += runs[i].overall == 1;
-    }
-    return report;
 }
 
 } // namespace quillon::records

@@ -1,30 +1,31 @@
 #pragma once
 
-#include "records/RecordsQuery.h"
-
 #include <QByteArray>
+#include <QHash>
 #include <QMap>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
 #include <array>
-
 #include <vector>
 
 namespace quillon::records {
 
-// What yields and plots need of every run of a SQLite records store, kept in a cache
-// file outside the store and brought up to date by reading only the records added since
-// (records are append-only, so rowids only grow). A yield over 100,000 runs then reads
-// the runs the filter picks, not a million row results.
+// What the plots need of every run of a records store. Of a SQLite store it is kept in a
+// cache file outside the store and brought up to date by reading only the records added
+// since (records are append-only, so rowids only grow); the cache file is rebuilt
+// whenever it does not match the store (another file at the same path, a file restored
+// from a backup). Of the line database it is read whole each time (rows uploaded by
+// several stations at once do not arrive in key order), each run numbered by its start.
 //
-// The store itself is never written. The cache file is rebuilt whenever it does not
-// match the store (another file at the same path, a file restored from a backup).
+// The store itself is never written.
 class RunDigest {
 public:
     struct Run {
+        // The SQLite rowid; on the line database, the run's place in start order (from 1).
         qint64 rowid = 0;
+        QString id;
         qint64 seq = 0;
         QString serial;
         qint64 startedMs = 0; // since the epoch, UTC
@@ -46,7 +47,8 @@ public:
 
     // Loads cacheFile if it belongs to this store, reads what was added since and
     // saves the cache back (quietly skipped when the file cannot be written). An empty
-    // cacheFile keeps the digest in memory only. False with a reason on a query error.
+    // cacheFile keeps the digest in memory only; so does a store that is not a SQLite
+    // file, which is read whole. False with a reason on a query error.
     bool update(const QSqlDatabase &db, const QString &cacheFile, QString *reason);
 
     const std::vector<Run> &runs() const { return m_runs; }
@@ -54,6 +56,8 @@ public:
     const Run *find(qint64 rowid) const;
     // Every run's rowid, ascending.
     std::vector<qint64> rowids() const;
+    // The rowids of the runs with these ids (any order; unknown ids skipped), ascending.
+    std::vector<qint64> rowidsOf(const QStringList &ids) const;
     // The rows' names by digit, as last recorded.
     const QMap<int, QString> &rowNames() const { return m_rowNames; }
     const QStringList &stationNames() const { return m_stationNames; }
@@ -65,6 +69,7 @@ private:
     bool load(const QString &cacheFile);
     void save(const QString &cacheFile) const;
     bool readSince(const QSqlDatabase &db, QString *reason);
+    Run *runWithId(const QString &id);
     bool readStations(const QSqlDatabase &db, QString *reason);
     bool readRuns(const QSqlDatabase &db, QString *reason);
     bool readEnds(const QSqlDatabase &db, QString *reason);
@@ -72,6 +77,8 @@ private:
     bool readWrites(const QSqlDatabase &db, QString *reason);
 
     std::vector<Run> m_runs; // by rowid
+    QHash<QString, size_t> m_byId; // run id -> index in m_runs
+    bool m_sqlite = true;
     QMap<int, QString> m_rowNames;
     QStringList m_stationIds, m_stationNames;
     // The highest rowid read of each table and the key found there, to tell that the
@@ -82,9 +89,5 @@ private:
     };
     Mark m_runsMark, m_endsMark, m_rowsMark, m_writesMark;
 };
-
-// The yield of the runs whose rowids are given (sorted), from the digest. First-pass
-// yield counts the serials whose first Test All (in the whole digest) is among them.
-YieldReport yieldFromDigest(const RunDigest &digest, const std::vector<qint64> &rowids);
 
 } // namespace quillon::records

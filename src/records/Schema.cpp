@@ -65,12 +65,25 @@ const char *const SchemaV2[] = {
     "CREATE TABLE line_upload_errors (at_utc TEXT NOT NULL, message TEXT NOT NULL)",
 };
 
+// Version 3: indexes that let a yield over a whole store read indexes only: the row
+// results by row and status (by run for a filtered yield), and the runs with what a
+// filter asks of them beside their ends, both in run id order so the two are walked
+// together.
+const char *const SchemaV3[] = {
+    "CREATE INDEX row_results_tally ON row_results(digit, status, name)",
+    "CREATE INDEX row_results_run_tally ON row_results(run_id, digit, status, name)",
+    "CREATE INDEX runs_tally ON runs(id, kind, serial, started_utc, seq, station_id, product_id)",
+    "CREATE INDEX run_ends_overall ON run_ends(run_id, overall)",
+};
+
 // migrations[v] takes a file from version v to v + 1 (index 0: an empty file).
 struct Migration {
     const char *const *statements;
     int count;
 };
-const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))}, {SchemaV2, int(std::size(SchemaV2))}};
+const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))},
+                                {SchemaV2, int(std::size(SchemaV2))},
+                                {SchemaV3, int(std::size(SchemaV3))}};
 static_assert(std::size(Migrations) == SchemaVersion);
 
 QString sqlReason(const QSqlError &error)

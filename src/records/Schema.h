@@ -7,7 +7,7 @@ namespace quillon::records {
 
 // The schema version this build writes. Older files are migrated on open; a newer
 // file is refused (an older program must not write into it).
-inline constexpr int SchemaVersion = 2;
+inline constexpr int SchemaVersion = 3;
 // meta('kind'): marks a SQLite file as a records store.
 inline constexpr char StoreKind[] = "quillon-records";
 

@@ -5,7 +5,6 @@
 #include "records/ReadOnlyStore.h"
 #include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
-#include "records/RunDigest.h"
 #include "records/RecordsSettings.h"
 #include "records/StoredCalibration.h"
 #include "records/line/LineDatabase.h"
@@ -387,17 +386,7 @@ private:
     int yield(const RecordsQuery &query)
     {
         QueryError error;
-        YieldReport report;
-        if (query.database().driverName() == QLatin1String("QSQLITE")) {
-            // Only what was added since the last yield is read from the store.
-            RunDigest digest;
-            QString reason;
-            if (!digest.update(query.database(), RunDigest::cacheFileFor(m_path), &reason))
-                return fail(reason);
-            report = yieldFromDigest(digest, m_filter.picksAll() ? digest.rowids() : query.rowids(m_filter, &error));
-        } else {
-            report = query.yield(m_filter, &error);
-        }
+        const YieldReport report = query.yield(m_filter, &error);
         if (!error.message.isEmpty())
             return fail(error.message);
         printYield(m_out, report);

@@ -27,7 +27,6 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QSplitter>
-#include <QSqlQuery>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -148,12 +147,9 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     m_tabs->addTab(m_plots, tr("Plots"));
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] { updatePlots(); });
     connect(m_plots, &RecordsPlots::runClicked, this, [this](qint64 rowid) {
-        QSqlQuery q(m_query->database());
-        q.prepare(QStringLiteral("SELECT id FROM runs WHERE rowid = ?"));
-        q.addBindValue(rowid);
-        if (q.exec() && q.next()) {
+        if (const RunDigest::Run *run = m_digestReady ? m_digest.find(rowid) : nullptr) {
             m_tabs->setCurrentIndex(0);
-            openRun(q.value(0).toString());
+            openRun(run->id);
         }
     });
     m_stack->addWidget(m_tabs);
@@ -367,11 +363,6 @@ void RecordsWindow::updatePlots()
     if (!m_query || !m_plotsStale || m_tabs->currentWidget() != m_plots)
         return;
     m_plotsStale = false;
-    if (m_query->database().driverName() != QLatin1String("QSQLITE")) {
-        statusBar()->showMessage(tr("The plots read a SQLite store; this is the line database."));
-        m_plots->setRuns(nullptr, {});
-        return;
-    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QString reason;
     if (!m_digestReady) {
@@ -381,8 +372,14 @@ void RecordsWindow::updatePlots()
     }
     QString wrong;
     const RunFilter filter = filterFromFields(&wrong);
-    m_plots->setRuns(m_digestReady ? &m_digest : nullptr,
-                     filter.picksAll() && m_digestReady ? m_digest.rowids() : m_query->rowids(filter));
+    std::vector<qint64> chosen;
+    if (m_digestReady && filter.picksAll())
+        chosen = m_digest.rowids();
+    else if (m_digestReady && m_query->database().driverName() != QLatin1String("QSQLITE"))
+        chosen = m_digest.rowidsOf(m_query->runIds(filter));
+    else if (m_digestReady)
+        chosen = m_query->rowids(filter);
+    m_plots->setRuns(m_digestReady ? &m_digest : nullptr, std::move(chosen));
     QApplication::restoreOverrideCursor();
 }
 
