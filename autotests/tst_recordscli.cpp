@@ -264,10 +264,10 @@ TEST_F(RecordsCli, AnOlderStoreYieldsTheSameBeforeAndAfterItGainsItsIndexes)
     ASSERT_EQ(current.value(2), QString::number(records::SchemaVersion));
     EXPECT_GT(current.value(1).section(QLatin1Char(' '), 0, 0).toInt(), 0);
     // Back to version 2: its indexes go.
-    const QStringList older = yields({QStringLiteral("DROP INDEX row_results_tally"),
-                                      QStringLiteral("DROP INDEX row_results_run_tally"),
-                                      QStringLiteral("DROP INDEX runs_tally"), QStringLiteral("DROP INDEX run_ends_overall"),
-                                      QStringLiteral("UPDATE meta SET value = '2' WHERE key = 'schema_version'")});
+    const QStringList older =
+        yields({QStringLiteral("DROP INDEX row_results_tally"), QStringLiteral("DROP INDEX row_results_run_tally"),
+                QStringLiteral("DROP INDEX runs_tally"), QStringLiteral("DROP INDEX run_ends_overall"),
+                QStringLiteral("UPDATE meta SET value = '2' WHERE key = 'schema_version'")});
     EXPECT_EQ(older, QStringList(current.mid(0, 2)) << QStringLiteral("2"));
     {
         records::RecordStore store(QStringLiteral("older-writer"));

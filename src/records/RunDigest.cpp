@@ -108,6 +108,20 @@ RunDigest::Run *RunDigest::runWithId(const QString &id)
     return it == m_byId.constEnd() ? nullptr : &m_runs[*it];
 }
 
+// Selects the rowid and then columns (with FROM and any WHERE) of the records after
+// mark, in rowid order; of the line database every record (rowid 0) in lineOrder.
+bool RunDigest::select(QSqlQuery &q, const QSqlDatabase &db, const QString &columns, const Mark &mark,
+                       const QString &lineOrder, QString *reason) const
+{
+    q = QSqlQuery(db);
+    if (!m_sqlite)
+        return run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY ") + lineOrder, {}, reason);
+    const QString after = columns.contains(QLatin1String(" WHERE ")) ? QStringLiteral(" AND rowid > ?")
+                                                                     : QStringLiteral(" WHERE rowid > ?");
+    return run(q, QStringLiteral("SELECT rowid, ") + columns + after + QStringLiteral(" ORDER BY rowid"), {mark.rowid},
+               reason);
+}
+
 bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason)
 {
     const bool sqlite = db.driverName() == QLatin1String("QSQLITE");
@@ -167,12 +181,9 @@ bool RunDigest::readStations(const QSqlDatabase &db, QString *reason)
 
 bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
 {
-    QSqlQuery q(db);
-    const QString columns = QStringLiteral("id, seq, kind, serial, started_utc, station_id, product_id FROM runs");
-    if (!(m_sqlite ? run(q, QStringLiteral("SELECT rowid, ") + columns + QStringLiteral(" WHERE rowid > ? ORDER BY rowid"),
-                         {m_runsMark.rowid}, reason)
-                   : run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY started_utc, id"), {},
-                         reason)))
+    QSqlQuery q;
+    if (!select(q, db, QStringLiteral("id, seq, kind, serial, started_utc, station_id, product_id FROM runs"),
+                m_runsMark, QStringLiteral("started_utc, id"), reason))
         return false;
     while (q.next()) {
         Run r;
@@ -193,11 +204,8 @@ bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
 
 bool RunDigest::readEnds(const QSqlDatabase &db, QString *reason)
 {
-    QSqlQuery q(db);
-    if (!(m_sqlite ? run(q,
-                         QStringLiteral("SELECT rowid, run_id, overall FROM run_ends WHERE rowid > ? ORDER BY rowid"),
-                         {m_endsMark.rowid}, reason)
-                   : run(q, QStringLiteral("SELECT 0, run_id, overall FROM run_ends"), {}, reason)))
+    QSqlQuery q;
+    if (!select(q, db, QStringLiteral("run_id, overall FROM run_ends"), m_endsMark, QStringLiteral("run_id"), reason))
         return false;
     while (q.next()) {
         const QString id = q.value(1).toString();
@@ -210,12 +218,9 @@ bool RunDigest::readEnds(const QSqlDatabase &db, QString *reason)
 
 bool RunDigest::readRows(const QSqlDatabase &db, QString *reason)
 {
-    QSqlQuery q(db);
-    const QString columns = QStringLiteral("id, run_id, digit, status, name FROM row_results");
-    if (!(m_sqlite ? run(q, QStringLiteral("SELECT rowid, ") + columns + QStringLiteral(" WHERE rowid > ? ORDER BY rowid"),
-                         {m_rowsMark.rowid}, reason)
-                   : run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY run_id, seq"), {},
-                         reason)))
+    QSqlQuery q;
+    if (!select(q, db, QStringLiteral("id, run_id, digit, status, name FROM row_results"), m_rowsMark,
+                QStringLiteral("run_id, seq"), reason))
         return false;
     QString lastRun;
     Run *target = nullptr;
@@ -241,14 +246,11 @@ bool RunDigest::readRows(const QSqlDatabase &db, QString *reason)
 // The calibration writes: the ARef word, the DAC blocks and their markers.
 bool RunDigest::readWrites(const QSqlDatabase &db, QString *reason)
 {
-    QSqlQuery q(db);
-    const QString columns =
-        QStringLiteral("id, run_id, address, bytes, status FROM eeprom_writes WHERE address IN "
-                       "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666)");
-    if (!(m_sqlite ? run(q, QStringLiteral("SELECT rowid, ") + columns + QStringLiteral(" AND rowid > ? ORDER BY rowid"),
-                         {m_writesMark.rowid}, reason)
-                   : run(q, QStringLiteral("SELECT 0, ") + columns + QStringLiteral(" ORDER BY run_id, seq"), {},
-                         reason)))
+    QSqlQuery q;
+    if (!select(q, db,
+                QStringLiteral("id, run_id, address, bytes, status FROM eeprom_writes WHERE address IN "
+                               "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666)"),
+                m_writesMark, QStringLiteral("run_id, seq"), reason))
         return false;
     while (q.next()) {
         m_writesMark = {q.value(0).toLongLong(), q.value(1).toString()};

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMap>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -70,13 +71,16 @@ private:
     void save(const QString &cacheFile) const;
     bool readSince(const QSqlDatabase &db, QString *reason);
     Run *runWithId(const QString &id);
+    struct Mark;
+    bool select(QSqlQuery &q, const QSqlDatabase &db, const QString &columns, const Mark &mark,
+                const QString &lineOrder, QString *reason) const;
     bool readStations(const QSqlDatabase &db, QString *reason);
     bool readRuns(const QSqlDatabase &db, QString *reason);
     bool readEnds(const QSqlDatabase &db, QString *reason);
     bool readRows(const QSqlDatabase &db, QString *reason);
     bool readWrites(const QSqlDatabase &db, QString *reason);
 
-    std::vector<Run> m_runs; // by rowid
+    std::vector<Run> m_runs;       // by rowid
     QHash<QString, size_t> m_byId; // run id -> index in m_runs
     bool m_sqlite = true;
     QMap<int, QString> m_rowNames;

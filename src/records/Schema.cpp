@@ -81,9 +81,8 @@ struct Migration {
     const char *const *statements;
     int count;
 };
-const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))},
-                                {SchemaV2, int(std::size(SchemaV2))},
-                                {SchemaV3, int(std::size(SchemaV3))}};
+const Migration Migrations[] = {
+    {SchemaV1, int(std::size(SchemaV1))}, {SchemaV2, int(std::size(SchemaV2))}, {SchemaV3, int(std::size(SchemaV3))}};
 static_assert(std::size(Migrations) == SchemaVersion);
 
 QString sqlReason(const QSqlError &error)
