@@ -152,6 +152,30 @@ TEST_F(RecordsCli, YieldCountsRowsRunsAndFirstPassPerSerial)
     EXPECT_TRUE(lines.contains(QStringLiteral("First-pass yield: 1 of 2 serials passed their first Test All (50.0%)")));
 }
 
+// A unit tested on two stations in the same millisecond: the run numbers, then the ids,
+// say which run was its first.
+TEST_F(RecordsCli, FirstPassOrdersRunsStartedTogetherByNumberThenId)
+{
+    const QString file = dir.filePath(QStringLiteral("together.sqlite"));
+    SyntheticStore store(file, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+    SyntheticRun run;
+    run.startedUtc = QStringLiteral("2026-12-09T08:00:00.000Z");
+    run.serial = QStringLiteral("QN2001");
+    const QString passed = store.add(run);
+    run.station = 1;
+    run.failingRow = 2;
+    const QString failed = store.add(run);
+    const records::RecordsQuery query(store.database());
+    records::YieldReport y = query.yield({});
+    EXPECT_EQ(y.runs, 2);
+    EXPECT_EQ(y.serials, 1);
+    EXPECT_EQ(y.firstPassSerials, 1); // the passing run has the lower number
+    QSqlQuery(store.database()).exec(QStringLiteral("UPDATE runs SET seq = 7"));
+    y = query.yield({});
+    EXPECT_EQ(y.serials, 1);
+    EXPECT_EQ(y.firstPassSerials, passed < failed ? 1 : 0);
+}
+
 // The plots' cached digest holds what the store holds, also after runs were appended
 // to a store it had already read, and after the store was replaced by another.
 TEST_F(RecordsCli, DigestFollowsTheStoreAsItGrows)

@@ -7,12 +7,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
 
 #include <limits>
+#include <thread>
 #include <map>
 #include <tuple>
 
@@ -412,87 +414,192 @@ bool RecordsQuery::hasTallyIndexes() const
     return *m_tallyIndexes;
 }
 
-YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) const
-{
-    YieldReport report;
-    const Where where = whereOf(filter);
-    const bool pinned = hasTallyIndexes();
-    auto indexed = [&](const char *index) {
-        return pinned ? QStringLiteral(" INDEXED BY ") + QLatin1String(index) : QString();
-    };
-    const QString runs = QStringLiteral(" FROM runs r") + indexed("runs_tally")
-                         + (where.needsStation ? QStringLiteral(" JOIN stations s ON s.id = r.station_id") : QString())
-                         + QStringLiteral(" LEFT JOIN run_ends e") + indexed("run_ends_overall")
-                         + QStringLiteral(" ON e.run_id = r.id");
+namespace {
+
+// The FROM clause over runs r, their station s when the filter names one, and their
+// ends e; each pinned to its covering index when pinned.
+struct YieldSql {
+    Where where;
+    bool pinned = false;
+    QString indexed(const char *index) const
     {
-        // Unfiltered, the row table alone answers; a filter picks the rows of its runs
-        // (walked in run id order, as the rows' index is).
-        QString sql = QStringLiteral("SELECT rr.digit, rr.status, rr.name, count(*)");
-        if (where.sql.isEmpty())
-            sql += QStringLiteral(" FROM row_results rr") + indexed("row_results_tally");
-        else
-            sql += runs + QStringLiteral(" JOIN row_results rr") + indexed("row_results_run_tally")
-                   + QStringLiteral(" ON rr.run_id = r.id") + where.sql;
-        QSqlQuery q(m_db);
-        if (!exec(q, sql + QStringLiteral(" GROUP BY rr.digit, rr.status, rr.name"), where.values, error))
-            return report;
-        std::map<int, RowYield> rows;
-        while (q.next()) {
-            RowYield &row = rows[q.value(0).toInt()];
-            const QString status = q.value(1).toString();
-            const qint64 count = q.value(3).toLongLong();
-            row.runs += count;
-            row.passes += status == QLatin1String("pass") ? count : 0;
-            row.fails += status == QLatin1String("fail") ? count : 0;
-            row.name = std::max(row.name, q.value(2).toString());
-        }
-        for (auto &[digit, row] : rows) {
-            row.digit = digit;
-            report.rows.push_back(row);
-        }
+        return pinned ? QStringLiteral(" INDEXED BY ") + QLatin1String(index) : QString();
     }
-    // Every Test All in one pass, as its serial, its place in the order of starts and a
-    // code: its overall verdict and whether the filter picks it. A serial's first Test
-    // All ever (on any station) decides its first pass, and counts when the filter picks
-    // it. Three values a run: reading them is most of the time a yield takes.
-    const bool sqlite = m_db.driverName() == QLatin1String("QSQLITE");
-    const QString place = sqlite ? QStringLiteral("r.started_utc || printf('%020d', r.seq) || r.id")
-                                 : QStringLiteral("r.started_utc || lpad(CAST(r.seq AS TEXT), 20, '0') || r.id");
+    QString runs() const
+    {
+        return QStringLiteral(" FROM runs r") + indexed("runs_tally")
+               + (where.needsStation ? QStringLiteral(" JOIN stations s ON s.id = r.station_id") : QString())
+               + QStringLiteral(" LEFT JOIN run_ends e") + indexed("run_ends_overall")
+               + QStringLiteral(" ON e.run_id = r.id");
+    }
+};
+
+// Per row: runs, passes, fails, and the name (the last in sort order, should a row's
+// name have changed between program versions).
+bool rowYields(const QSqlDatabase &db, const YieldSql &y, std::vector<RowYield> &out, QueryError *error)
+{
+    // Unfiltered, the row table alone answers; a filter picks the rows of its runs
+    // (walked in run id order, as the rows' index is).
+    QString sql = QStringLiteral("SELECT rr.digit, rr.status, rr.name, count(*)");
+    if (y.where.sql.isEmpty())
+        sql += QStringLiteral(" FROM row_results rr") + y.indexed("row_results_tally");
+    else
+        sql += y.runs() + QStringLiteral(" JOIN row_results rr") + y.indexed("row_results_run_tally")
+               + QStringLiteral(" ON rr.run_id = r.id") + y.where.sql;
+    QSqlQuery q(db);
+    if (!exec(q, sql + QStringLiteral(" GROUP BY rr.digit, rr.status, rr.name"), y.where.values, error))
+        return false;
+    std::map<int, RowYield> rows;
+    while (q.next()) {
+        RowYield &row = rows[q.value(0).toInt()];
+        const QString status = q.value(1).toString();
+        const qint64 count = q.value(3).toLongLong();
+        row.runs += count;
+        row.passes += status == QLatin1String("pass") ? count : 0;
+        row.fails += status == QLatin1String("fail") ? count : 0;
+        row.name = std::max(row.name, q.value(2).toString());
+    }
+    for (auto &[digit, row] : rows) {
+        row.digit = digit;
+        out.push_back(row);
+    }
+    return true;
+}
+
+// The Test Alls of a yield: the verdicts of the runs the filter picks, and each
+// serial's first run.
+struct RunTally {
+    enum Overall { None, Pass, Fail, Other };
+    static Overall overallOf(int code) { return Overall(code >> 1); }
+    static bool picked(int code) { return (code & 1) != 0; }
+
+    qint64 passes = 0, fails = 0;
+    QHash<QString, std::pair<QString, int>> firsts; // serial -> start, code
+};
+
+// Every Test All in one pass, as its serial, its start and a code: its overall verdict and whether the filter picks it. A serial's first Test All
+// ever (on any station, by start, then run number, then id) decides its first pass.
+// Three values a run: reading them is most of the time a yield takes.
+bool runTally(const QSqlDatabase &db, const YieldSql &y, RunTally &out, QueryError *error)
+{
     const QString code = QStringLiteral("(CASE WHEN e.overall IS NULL THEN 0 WHEN upper(e.overall) = 'PASS' THEN 1 "
                                         "WHEN upper(e.overall) = 'FAIL' THEN 2 ELSE 3 END) * 2 + ")
-                         + (where.condition.isEmpty() ? QStringLiteral("1")
-                                                      : QStringLiteral("CASE WHEN ") + where.condition
-                                                            + QStringLiteral(" THEN 1 ELSE 0 END"));
-    QSqlQuery q(m_db);
+                         + (y.where.condition.isEmpty() ? QStringLiteral("1")
+                                                        : QStringLiteral("CASE WHEN ") + y.where.condition
+                                                              + QStringLiteral(" THEN 1 ELSE 0 END"));
+    QSqlQuery q(db);
     if (!exec(q,
-              QStringLiteral("SELECT r.serial, ") + place + QStringLiteral(", ") + code + runs
+              QStringLiteral("SELECT r.serial, r.started_utc, ") + code + y.runs()
                   + QStringLiteral(" WHERE r.kind = 'test-all'"),
-              where.values, error))
-        return report;
-    enum Overall { None, Pass, Fail, Other };
-    const auto overallOf = [](int code) { return Overall(code >> 1); };
-    const auto picked = [](int code) { return (code & 1) != 0; };
-    QHash<QString, std::pair<QString, int>> firsts; // serial -> place, code
+              y.where.values, error))
+        return false;
+    // Serials with two runs started in the same millisecond: their run numbers and ids
+    // decide, asked below (it hardly ever happens).
+    QSet<QString> tied;
     while (q.next()) {
         const int runCode = q.value(2).toInt();
-        if (picked(runCode)) {
-            report.passes += overallOf(runCode) == Pass;
-            report.fails += overallOf(runCode) == Fail;
+        if (RunTally::picked(runCode)) {
+            out.passes += RunTally::overallOf(runCode) == RunTally::Pass;
+            out.fails += RunTally::overallOf(runCode) == RunTally::Fail;
         }
         const QVariant serial = q.value(0);
         if (serial.isNull())
             continue;
-        QString runPlace = q.value(1).toString();
-        auto &first = firsts[serial.toString()];
-        if (first.first.isEmpty() || runPlace < first.first)
-            first = {std::move(runPlace), runCode};
+        QString started = q.value(1).toString();
+        auto &first = out.firsts[serial.toString()];
+        if (first.first.isEmpty() || started < first.first)
+            first = {std::move(started), runCode};
+        else if (started == first.first)
+            tied.insert(serial.toString());
     }
+    for (const QString &serial : std::as_const(tied)) {
+        QSqlQuery one(db);
+        if (!exec(one,
+                  QStringLiteral("SELECT ") + code + y.runs()
+                      + QStringLiteral(" WHERE r.kind = 'test-all' AND r.serial = ? "
+                                       "ORDER BY r.started_utc, r.seq, r.id LIMIT 1"),
+                  QVariantList(y.where.values) << serial, error)
+            || !one.next())
+            return false;
+        out.firsts[serial].second = one.value(0).toInt();
+    }
+    return true;
+}
+
+// Runs work on a read-only connection of its own to the SQLite file, on another thread.
+class Aside {
+public:
+    template <typename Work>
+    Aside(const QString &file, Work work)
+        : m_thread([this, file, work] {
+              const QString name = QStringLiteral("quillon-yield-%1").arg(quintptr(this), 0, 16);
+              {
+                  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                  db.setDatabaseName(file);
+                  db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+                  m_opened = db.open();
+                  m_done = m_opened && work(db, &m_error);
+                  db.close();
+              }
+              QSqlDatabase::removeDatabase(name);
+          })
+    {
+    }
+    Aside(const Aside &) = delete;
+    Aside &operator=(const Aside &) = delete;
+    ~Aside() { wait(); }
+
+    // Waits for the work. False when the file could not be opened again; otherwise the
+    // work's own answer, with error set when it failed.
+    bool wait(bool *opened = nullptr, QueryError *error = nullptr)
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (opened)
+            *opened = m_opened;
+        if (error && m_opened && !m_done)
+            *error = m_error;
+        return m_done;
+    }
+
+private:
+    bool m_opened = false;
+    bool m_done = false;
+    QueryError m_error;
+    std::thread m_thread;
+};
+
+} // namespace
+
+YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) const
+{
+    YieldReport report;
+    const YieldSql y{whereOf(filter), hasTallyIndexes()};
+    RunTally tally;
+    const QString file = m_db.databaseName();
+    if (m_db.driverName() == QLatin1String("QSQLITE") && !file.isEmpty() && !file.startsWith(QLatin1Char(':'))
+        && !file.startsWith(QLatin1String("file:"))) {
+        // A SQLite file: the row results on a connection of their own on another thread
+        // while this one reads the runs (the two take about as long).
+        std::vector<RowYield> rows;
+        Aside rowsAside(file, [&](const QSqlDatabase &db, QueryError *e) { return rowYields(db, y, rows, e); });
+        if (!runTally(m_db, y, tally, error))
+            return report;
+        bool opened = false;
+        if (!rowsAside.wait(&opened, error) && (opened || !rowYields(m_db, y, rows, error)))
+            return report;
+        report.rows = std::move(rows);
+    } else if (!rowYields(m_db, y, report.rows, error) || !runTally(m_db, y, tally, error)) {
+        return report;
+    }
+    report.passes = tally.passes;
+    report.fails = tally.fails;
     report.runs = report.passes + report.fails;
-    for (const auto &[place, runCode] : std::as_const(firsts)) {
-        if (!picked(runCode) || overallOf(runCode) == None)
+    for (const auto &[place, runCode] : std::as_const(tally.firsts)) {
+        if (!RunTally::picked(runCode) || RunTally::overallOf(runCode) == RunTally::None)
             continue;
         ++report.serials;
-        report.firstPassSerials += overallOf(runCode) == Pass;
+        report.firstPassSerials += RunTally::overallOf(runCode) == RunTally::Pass;
     }
     return report;
 }
