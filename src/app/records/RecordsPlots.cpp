@@ -131,6 +131,8 @@ RecordsPlots::RecordsPlots(QWidget *parent)
     setObjectName(QStringLiteral("RecordsPlots"));
     m_quantity->setObjectName(QStringLiteral("QuantityBox"));
     m_product->setObjectName(QStringLiteral("ProductBox"));
+    // Filled after the first show: sized to its items each time, not to the empty box.
+    m_product->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_quantity->addItem(tr("ARef word"), -1);
     for (int i = 0; i < 4; ++i) {
         m_quantity->addItem(tr("DAC %1 gain").arg(i), 2 * i);
@@ -373,7 +375,7 @@ void RecordsPlots::drawConstants()
             clickable.emplace_back(at, p.rowid);
         }
     }
-    m_constantsNote->setText(tr("%1 runs, median %2, %3 outside %2 \u00B1 %4%5")
+    m_constantsNote->setText(tr("%1 runs stored it, median %2, %3 outside %2 \u00B1 %4%5")
                                  .arg(points.size())
                                  .arg(centre, 0, 'g', 7)
                                  .arg(m_outliers.size())
