@@ -402,15 +402,10 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
 
 bool RecordsQuery::hasTallyIndexes() const
 {
-    if (!m_tallyIndexes) {
-        // Schema 3 of a SQLite file: each yield query is pinned to its covering index
-        // (without statistics, which a station never gathers, SQLite may pick another).
-        QSqlQuery q(m_db);
-        q.setForwardOnly(true);
-        m_tallyIndexes = m_db.driverName() == QLatin1String("QSQLITE")
-                         && q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'")) && q.next()
-                         && q.value(0).toString().toInt() >= 3;
-    }
+    // Each yield query is pinned to its covering index where the file has them (without
+    // statistics, which a station never gathers, SQLite may pick another).
+    if (!m_tallyIndexes)
+        m_tallyIndexes = hasYieldIndexes(m_db);
     return *m_tallyIndexes;
 }
 

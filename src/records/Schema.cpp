@@ -65,15 +65,17 @@ const char *const SchemaV2[] = {
     "CREATE TABLE line_upload_errors (at_utc TEXT NOT NULL, message TEXT NOT NULL)",
 };
 
-// Version 3: indexes that let a yield over a whole store read indexes only: the row
-// results by row and status (by run for a filtered yield), and the runs with what a
-// filter asks of them beside their ends, both in run id order so the two are walked
-// together.
-const char *const SchemaV3[] = {
-    "CREATE INDEX row_results_tally ON row_results(digit, status, name)",
-    "CREATE INDEX row_results_run_tally ON row_results(run_id, digit, status, name)",
-    "CREATE INDEX runs_tally ON runs(id, kind, serial, started_utc, seq, station_id, product_id)",
-    "CREATE INDEX run_ends_overall ON run_ends(run_id, overall)",
+// Indexes that let a yield over a whole store read indexes only: the row results by
+// row and status (by run for a filtered yield), and the runs with what a filter asks of
+// them beside their ends, both in run id order so the two are walked together. They
+// hold no data, so they are not a schema version: every writer adds what is missing
+// when it opens a file, and a program that does not know them keeps writing into it
+// (SQLite keeps them up to date). Readers look for them by name.
+const char *const YieldIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS row_results_tally ON row_results(digit, status, name)",
+    "CREATE INDEX IF NOT EXISTS row_results_run_tally ON row_results(run_id, digit, status, name)",
+    "CREATE INDEX IF NOT EXISTS runs_tally ON runs(id, kind, serial, started_utc, seq, station_id, product_id)",
+    "CREATE INDEX IF NOT EXISTS run_ends_overall ON run_ends(run_id, overall)",
 };
 
 // migrations[v] takes a file from version v to v + 1 (index 0: an empty file).
@@ -81,8 +83,7 @@ struct Migration {
     const char *const *statements;
     int count;
 };
-const Migration Migrations[] = {
-    {SchemaV1, int(std::size(SchemaV1))}, {SchemaV2, int(std::size(SchemaV2))}, {SchemaV3, int(std::size(SchemaV3))}};
+const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))}, {SchemaV2, int(std::size(SchemaV2))}};
 static_assert(std::size(Migrations) == SchemaVersion);
 
 QString sqlReason(const QSqlError &error)
@@ -241,7 +242,23 @@ bool ensureSchema(QSqlDatabase &db, QString *reason)
             && !exec(db, QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(v + 1), &why))
             return fail(why);
     }
+    for (const char *index : YieldIndexes)
+        if (!exec(db, QString::fromLatin1(index), &why))
+            return fail(why);
     return exec(db, QStringLiteral("COMMIT"), reason) || fail(reason ? *reason : QString());
+}
+
+bool hasYieldIndexes(const QSqlDatabase &db)
+{
+    if (db.driverName() != QLatin1String("QSQLITE"))
+        return false;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "
+                               "('row_results_tally', 'row_results_run_tally', 'runs_tally', 'run_ends_overall')"))
+        || !q.next())
+        return false;
+    return q.value(0).toInt() == int(std::size(YieldIndexes));
 }
 
 bool checkSchema(QSqlDatabase &db, int *version, QString *reason)

@@ -7,7 +7,7 @@ namespace quillon::records {
 
 // The schema version this build writes. Older files are migrated on open; a newer
 // file is refused (an older program must not write into it).
-inline constexpr int SchemaVersion = 3;
+inline constexpr int SchemaVersion = 2;
 // meta('kind'): marks a SQLite file as a records store.
 inline constexpr char StoreKind[] = "quillon-records";
 
@@ -18,13 +18,18 @@ inline constexpr char StoreKind[] = "quillon-records";
 // crash. Creates the file when create is true. False and a one-line reason on failure.
 bool openStoreFile(const QString &path, const QString &connectionName, bool create, QSqlDatabase &db, QString *reason);
 
-// Creates the schema in an empty file, migrates an older one to SchemaVersion.
+// Creates the schema in an empty file, migrates an older one to SchemaVersion, and
+// adds the yield indexes a file lacks (hasYieldIndexes()).
 // False with a reason when the file is not a records store or is of a newer schema.
 bool ensureSchema(QSqlDatabase &db, QString *reason);
 
 // For readers: true when the file is a records store this build can read (any
 // version up to SchemaVersion); reason otherwise. version receives the file's version.
 bool checkSchema(QSqlDatabase &db, int *version, QString *reason);
+
+// True when the connection is a SQLite records file with every index a yield reads
+// (a station adds them when it opens the file).
+bool hasYieldIndexes(const QSqlDatabase &db);
 
 // UTC time with milliseconds: 2026-12-08T14:45:31.123Z.
 QString utcNow();
