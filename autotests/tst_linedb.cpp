@@ -7,6 +7,7 @@
 #include "records/line/LineJournal.h"
 #include "records/line/LineUploader.h"
 #include "support/PgServer.h"
+#include "support/SqlRows.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -14,7 +15,6 @@
 #include <QTextStream>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUuid>
@@ -23,6 +23,7 @@
 
 using namespace quillon::records;
 using quillon::testing::PgServer;
+using quillon::testing::rows;
 
 namespace {
 
@@ -48,20 +49,6 @@ struct Connection {
         }
     }
 };
-
-QStringList rows(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery query(db);
-    EXPECT_TRUE(query.exec(sql)) << qPrintable(sql) << qPrintable(query.lastError().text());
-    QStringList out;
-    while (query.next()) {
-        QStringList fields;
-        for (int i = 0; i < query.record().count(); ++i)
-            fields << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-        out << fields.join(QLatin1Char('|'));
-    }
-    return out;
-}
 
 // A line database with the schema, and one station role (password "pw-<name>").
 struct LineDb {

@@ -4,14 +4,13 @@
 #include "records/line/LineDatabase.h"
 #include "support/PgServer.h"
 #include "support/QtPrinters.h"
+#include "support/SqlRows.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -21,25 +20,12 @@
 #include <vector>
 
 using namespace quillon::records;
+using quillon::testing::rows;
 
 namespace {
 
 constexpr int kStations = 8;
 constexpr int kRunsEach = 12;
-
-QStringList rows(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery query(db);
-    EXPECT_TRUE(query.exec(sql)) << qPrintable(sql) << qPrintable(query.lastError().text());
-    QStringList out;
-    while (query.next()) {
-        QStringList fields;
-        for (int i = 0; i < query.record().count(); ++i)
-            fields << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-        out << fields.join(QLatin1Char('|'));
-    }
-    return out;
-}
 
 // Everything recorded under one station name, table by table (upload columns aside).
 QStringList stationText(const QSqlDatabase &db, const QString &station)

@@ -1,5 +1,6 @@
 #include "records/RecordsQuery.h"
 
+#include "records/ReadOnlyStore.h"
 #include "records/Schema.h"
 
 #include <QDateTime>
@@ -521,48 +522,21 @@ bool runTally(const QSqlDatabase &db, const YieldSql &y, RunTally &out, QueryErr
     return true;
 }
 
-// Runs work on a read-only connection of its own to the SQLite file, on another thread.
-class Aside {
-public:
-    template <typename Work>
-    Aside(const QString &file, Work work)
-        : m_thread([this, file, work] {
-              const QString name = QStringLiteral("quillon-yield-%1").arg(quintptr(this), 0, 16);
-              {
-                  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-                  db.setDatabaseName(file);
-                  db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-                  m_opened = db.open();
-                  m_done = m_opened && work(db, &m_error);
-                  db.close();
-              }
-              QSqlDatabase::removeDatabase(name);
-          })
+// The row results of a yield of a SQLite file, counted on a read-only connection of
+// their own (so on another thread). Empty when the file cannot be opened again.
+std::optional<bool> rowYieldsOnOwnConnection(const QString &file, const YieldSql &y, std::vector<RowYield> &rows,
+                                             QueryError *error)
+{
+    const QString name = QStringLiteral("quillon-yield-rows-%1").arg(quintptr(&rows), 0, 16);
+    std::optional<bool> counted;
     {
+        const ReadOnlyStore store = openReadOnlyStore(file, name);
+        if (store.isOpen())
+            counted = rowYields(store.db, y, rows, error);
     }
-    Aside(const Aside &) = delete;
-    Aside &operator=(const Aside &) = delete;
-    ~Aside() { wait(); }
-
-    // Waits for the work. False when the file could not be opened again; otherwise the
-    // work's own answer, with error set when it failed.
-    bool wait(bool *opened = nullptr, QueryError *error = nullptr)
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-        if (opened)
-            *opened = m_opened;
-        if (error && m_opened && !m_done)
-            *error = m_error;
-        return m_done;
-    }
-
-private:
-    bool m_opened = false;
-    bool m_done = false;
-    QueryError m_error;
-    std::thread m_thread;
-};
+    closeReadOnlyStore(name);
+    return counted;
+}
 
 } // namespace
 
@@ -576,12 +550,21 @@ YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) cons
         && !file.startsWith(QLatin1String("file:"))) {
         // A SQLite file: the row results on a connection of their own on another thread
         // while this one reads the runs (the two take about as long).
+        // (Declared before the thread, which joins on leaving the block, also on return.)
         std::vector<RowYield> rows;
-        Aside rowsAside(file, [&](const QSqlDatabase &db, QueryError *e) { return rowYields(db, y, rows, e); });
-        if (!runTally(m_db, y, tally, error))
+        std::optional<bool> counted;
+        QueryError rowsError;
+        {
+            const std::jthread aside([&] { counted = rowYieldsOnOwnConnection(file, y, rows, &rowsError); });
+            if (!runTally(m_db, y, tally, error))
+                return report;
+        }
+        if (counted && !*counted) {
+            if (error)
+                *error = rowsError;
             return report;
-        bool opened = false;
-        if (!rowsAside.wait(&opened, error) && (opened || !rowYields(m_db, y, rows, error)))
+        }
+        if (!counted && !rowYields(m_db, y, rows, error))
             return report;
         report.rows = std::move(rows);
     } else if (!rowYields(m_db, y, report.rows, error) || !runTally(m_db, y, tally, error)) {
