@@ -22,20 +22,34 @@ namespace {
 Record station(const QString &id, const QString &name)
 {
     return {Table::Stations,
-            {id, name, QStringLiteral("host"), QStringLiteral("test"), QStringLiteral("0"), QStringLiteral("lib"), 1,
-             utcNow()}};
+            {{"id", id},
+             {"name", name},
+             {"host", QStringLiteral("host")},
+             {"program", QStringLiteral("test")},
+             {"version", QStringLiteral("0")},
+             {"library", QStringLiteral("lib")},
+             {"simulated", 1},
+             {"created_utc", utcNow()}}};
 }
 
 Record run(const QString &id, const QString &stationId)
 {
     return {Table::Runs,
-            {id, stationId, QVariant(), QVariant(), QStringLiteral("test-all"), QVariant(), 0x8040, QVariant(),
-             utcNow(), 1}};
+            {{"id", id},
+             {"station_id", stationId},
+             {"kind", QStringLiteral("test-all")},
+             {"product_id", 0x8040},
+             {"started_utc", utcNow()},
+             {"simulated", 1}}};
 }
 
 Record runEnd(const QString &id)
 {
-    return {Table::RunEnds, {id, utcNow(), QStringLiteral("completed"), QStringLiteral("PASS")}};
+    return {Table::RunEnds,
+            {{"run_id", id},
+             {"ended_utc", utcNow()},
+             {"end_state", QStringLiteral("completed")},
+             {"overall", QStringLiteral("PASS")}}};
 }
 
 // Runs fn on a connection of its own to path.

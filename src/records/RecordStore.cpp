@@ -76,10 +76,11 @@ bool insert(QSqlQuery &q, bool &prepared, const Record &record, QString *why)
     }
     prepared = true;
     const QStringList &names = columns(record.table);
+    // The run's number is taken from the station's runs: its placeholder takes the station.
+    static const qsizetype stationOfRun = columns(Table::Runs).indexOf(QLatin1String("station_id"));
     for (int i = 0; i < names.size(); ++i) {
-        // The run's number is taken from the station's runs (its id is value 1).
         const bool seq = record.table == Table::Runs && names[i] == QLatin1String("seq");
-        q.addBindValue(record.values.value(seq ? 1 : i));
+        q.addBindValue(record.values.value(seq ? stationOfRun : i));
     }
     if (q.exec())
         return true;

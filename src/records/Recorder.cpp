@@ -65,8 +65,15 @@ Recorder::Recorder(const RecordWriter::Options &options, StationIdentity station
     o.program = m_station.program;
     m_writer = std::make_unique<RecordWriter>(o);
     m_writer->start();
-    put(Table::Stations, {m_stationId, notNull(m_station.name), notNull(m_station.host), notNull(m_station.program),
-                          notNull(m_station.version), notNull(m_station.library), int(m_station.simulated), utcNow()});
+    put({Table::Stations,
+         {{"id", m_stationId},
+          {"name", notNull(m_station.name)},
+          {"host", notNull(m_station.host)},
+          {"program", notNull(m_station.program)},
+          {"version", notNull(m_station.version)},
+          {"library", notNull(m_station.library)},
+          {"simulated", int(m_station.simulated)},
+          {"created_utc", utcNow()}}});
 }
 
 Recorder::~Recorder()
@@ -90,9 +97,9 @@ void Recorder::setSerialPrompt(bool ask, const QString &pattern)
         QRegularExpression(QRegularExpression::anchoredPattern(pattern.isEmpty() ? QStringLiteral(".+") : pattern));
 }
 
-std::uint64_t Recorder::put(Table table, QVariantList values)
+std::uint64_t Recorder::put(Record record)
 {
-    return m_writer->enqueue(Record{table, std::move(values)});
+    return m_writer->enqueue(std::move(record));
 }
 
 void Recorder::waitDurable(std::uint64_t ticket)
@@ -118,13 +125,19 @@ void Recorder::detectionEnded(bool found, const QString &label, const BoardConfi
     m_detecting = false;
     m_productId = found && m_queried ? QVariant(qint64(m_queriedProduct)) : QVariant();
     const auto ifFound = [found](const QVariant &v) { return found ? v : QVariant(); };
-    put(Table::Sessions,
-        {m_sessionId, m_stationId, m_detectStarted, notNull(label), m_productId,
-         ifFound(m_boardName.isEmpty() ? QVariant() : QVariant(QString::fromLatin1(m_boardName))),
-         ifFound(board.ChannelCount), ifFound(board.HasDacs ? 4 : 0),
-         ifFound(board.NewRevision ? QStringLiteral("new") : QStringLiteral("D or earlier")),
-         m_firmwareReply.isNull() ? QVariant() : QVariant(hex(m_firmwareReply)),
-         m_revisionReply.isNull() ? QVariant() : QVariant(hex(m_revisionReply)), int(m_station.simulated)});
+    put({Table::Sessions,
+         {{"id", m_sessionId},
+          {"station_id", m_stationId},
+          {"started_utc", m_detectStarted},
+          {"detection_label", notNull(label)},
+          {"product_id", m_productId},
+          {"variant", ifFound(m_boardName.isEmpty() ? QVariant() : QVariant(QString::fromLatin1(m_boardName)))},
+          {"channel_count", ifFound(board.ChannelCount)},
+          {"dac_count", ifFound(board.HasDacs ? 4 : 0)},
+          {"revision", ifFound(board.NewRevision ? QStringLiteral("new") : QStringLiteral("D or earlier"))},
+          {"firmware_reply", m_firmwareReply.isNull() ? QVariant() : QVariant(hex(m_firmwareReply))},
+          {"revision_reply", m_revisionReply.isNull() ? QVariant() : QVariant(hex(m_revisionReply))},
+          {"simulated", int(m_station.simulated)}}});
 }
 
 void Recorder::beginRun(const QString &kind, int digit, const QString &serial, const QString &id)
@@ -134,9 +147,16 @@ void Recorder::beginRun(const QString &kind, int digit, const QString &serial, c
     run.rowDigit = digit;
     run.rowDepth = m_rows.size();
     m_runIds << run.id;
-    put(Table::Runs,
-        {run.id, m_stationId, m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId), QVariant(), kind,
-         digit >= 0 ? QVariant(digit) : QVariant(), m_productId, orNull(serial), utcNow(), int(m_station.simulated)});
+    put({Table::Runs,
+         {{"id", run.id},
+          {"station_id", m_stationId},
+          {"session_id", m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId)},
+          {"kind", kind},
+          {"row_digit", digit >= 0 ? QVariant(digit) : QVariant()},
+          {"product_id", m_productId},
+          {"serial", orNull(serial)},
+          {"started_utc", utcNow()},
+          {"simulated", int(m_station.simulated)}}});
     m_runs.push_back(run);
 }
 
@@ -144,8 +164,11 @@ void Recorder::endRun(const QString &state, const QString &overall)
 {
     if (m_runs.empty())
         return;
-    const std::uint64_t ticket =
-        put(Table::RunEnds, {m_runs.back().id, utcNow(), state, overall.isEmpty() ? QVariant() : QVariant(overall)});
+    const std::uint64_t ticket = put({Table::RunEnds,
+                                      {{"run_id", m_runs.back().id},
+                                       {"ended_utc", utcNow()},
+                                       {"end_state", state},
+                                       {"overall", overall.isEmpty() ? QVariant() : QVariant(overall)}}});
     m_runs.pop_back();
     waitDurable(ticket);
 }
@@ -249,10 +272,18 @@ void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
     const QString memo =
         QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(outcome.memo)).toJson(QJsonDocument::Compact));
     const std::uint64_t ticket =
-        put(Table::RowResults,
-            {newKey(), run.id, ++run.rows, outcome.digit, notNull(outcome.name), statusWord(outcome.status),
-             notNull(outcome.label), outcome.failLabel ? QVariant(notNull(*outcome.failLabel)) : QVariant(), memo,
-             started, utcNow()});
+        put({Table::RowResults,
+             {{"id", newKey()},
+              {"run_id", run.id},
+              {"seq", ++run.rows},
+              {"digit", outcome.digit},
+              {"name", notNull(outcome.name)},
+              {"status", statusWord(outcome.status)},
+              {"label", notNull(outcome.label)},
+              {"fail_label", outcome.failLabel ? QVariant(notNull(*outcome.failLabel)) : QVariant()},
+              {"memo", memo},
+              {"started_utc", started},
+              {"ended_utc", utcNow()}}});
     if (run.rowDigit >= 0 && m_rows.size() == run.rowDepth) {
         // A single row's run: its verdict is the row's.
         const bool verdict = outcome.status == TestStatus::Pass || outcome.status == TestStatus::Fail;
@@ -267,18 +298,32 @@ void Recorder::prompt(const QString &kind, const QString &caption, const QString
 {
     OpenRun *run = m_runs.empty() || m_detecting ? nullptr : &m_runs.back();
     const int seq = run ? ++run->prompts : ++m_sessionPrompts;
-    put(Table::Prompts,
-        {newKey(), run ? QVariant(run->id) : QVariant(), m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId),
-         seq, kind, orNull(caption), orNull(text), orNull(answer), typed ? QVariant(*typed) : QVariant(), shown,
-         answered.isEmpty() ? QVariant() : QVariant(answered)});
+    put({Table::Prompts,
+         {{"id", newKey()},
+          {"run_id", run ? QVariant(run->id) : QVariant()},
+          {"session_id", m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId)},
+          {"seq", seq},
+          {"kind", kind},
+          {"caption", orNull(caption)},
+          {"text", orNull(text)},
+          {"answer", orNull(answer)},
+          {"typed", typed ? QVariant(*typed) : QVariant()},
+          {"shown_utc", shown},
+          {"answered_utc", answered.isEmpty() ? QVariant() : QVariant(answered)}}});
 }
 
 void Recorder::eepromWrite(quint16 address, const QByteArray &bytes, quint32 status)
 {
     OpenRun *run = m_runs.empty() ? nullptr : &m_runs.back();
     const int seq = run ? ++run->writes : ++m_looseWrites;
-    put(Table::EepromWrites, {newKey(), run ? QVariant(run->id) : QVariant(), seq, int(address), notNull(hex(bytes)),
-                              qint64(status), utcNow()});
+    put({Table::EepromWrites,
+         {{"id", newKey()},
+          {"run_id", run ? QVariant(run->id) : QVariant()},
+          {"seq", seq},
+          {"address", int(address)},
+          {"bytes", notNull(hex(bytes))},
+          {"status", qint64(status)},
+          {"at_utc", utcNow()}}});
 }
 
 void Recorder::deviceQueried(quint32 status, quint32 productId, const QByteArray &name)

@@ -99,7 +99,7 @@ private:
         QString started;
     };
 
-    std::uint64_t put(Table table, QVariantList values);
+    std::uint64_t put(Record record);
     void beginRun(const QString &kind, int digit, const QString &serial, const QString &id = {});
     void endRun(const QString &state, const QString &overall);
     void waitDurable(std::uint64_t ticket);

@@ -1,26 +1,20 @@
 #include "records/RecordsExport.h"
 
+#include "records/Columns.h"
+
 #include <QDateTime>
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace quillon::records {
 
 namespace {
-
-QJsonValue orNull(const QString &text)
-{
-    return text.isNull() ? QJsonValue() : QJsonValue(text);
-}
-
-QJsonValue orNull(const std::optional<int> &value)
-{
-    return value ? QJsonValue(*value) : QJsonValue();
-}
 
 QString csvField(const QString &text)
 {
@@ -58,13 +52,44 @@ QString suiteName(const RunSummary &run)
     return name;
 }
 
-const QStringList CsvColumns = {
-    QStringLiteral("run_id"),       QStringLiteral("started_utc"), QStringLiteral("station"),
-    QStringLiteral("serial"),       QStringLiteral("product_id"),  QStringLiteral("kind"),
-    QStringLiteral("end_state"),    QStringLiteral("overall"),     QStringLiteral("row_digit"),
-    QStringLiteral("row_name"),     QStringLiteral("status"),      QStringLiteral("label"),
-    QStringLiteral("fail_label"),   QStringLiteral("memo"),        QStringLiteral("row_started_utc"),
-    QStringLiteral("row_ended_utc")};
+// A record's exported columns into a JSON object (the column table's keys and forms).
+QJsonObject exported(Table table, const QVariantHash &fields, QJsonObject object = {})
+{
+    for (const Column &c : tableInfo(table).columns)
+        if (c.json != JsonAs::None)
+            object.insert(c.key(), jsonValue(c, fields.value(QLatin1String(c.name))));
+    return object;
+}
+
+// The fields of a CSV line in their places: a run's (its station's, its own, its end's)
+// and then its row's.
+struct CsvField {
+    Table table;
+    const Column *column;
+};
+
+const std::vector<CsvField> &csvFields()
+{
+    static const std::vector<CsvField> fields = [] {
+        std::vector<CsvField> out;
+        for (const Table t : {Table::Stations, Table::Runs, Table::RunEnds, Table::RowResults})
+            for (const Column &c : tableInfo(t).columns)
+                if (c.csv != CsvAs::None)
+                    out.push_back({t, &c});
+        std::sort(out.begin(), out.end(),
+                  [](const CsvField &a, const CsvField &b) { return a.column->csvPlace < b.column->csvPlace; });
+        return out;
+    }();
+    return fields;
+}
+
+QString csvHeader()
+{
+    QStringList names;
+    for (const CsvField &f : csvFields())
+        names << QLatin1String(f.column->csvHeader);
+    return names.join(QLatin1Char(','));
+}
 
 } // namespace
 
@@ -81,70 +106,21 @@ std::optional<ExportFormat> exportFormatFromName(const QString &name)
 
 QJsonObject runToJson(const RunDetail &detail)
 {
-    const RunSummary &run = detail.run;
-    QJsonObject station{{QStringLiteral("id"), detail.station.id},
-                        {QStringLiteral("name"), detail.station.name},
-                        {QStringLiteral("host"), detail.station.host},
-                        {QStringLiteral("program"), detail.station.program},
-                        {QStringLiteral("version"), detail.station.version},
-                        {QStringLiteral("library"), detail.station.library},
-                        {QStringLiteral("simulated"), detail.station.simulated}};
-    QJsonValue session;
-    if (const auto &s = detail.session)
-        session = QJsonObject{{QStringLiteral("id"), s->id},
-                              {QStringLiteral("started_utc"), s->startedUtc},
-                              {QStringLiteral("detection_label"), s->detectionLabel},
-                              {QStringLiteral("product_id"), orNull(s->productId)},
-                              {QStringLiteral("variant"), orNull(s->variant)},
-                              {QStringLiteral("channel_count"), orNull(s->channelCount)},
-                              {QStringLiteral("dac_count"), orNull(s->dacCount)},
-                              {QStringLiteral("revision"), orNull(s->revision)},
-                              {QStringLiteral("firmware_reply"), orNull(s->firmwareReply)},
-                              {QStringLiteral("revision_reply"), orNull(s->revisionReply)}};
-    QJsonArray rows;
+    QJsonObject run = exported(Table::RunEnds, detail.run.endFields, exported(Table::Runs, detail.run.fields));
+    run.insert(QStringLiteral("station"), exported(Table::Stations, detail.station.fields));
+    run.insert(QStringLiteral("session"),
+               detail.session ? QJsonValue(exported(Table::Sessions, detail.session->fields)) : QJsonValue());
+    QJsonArray rows, prompts, writes;
     for (const RowRecord &row : detail.rows)
-        rows.append(QJsonObject{{QStringLiteral("seq"), row.seq},
-                                {QStringLiteral("digit"), row.digit},
-                                {QStringLiteral("name"), row.name},
-                                {QStringLiteral("status"), row.status},
-                                {QStringLiteral("label"), row.label},
-                                {QStringLiteral("fail_label"), orNull(row.failLabel)},
-                                {QStringLiteral("memo"), QJsonArray::fromStringList(row.memo)},
-                                {QStringLiteral("started_utc"), row.startedUtc},
-                                {QStringLiteral("ended_utc"), row.endedUtc}});
-    QJsonArray prompts;
+        rows.append(exported(Table::RowResults, row.fields));
     for (const PromptRecord &p : detail.prompts)
-        prompts.append(QJsonObject{{QStringLiteral("seq"), p.seq},
-                                   {QStringLiteral("kind"), p.kind},
-                                   {QStringLiteral("caption"), orNull(p.caption)},
-                                   {QStringLiteral("text"), orNull(p.text)},
-                                   {QStringLiteral("answer"), orNull(p.answer)},
-                                   {QStringLiteral("typed"), p.hasTyped ? QJsonValue(p.typed) : QJsonValue()},
-                                   {QStringLiteral("shown_utc"), p.shownUtc},
-                                   {QStringLiteral("answered_utc"), orNull(p.answeredUtc)}});
-    QJsonArray writes;
+        prompts.append(exported(Table::Prompts, p.fields));
     for (const EepromWrite &w : detail.eepromWrites)
-        writes.append(QJsonObject{{QStringLiteral("seq"), w.seq},
-                                  {QStringLiteral("address"), w.address},
-                                  {QStringLiteral("bytes"), QString::fromLatin1(w.bytes.toHex())},
-                                  {QStringLiteral("status"), qint64(w.status)},
-                                  {QStringLiteral("at_utc"), w.atUtc}});
-    return QJsonObject{{QStringLiteral("id"), run.id},
-                       {QStringLiteral("seq"), run.seq},
-                       {QStringLiteral("station"), station},
-                       {QStringLiteral("session"), session},
-                       {QStringLiteral("kind"), run.kind},
-                       {QStringLiteral("row_digit"), orNull(run.rowDigit)},
-                       {QStringLiteral("product_id"), orNull(run.productId)},
-                       {QStringLiteral("serial"), orNull(run.serial)},
-                       {QStringLiteral("started_utc"), run.startedUtc},
-                       {QStringLiteral("ended_utc"), orNull(run.endedUtc)},
-                       {QStringLiteral("end_state"), orNull(run.endState)},
-                       {QStringLiteral("overall"), orNull(run.overall)},
-                       {QStringLiteral("simulated"), run.simulated},
-                       {QStringLiteral("rows"), rows},
-                       {QStringLiteral("prompts"), prompts},
-                       {QStringLiteral("eeprom_writes"), writes}};
+        writes.append(exported(Table::EepromWrites, w.fields));
+    run.insert(QStringLiteral("rows"), rows);
+    run.insert(QStringLiteral("prompts"), prompts);
+    run.insert(QStringLiteral("eeprom_writes"), writes);
+    return run;
 }
 
 struct RunExporter::Private {
@@ -160,7 +136,7 @@ struct RunExporter::Private {
 RunExporter::RunExporter(ExportFormat format, QIODevice &out) : d(new Private{format, out, nullptr})
 {
     switch (format) {
-    case ExportFormat::Csv: d->write(CsvColumns.join(QLatin1Char(',')).toUtf8() + "\r\n"); break;
+    case ExportFormat::Csv: d->write(csvHeader().toUtf8() + "\r\n"); break;
     case ExportFormat::Json: d->write("["); break;
     case ExportFormat::JUnit:
         d->xml = std::make_unique<QXmlStreamWriter>(&out);
@@ -182,21 +158,25 @@ namespace {
 // The CSV lines of a run: one per row result, one with empty row fields if it has none.
 QByteArray csvLines(const RunDetail &detail)
 {
-    const RunSummary &run = detail.run;
-    const QStringList runFields = {run.id,   run.startedUtc, run.stationName, run.serial, optionalText(run.productId),
-                                   run.kind, run.endState,   run.overall};
     QByteArray out;
-    auto line = [&](const QStringList &rowFields) {
+    auto line = [&](const RowRecord *row) {
         QStringList fields;
-        for (const QString &f : runFields + rowFields)
-            fields << csvField(f);
+        for (const CsvField &f : csvFields()) {
+            const QVariantHash *values = nullptr;
+            switch (f.table) {
+            case Table::Stations: values = &detail.station.fields; break;
+            case Table::RunEnds: values = &detail.run.endFields; break;
+            case Table::RowResults: values = row ? &row->fields : nullptr; break;
+            default: values = &detail.run.fields; break;
+            }
+            fields << csvField(values ? csvValue(*f.column, values->value(QLatin1String(f.column->name))) : QString());
+        }
         out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
     };
     if (detail.rows.empty())
-        line(QStringList(8, QString()));
+        line(nullptr);
     for (const RowRecord &row : detail.rows)
-        line({QString::number(row.digit, 16).toUpper(), row.name, row.status, row.label, row.failLabel,
-              row.memo.join(QLatin1Char('\n')), row.startedUtc, row.endedUtc});
+        line(&row);
     return out;
 }
 

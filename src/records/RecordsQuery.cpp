@@ -1,5 +1,6 @@
 #include "records/RecordsQuery.h"
 
+#include "records/Columns.h"
 #include "records/ReadOnlyStore.h"
 #include "records/Schema.h"
 
@@ -114,31 +115,74 @@ bool exec(QSqlQuery &query, const QString &sql, const QVariantList &values, Quer
     return true;
 }
 
-const QString SummaryColumns =
-    QStringLiteral("r.id, r.seq, r.station_id, s.name, r.session_id, r.kind, r.row_digit, r.product_id, r.serial, "
-                   "r.started_utc, e.ended_utc, e.end_state, e.overall, r.simulated, ");
+// The columns of a record table as a select list over `alias`, as the store has them at
+// `version`: a column added later reads as NULL.
+struct Selection {
+    QList<const Column *> columns;
+    QString sql;
+};
 
-const QString SummaryFrom =
-    QStringLiteral(" FROM runs r JOIN stations s ON s.id = r.station_id LEFT JOIN run_ends e ON e.run_id = r.id");
+Selection selection(Table table, const char *alias, int version)
+{
+    Selection s;
+    s.columns = columnsAt(tableInfo(table), Backend::File);
+    QStringList parts;
+    for (const Column *c : std::as_const(s.columns))
+        parts << (c->since <= version ? QLatin1String(alias) + QLatin1Char('.') + QLatin1String(c->name)
+                                      : QStringLiteral("NULL"));
+    s.sql = parts.join(QStringLiteral(", "));
+    return s;
+}
 
-RunSummary summaryFrom(const QSqlQuery &q)
+// The values of a selection that starts at `first`, by column name.
+QVariantHash fieldsOf(const QSqlQuery &q, int first, const Selection &s)
+{
+    QVariantHash fields;
+    fields.reserve(s.columns.size());
+    for (int i = 0; i < s.columns.size(); ++i)
+        fields.insert(QLatin1String(s.columns[i]->name), q.value(first + i));
+    return fields;
+}
+
+// A listing's line: the run's columns, its end's, its station's name and the verdict.
+struct SummarySelect {
+    Selection runs, ends;
+    QString sql; // SELECT ... FROM ...
+};
+
+SummarySelect summarySelect(int version)
+{
+    SummarySelect s{selection(Table::Runs, "r", version), selection(Table::RunEnds, "e", version), {}};
+    s.sql = QStringLiteral("SELECT ") + s.runs.sql + QStringLiteral(", ") + s.ends.sql + QStringLiteral(", s.name, ")
+            + VerdictExpression
+            + QStringLiteral(" FROM runs r JOIN stations s ON s.id = r.station_id LEFT JOIN run_ends e ON e.run_id "
+                             "= r.id");
+    return s;
+}
+
+RunSummary summaryFrom(const QSqlQuery &q, const SummarySelect &s)
 {
     RunSummary run;
-    run.id = q.value(0).toString();
-    run.seq = q.value(1).toLongLong();
-    run.stationId = q.value(2).toString();
-    run.stationName = q.value(3).toString();
-    run.sessionId = q.value(4).toString();
-    run.kind = q.value(5).toString();
-    run.rowDigit = optionalInt(q.value(6));
-    run.productId = optionalInt(q.value(7));
-    run.serial = q.value(8).toString();
-    run.startedUtc = q.value(9).toString();
-    run.endedUtc = q.value(10).toString();
-    run.endState = q.value(11).toString();
-    run.overall = q.value(12).toString();
-    run.simulated = q.value(13).toLongLong() != 0;
-    run.verdict = q.value(14).toString();
+    run.fields = fieldsOf(q, 0, s.runs);
+    run.endFields = fieldsOf(q, int(s.runs.columns.size()), s.ends);
+    const int after = int(s.runs.columns.size() + s.ends.columns.size());
+    const QVariantHash &f = run.fields;
+    const QVariantHash &e = run.endFields;
+    run.id = f.value(QStringLiteral("id")).toString();
+    run.seq = f.value(QStringLiteral("seq")).toLongLong();
+    run.stationId = f.value(QStringLiteral("station_id")).toString();
+    run.stationName = q.value(after).toString();
+    run.sessionId = f.value(QStringLiteral("session_id")).toString();
+    run.kind = f.value(QStringLiteral("kind")).toString();
+    run.rowDigit = optionalInt(f.value(QStringLiteral("row_digit")));
+    run.productId = optionalInt(f.value(QStringLiteral("product_id")));
+    run.serial = f.value(QStringLiteral("serial")).toString();
+    run.startedUtc = f.value(QStringLiteral("started_utc")).toString();
+    run.endedUtc = e.value(QStringLiteral("ended_utc")).toString();
+    run.endState = e.value(QStringLiteral("end_state")).toString();
+    run.overall = e.value(QStringLiteral("overall")).toString();
+    run.simulated = f.value(QStringLiteral("simulated")).toLongLong() != 0;
+    run.verdict = q.value(after + 1).toString();
     return run;
 }
 
@@ -200,8 +244,8 @@ std::vector<RunSummary> RecordsQuery::list(const RunFilter &filter, QueryError *
     order += filter.ascending ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
     if (filter.order != RunFilter::Order::Started)
         order += QStringLiteral(", r.started_utc DESC");
-    QString sql = QStringLiteral("SELECT ") + SummaryColumns + VerdictExpression + SummaryFrom + where.sql
-                  + QStringLiteral(" ORDER BY ") + order + QStringLiteral(", r.seq DESC");
+    const SummarySelect select = summarySelect(storeVersion());
+    QString sql = select.sql + where.sql + QStringLiteral(" ORDER BY ") + order + QStringLiteral(", r.seq DESC");
     QVariantList values = where.values;
     if (filter.limit >= 0 || filter.offset > 0) {
         sql += QStringLiteral(" LIMIT ? OFFSET ?");
@@ -212,7 +256,7 @@ std::vector<RunSummary> RecordsQuery::list(const RunFilter &filter, QueryError *
     if (!exec(q, sql, values, error))
         return runs;
     while (q.next())
-        runs.push_back(summaryFrom(q));
+        runs.push_back(summaryFrom(q, select));
     return runs;
 }
 
@@ -302,103 +346,104 @@ std::optional<QString> RecordsQuery::resolveRun(const QString &idOrPrefix, Query
 std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error) const
 {
     RunDetail detail;
+    const int version = storeVersion();
     {
+        const SummarySelect select = summarySelect(version);
         QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT ") + SummaryColumns + VerdictExpression + SummaryFrom
-                      + QStringLiteral(" WHERE r.id = ?"),
-                  {id}, error))
+        if (!exec(q, select.sql + QStringLiteral(" WHERE r.id = ?"), {id}, error))
             return std::nullopt;
         if (!q.next()) {
             if (error)
                 error->message = QStringLiteral("no run %1").arg(id);
             return std::nullopt;
         }
-        detail.run = summaryFrom(q);
+        detail.run = summaryFrom(q, select);
     }
-    {
+    // The records a run hangs on, each row's columns by name, in order.
+    const auto each = [&](Table table, const char *where, const QVariant &key, auto &&take) {
+        const Selection s = selection(table, "t", version);
         QSqlQuery q(m_db);
         if (!exec(q,
-                  QStringLiteral("SELECT id, name, host, program, version, library, simulated, created_utc "
-                                 "FROM stations WHERE id = ?"),
-                  {detail.run.stationId}, error))
-            return std::nullopt;
-        if (q.next())
-            detail.station = StationInfo{q.value(0).toString(), q.value(1).toString(),       q.value(2).toString(),
-                                         q.value(3).toString(), q.value(4).toString(),       q.value(5).toString(),
-                                         q.value(7).toString(), q.value(6).toLongLong() != 0};
-    }
-    if (!detail.run.sessionId.isEmpty()) {
-        QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT id, started_utc, detection_label, product_id, variant, channel_count, "
-                                 "dac_count, revision, firmware_reply, revision_reply, simulated "
-                                 "FROM sessions WHERE id = ?"),
-                  {detail.run.sessionId}, error))
-            return std::nullopt;
-        if (q.next()) {
-            SessionInfo s;
-            s.id = q.value(0).toString();
-            s.startedUtc = q.value(1).toString();
-            s.detectionLabel = q.value(2).toString();
-            s.productId = optionalInt(q.value(3));
-            s.variant = q.value(4).toString();
-            s.channelCount = optionalInt(q.value(5));
-            s.dacCount = optionalInt(q.value(6));
-            s.revision = q.value(7).toString();
-            s.firmwareReply = q.value(8).toString();
-            s.revisionReply = q.value(9).toString();
-            s.simulated = q.value(10).toLongLong() != 0;
-            detail.session = s;
-        }
-    }
-    {
-        QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT seq, digit, name, status, label, fail_label, memo, started_utc, ended_utc "
-                                 "FROM row_results WHERE run_id = ? ORDER BY seq"),
-                  {id}, error))
-            return std::nullopt;
+                  QStringLiteral("SELECT ") + s.sql + QStringLiteral(" FROM ") + tableName(table)
+                      + QStringLiteral(" t WHERE ") + QLatin1String(where),
+                  {key}, error))
+            return false;
         while (q.next())
-            detail.rows.push_back(RowRecord{q.value(0).toInt(), q.value(1).toInt(), q.value(2).toString(),
-                                            q.value(3).toString(), q.value(4).toString(), q.value(5).toString(),
-                                            memoLines(q.value(6).toString()), q.value(7).toString(),
-                                            q.value(8).toString()});
-    }
-    {
-        QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT seq, kind, caption, text, answer, typed, shown_utc, answered_utc "
-                                 "FROM prompts WHERE run_id = ? ORDER BY seq"),
-                  {id}, error))
-            return std::nullopt;
-        while (q.next()) {
-            PromptRecord p;
-            p.seq = q.value(0).toInt();
-            p.kind = q.value(1).toString();
-            p.caption = q.value(2).toString();
-            p.text = q.value(3).toString();
-            p.answer = q.value(4).toString();
-            p.hasTyped = !q.value(5).isNull();
-            p.typed = q.value(5).toString();
-            p.shownUtc = q.value(6).toString();
-            p.answeredUtc = q.value(7).toString();
-            detail.prompts.push_back(p);
-        }
-    }
-    {
-        QSqlQuery q(m_db);
-        if (!exec(q,
-                  QStringLiteral("SELECT seq, address, bytes, status, at_utc FROM eeprom_writes "
-                                 "WHERE run_id = ? ORDER BY seq"),
-                  {id}, error))
-            return std::nullopt;
-        while (q.next())
-            detail.eepromWrites.push_back(EepromWrite{q.value(0).toInt(), q.value(1).toInt(),
-                                                      QByteArray::fromHex(q.value(2).toString().toLatin1()),
-                                                      quint32(q.value(3).toLongLong()), q.value(4).toString()});
-    }
+            take(fieldsOf(q, 0, s));
+        return true;
+    };
+    const auto text = [](const QVariantHash &f, const char *name) { return f.value(QLatin1String(name)).toString(); };
+    const auto number = [](const QVariantHash &f, const char *name) {
+        return f.value(QLatin1String(name)).toLongLong();
+    };
+    const bool ok =
+        each(Table::Stations, "t.id = ?", detail.run.stationId,
+             [&](QVariantHash f) {
+                 detail.station = StationInfo{
+                     text(f, "id"),      text(f, "name"),    text(f, "host"),        text(f, "program"),
+                     text(f, "version"), text(f, "library"), text(f, "created_utc"), number(f, "simulated") != 0,
+                     std::move(f)};
+             })
+        && (detail.run.sessionId.isEmpty()
+            || each(Table::Sessions, "t.id = ?", detail.run.sessionId,
+                    [&](QVariantHash f) {
+                        SessionInfo s;
+                        s.id = text(f, "id");
+                        s.startedUtc = text(f, "started_utc");
+                        s.detectionLabel = text(f, "detection_label");
+                        s.productId = optionalInt(f.value(QStringLiteral("product_id")));
+                        s.variant = text(f, "variant");
+                        s.channelCount = optionalInt(f.value(QStringLiteral("channel_count")));
+                        s.dacCount = optionalInt(f.value(QStringLiteral("dac_count")));
+                        s.revision = text(f, "revision");
+                        s.firmwareReply = text(f, "firmware_reply");
+                        s.revisionReply = text(f, "revision_reply");
+                        s.simulated = number(f, "simulated") != 0;
+                        s.fields = std::move(f);
+                        detail.session = std::move(s);
+                    }))
+        && each(Table::RowResults, "t.run_id = ? ORDER BY t.seq", id,
+                [&](QVariantHash f) {
+                    detail.rows.push_back(RowRecord{int(number(f, "seq")), int(number(f, "digit")), text(f, "name"),
+                                                    text(f, "status"), text(f, "label"), text(f, "fail_label"),
+                                                    memoLines(text(f, "memo")), text(f, "started_utc"),
+                                                    text(f, "ended_utc"), std::move(f)});
+                })
+        && each(Table::Prompts, "t.run_id = ? ORDER BY t.seq", id,
+                [&](QVariantHash f) {
+                    PromptRecord p;
+                    p.seq = int(number(f, "seq"));
+                    p.kind = text(f, "kind");
+                    p.caption = text(f, "caption");
+                    p.text = text(f, "text");
+                    p.answer = text(f, "answer");
+                    p.hasTyped = !f.value(QStringLiteral("typed")).isNull();
+                    p.typed = text(f, "typed");
+                    p.shownUtc = text(f, "shown_utc");
+                    p.answeredUtc = text(f, "answered_utc");
+                    p.fields = std::move(f);
+                    detail.prompts.push_back(std::move(p));
+                })
+        && each(Table::EepromWrites, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
+               detail.eepromWrites.push_back(EepromWrite{
+                   int(number(f, "seq")), int(number(f, "address")), QByteArray::fromHex(text(f, "bytes").toLatin1()),
+                   quint32(number(f, "status")), text(f, "at_utc"), std::move(f)});
+           });
+    if (!ok)
+        return std::nullopt;
     return detail;
+}
+
+int RecordsQuery::storeVersion() const
+{
+    if (!m_version) {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        m_version = q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'")) && q.next()
+                        ? q.value(0).toString().toInt()
+                        : 0;
+    }
+    return *m_version;
 }
 
 bool RecordsQuery::hasTallyIndexes() const

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QVariantHash>
 
 #include <optional>
 #include <vector>
@@ -51,11 +52,14 @@ struct RunSummary {
     QString overall;  // overall label text, empty if none
     QString verdict;  // overall, else a row run's row label, else empty
     bool simulated = false;
+    // Every stored column by name: the run's (runs) and its end's (run_ends).
+    QVariantHash fields, endFields;
 };
 
 struct StationInfo {
     QString id, name, host, program, version, library, createdUtc;
     bool simulated = false;
+    QVariantHash fields; // every stored column by name
 };
 
 struct SessionInfo {
@@ -65,6 +69,7 @@ struct SessionInfo {
     std::optional<int> channelCount, dacCount;
     QString revision, firmwareReply, revisionReply;
     bool simulated = false;
+    QVariantHash fields; // every stored column by name
 };
 
 struct RowRecord {
@@ -73,6 +78,7 @@ struct RowRecord {
     QString name, status, label, failLabel;
     QStringList memo; // exact lines
     QString startedUtc, endedUtc;
+    QVariantHash fields; // every stored column by name
 };
 
 struct PromptRecord {
@@ -80,6 +86,7 @@ struct PromptRecord {
     QString kind, caption, text, answer, typed;
     QString shownUtc, answeredUtc;
     bool hasTyped = false;
+    QVariantHash fields; // every stored column by name
 };
 
 struct EepromWrite {
@@ -88,6 +95,7 @@ struct EepromWrite {
     QByteArray bytes;
     quint32 status = 0;
     QString atUtc;
+    QVariantHash fields; // every stored column by name
 };
 
 // Everything recorded about one run.
@@ -151,11 +159,16 @@ public:
 
     QSqlDatabase database() const { return m_db; }
 
+    // The store's records schema version (0 when it cannot be read): a column added
+    // after it reads as NULL.
+    int storeVersion() const;
+
 private:
     bool hasTallyIndexes() const;
 
     QSqlDatabase m_db;
     mutable std::optional<bool> m_tallyIndexes;
+    mutable std::optional<int> m_version;
 };
 
 // A person's date or time as a filter bound in stored form, or nullopt if malformed.

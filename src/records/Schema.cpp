@@ -1,5 +1,7 @@
 #include "records/Schema.h"
 
+#include "records/Columns.h"
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -16,55 +18,6 @@ namespace {
 // How long a statement waits for another station's transaction before failing.
 constexpr int BusyTimeoutMs = 5000;
 
-// Version 1. A later version adds a migration step below; these statements never change.
-const char *const SchemaV1[] = {
-    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-    "CREATE TABLE stations ("
-    " id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL,"
-    " program TEXT NOT NULL, version TEXT NOT NULL, library TEXT NOT NULL,"
-    " simulated INTEGER NOT NULL, created_utc TEXT NOT NULL)",
-    "CREATE TABLE sessions ("
-    " id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id),"
-    " started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id INTEGER,"
-    " variant TEXT, channel_count INTEGER, dac_count INTEGER, revision TEXT,"
-    " firmware_reply TEXT, revision_reply TEXT, simulated INTEGER NOT NULL)",
-    "CREATE TABLE runs ("
-    " id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id),"
-    " session_id TEXT REFERENCES sessions(id), seq INTEGER NOT NULL, kind TEXT NOT NULL,"
-    " row_digit INTEGER, product_id INTEGER, serial TEXT,"
-    " started_utc TEXT NOT NULL, simulated INTEGER NOT NULL)",
-    "CREATE TABLE run_ends ("
-    " run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL,"
-    " end_state TEXT NOT NULL, overall TEXT)",
-    "CREATE TABLE row_results ("
-    " id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq INTEGER NOT NULL,"
-    " digit INTEGER NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL,"
-    " fail_label TEXT, memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
-    "CREATE TABLE prompts ("
-    " id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT,"
-    " seq INTEGER NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT,"
-    " shown_utc TEXT NOT NULL, answered_utc TEXT)",
-    "CREATE TABLE eeprom_writes ("
-    " id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq INTEGER NOT NULL,"
-    " address INTEGER NOT NULL, bytes TEXT NOT NULL, status INTEGER NOT NULL, at_utc TEXT NOT NULL)",
-    "CREATE INDEX runs_started ON runs(started_utc)",
-    "CREATE INDEX runs_serial ON runs(serial)",
-    "CREATE INDEX runs_product ON runs(product_id, started_utc)",
-    "CREATE INDEX runs_station ON runs(station_id, seq)",
-    "CREATE INDEX row_results_run ON row_results(run_id, seq)",
-    "CREATE INDEX prompts_run ON prompts(run_id, seq)",
-    "CREATE INDEX eeprom_writes_run ON eeprom_writes(run_id, seq)",
-    "INSERT INTO meta (key, value) VALUES ('kind', 'quillon-records')",
-    "INSERT INTO meta (key, value) VALUES ('schema_version', '1')",
-};
-
-// Version 2: the line-database uploader's progress, appended to like everything else
-// (a run is uploaded once its id is in line_uploads; errors as they change).
-const char *const SchemaV2[] = {
-    "CREATE TABLE line_uploads (run_id TEXT PRIMARY KEY REFERENCES runs(id), uploaded_utc TEXT NOT NULL)",
-    "CREATE TABLE line_upload_errors (at_utc TEXT NOT NULL, message TEXT NOT NULL)",
-};
-
 // Indexes that let a yield over a whole store read indexes only: the row results by
 // row and status (by run for a filtered yield), and the runs with what a filter asks of
 // them beside their ends, both in run id order so the two are walked together. They
@@ -77,14 +30,6 @@ const char *const YieldIndexes[] = {
     "CREATE INDEX IF NOT EXISTS runs_tally ON runs(id, kind, serial, started_utc, seq, station_id, product_id)",
     "CREATE INDEX IF NOT EXISTS run_ends_overall ON run_ends(run_id, overall)",
 };
-
-// migrations[v] takes a file from version v to v + 1 (index 0: an empty file).
-struct Migration {
-    const char *const *statements;
-    int count;
-};
-const Migration Migrations[] = {{SchemaV1, int(std::size(SchemaV1))}, {SchemaV2, int(std::size(SchemaV2))}};
-static_assert(std::size(Migrations) == SchemaVersion);
 
 QString sqlReason(const QSqlError &error)
 {
@@ -234,13 +179,16 @@ bool ensureSchema(QSqlDatabase &db, QString *reason)
                         .arg(version)
                         .arg(SchemaVersion));
     for (int v = version; v < SchemaVersion; ++v) {
-        const Migration &m = Migrations[v];
-        for (int i = 0; i < m.count; ++i)
-            if (!exec(db, QString::fromLatin1(m.statements[i]), &why))
+        // Each step is made from the column table: its new tables, columns and indexes.
+        QStringList steps = migrationSql(Backend::File, v);
+        if (v == 0)
+            steps << QStringLiteral("INSERT INTO meta (key, value) VALUES ('kind', '%1')").arg(QLatin1String(StoreKind))
+                  << QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', '%1')").arg(v + 1);
+        else
+            steps << QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(v + 1);
+        for (const QString &statement : std::as_const(steps))
+            if (!exec(db, statement, &why))
                 return fail(why);
-        if (v > 0
-            && !exec(db, QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(v + 1), &why))
-            return fail(why);
     }
     for (const char *index : YieldIndexes)
         if (!exec(db, QString::fromLatin1(index), &why))

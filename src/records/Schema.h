@@ -1,13 +1,14 @@
 #pragma once
 
+#include "records/Columns.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
 namespace quillon::records {
 
-// The schema version this build writes. Older files are migrated on open; a newer
-// file is refused (an older program must not write into it).
-inline constexpr int SchemaVersion = 2;
+// SchemaVersion (records/Columns.h) is the version this build writes. Older files are
+// migrated on open; a newer file is refused (an older program must not write into it).
 // meta('kind'): marks a SQLite file as a records store.
 inline constexpr char StoreKind[] = "quillon-records";
 

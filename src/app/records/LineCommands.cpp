@@ -90,9 +90,9 @@ int status(const QString &path, const QString &url, QTextStream &out, QTextStrea
     QString now;
     if (openLineDatabase(parsed, guard.name, &error)) {
         QSqlDatabase db = QSqlDatabase::database(guard.name, false);
-        now = checkLineSchema(db);
-        if (now.isEmpty())
-            now = QStringLiteral("reachable, schema version %1").arg(kLineSchemaVersion);
+        const LineSchemaCheck check = checkLineSchemaVersion(db);
+        now =
+            check.message.isEmpty() ? QStringLiteral("reachable, schema version %1").arg(check.version) : check.message;
     } else {
         now = error;
     }

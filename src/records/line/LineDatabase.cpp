@@ -1,9 +1,13 @@
 #include "records/line/LineDatabase.h"
 
+#include "records/Columns.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <algorithm>
 
 namespace quillon::records {
 
@@ -37,89 +41,70 @@ bool exec(QSqlDatabase &db, const QString &sql, QString *error)
     return false;
 }
 
-// Version 1: the records schema of a station's store, PostgreSQL types (every integer
-// a BIGINT: library statuses are unsigned 32-bit), plus who uploaded each run and when.
-const char *const kSchemaV1[] = {
-    "CREATE TABLE meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-    "CREATE TABLE stations (id TEXT PRIMARY KEY, name TEXT NOT NULL, host TEXT NOT NULL, program TEXT NOT NULL,"
-    " version TEXT NOT NULL, library TEXT NOT NULL, simulated INTEGER NOT NULL, created_utc TEXT NOT NULL)",
-    "CREATE TABLE sessions (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id),"
-    " started_utc TEXT NOT NULL, detection_label TEXT NOT NULL, product_id BIGINT, variant TEXT,"
-    " channel_count BIGINT, dac_count BIGINT, revision TEXT, firmware_reply TEXT, revision_reply TEXT,"
-    " simulated INTEGER NOT NULL)",
-    "CREATE TABLE runs (id TEXT PRIMARY KEY, station_id TEXT NOT NULL REFERENCES stations(id),"
-    " session_id TEXT REFERENCES sessions(id), seq BIGINT NOT NULL, kind TEXT NOT NULL, row_digit BIGINT,"
-    " product_id BIGINT, serial TEXT, started_utc TEXT NOT NULL, simulated INTEGER NOT NULL,"
-    " uploaded_by TEXT NOT NULL,"
-    " uploaded_utc TEXT NOT NULL DEFAULT to_char(clock_timestamp() AT TIME ZONE 'UTC',"
-    " 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'))",
-    "CREATE TABLE run_ends (run_id TEXT PRIMARY KEY REFERENCES runs(id), ended_utc TEXT NOT NULL,"
-    " end_state TEXT NOT NULL, overall TEXT)",
-    "CREATE TABLE row_results (id TEXT PRIMARY KEY, run_id TEXT NOT NULL REFERENCES runs(id), seq BIGINT NOT NULL,"
-    " digit BIGINT NOT NULL, name TEXT NOT NULL, status TEXT NOT NULL, label TEXT NOT NULL, fail_label TEXT,"
-    " memo TEXT NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT NOT NULL)",
-    "CREATE TABLE prompts (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), session_id TEXT,"
-    " seq BIGINT NOT NULL, kind TEXT NOT NULL, caption TEXT, text TEXT, answer TEXT, typed TEXT,"
-    " shown_utc TEXT NOT NULL, answered_utc TEXT)",
-    "CREATE TABLE eeprom_writes (id TEXT PRIMARY KEY, run_id TEXT REFERENCES runs(id), seq BIGINT NOT NULL,"
-    " address BIGINT NOT NULL, bytes TEXT NOT NULL, status BIGINT NOT NULL, at_utc TEXT NOT NULL)",
-    "CREATE INDEX runs_started ON runs(started_utc)",
-    "CREATE INDEX runs_serial ON runs(serial)",
-    "CREATE INDEX runs_product ON runs(product_id, started_utc)",
-    "CREATE INDEX runs_station ON runs(station_id, seq)",
-    "CREATE INDEX runs_uploaded_by ON runs(uploaded_by, started_utc)",
-    "CREATE INDEX runs_session ON runs(session_id)",
-    "CREATE INDEX row_results_run ON row_results(run_id, seq)",
-    "CREATE INDEX prompts_run ON prompts(run_id, seq)",
-    "CREATE INDEX eeprom_writes_run ON eeprom_writes(run_id, seq)",
-    "INSERT INTO meta (key, value) VALUES ('schema_version', '1'), ('kind', 'quillon-records'),"
-    " ('store', 'line-database')",
-};
-
-const char *const kTables[] = {"meta",     "stations",    "sessions", "runs",
-                               "run_ends", "row_results", "prompts",  "eeprom_writes"};
-
 // Row policies for the station group: a station's role is named as the station and
 // sees (and may add) only what it uploaded; its stations and sessions are those its
 // runs name. Rows a run hangs on must come after the run in the upload, which the
 // uploader does. The reader group sees everything. No UPDATE or DELETE is granted.
-const char *const kPolicies[] = {
-    "CREATE POLICY own_runs ON runs TO quillon_station USING (uploaded_by = current_user)"
-    " WITH CHECK (uploaded_by = current_user)",
-    "CREATE POLICY own_stations ON stations TO quillon_station"
-    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.station_id = stations.id)) WITH CHECK (true)",
-    "CREATE POLICY own_sessions ON sessions TO quillon_station"
-    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.session_id = sessions.id)) WITH CHECK (true)",
-    "CREATE POLICY own_run_ends ON run_ends TO quillon_station"
-    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = run_ends.run_id))",
-    "CREATE POLICY own_row_results ON row_results TO quillon_station"
-    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = row_results.run_id))",
-    "CREATE POLICY own_eeprom_writes ON eeprom_writes TO quillon_station"
-    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = eeprom_writes.run_id))",
-    "CREATE POLICY own_prompts ON prompts TO quillon_station"
-    " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = prompts.run_id) OR (prompts.run_id IS NULL"
-    " AND EXISTS (SELECT 1 FROM runs r WHERE r.session_id = prompts.session_id)))",
-    "CREATE POLICY all_meta ON meta TO quillon_station, quillon_reader USING (true)",
+// A record table not named here hangs on its run through run_id.
+const struct {
+    const char *table;
+    const char *sql;
+} kPolicies[] = {
+    {"runs", "CREATE POLICY own_runs ON runs TO quillon_station USING (uploaded_by = current_user)"
+             " WITH CHECK (uploaded_by = current_user)"},
+    {"stations", "CREATE POLICY own_stations ON stations TO quillon_station"
+                 " USING (EXISTS (SELECT 1 FROM runs r WHERE r.station_id = stations.id)) WITH CHECK (true)"},
+    {"sessions", "CREATE POLICY own_sessions ON sessions TO quillon_station"
+                 " USING (EXISTS (SELECT 1 FROM runs r WHERE r.session_id = sessions.id)) WITH CHECK (true)"},
+    {"prompts", "CREATE POLICY own_prompts ON prompts TO quillon_station"
+                " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = prompts.run_id) OR (prompts.run_id IS NULL"
+                " AND EXISTS (SELECT 1 FROM runs r WHERE r.session_id = prompts.session_id)))"},
+    {"meta", "CREATE POLICY all_meta ON meta TO quillon_station, quillon_reader USING (true)"},
 };
 
-QString grantStatements(const QString &database)
+// The grants on the record tables `created` (all but meta), or on the database and meta
+// as well when `database` is not empty (a new schema).
+QString grantStatements(const QString &database, const QStringList &created)
 {
-    QStringList records;
-    for (const char *table : kTables) {
-        if (QLatin1String(table) != QLatin1String("meta"))
-            records.append(QLatin1String(table));
-    }
+    QStringList records = created;
+    records.removeAll(QStringLiteral("meta"));
     const QString list = records.join(QStringLiteral(", "));
-    return QStringLiteral("GRANT CONNECT ON DATABASE %1 TO quillon_station, quillon_reader;\n"
-                          "GRANT USAGE ON SCHEMA public TO quillon_station, quillon_reader;\n"
-                          "GRANT SELECT ON meta TO quillon_station, quillon_reader;\n"
-                          "GRANT SELECT, INSERT ON %2 TO quillon_station;\n"
-                          "GRANT SELECT ON %2 TO quillon_reader;\n")
-        .arg(quoteIdentifier(database), list);
+    QString grants;
+    if (!database.isEmpty())
+        grants = QStringLiteral("GRANT CONNECT ON DATABASE %1 TO quillon_station, quillon_reader;\n"
+                                "GRANT USAGE ON SCHEMA public TO quillon_station, quillon_reader;\n"
+                                "GRANT SELECT ON meta TO quillon_station, quillon_reader;\n")
+                     .arg(quoteIdentifier(database));
+    if (!records.isEmpty())
+        grants += QStringLiteral("GRANT SELECT, INSERT ON %1 TO quillon_station;\n"
+                                 "GRANT SELECT ON %1 TO quillon_reader;\n")
+                      .arg(list);
+    return grants;
 }
 
-int schemaVersion(QSqlDatabase &db, QString *error)
+// The row policies of a table new in a schema step: the station group sees (and may add)
+// the rows of its own runs; the reader group sees everything.
+QStringList policyStatements(const QString &table)
 {
+    QStringList sql{QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(table)};
+    const auto named = std::find_if(std::begin(kPolicies), std::end(kPolicies),
+                                    [&](const auto &p) { return table == QLatin1String(p.table); });
+    if (named != std::end(kPolicies))
+        sql << QLatin1String(named->sql);
+    else
+        sql << QStringLiteral("CREATE POLICY own_%1 ON %1 TO quillon_station"
+                              " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = %1.run_id))")
+                   .arg(table);
+    if (table != QLatin1String("meta"))
+        sql << QStringLiteral("CREATE POLICY read_all ON %1 FOR SELECT TO quillon_reader USING (true)").arg(table);
+    return sql;
+}
+
+// The server's schema version and major version (0 when it does not say: a server made
+// before majors were written down); version 0 when there is no schema, -1 on an error.
+int schemaVersion(QSqlDatabase &db, int *major, QString *error)
+{
+    *major = 0;
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT to_regclass('meta') IS NOT NULL"))) {
         *error = lineErrorText(QStringLiteral("cannot read the line database"), query.lastError().databaseText());
@@ -127,19 +112,56 @@ int schemaVersion(QSqlDatabase &db, QString *error)
     }
     if (!query.next() || !query.value(0).toBool())
         return 0;
-    if (!query.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'"))) {
+    if (!query.exec(QStringLiteral("SELECT key, value FROM meta WHERE key IN ('schema_version', 'schema_major')"))) {
         *error = lineErrorText(QStringLiteral("cannot read the line database's schema version"),
                                query.lastError().databaseText());
         return -1;
     }
     bool ok = false;
-    const int version = query.next() ? query.value(0).toString().toInt(&ok) : 0;
+    int version = 0;
+    while (query.next()) {
+        if (query.value(0).toString() == QLatin1String("schema_version"))
+            version = query.value(1).toString().toInt(&ok);
+        else
+            *major = query.value(1).toString().toInt();
+    }
     if (!ok) {
         *error = QStringLiteral("the line database has a meta table without a schema version: it is not a "
                                 "Quillon line database");
         return -1;
     }
     return version;
+}
+
+// One schema step on the line database (from `from` to `from + 1`): the step's tables,
+// columns and indexes from the column table, the row policies and grants of its new
+// tables, and the version in meta. `created` gets the tables it made.
+bool migrateStep(QSqlDatabase &db, int from, QStringList *created, QString *error)
+{
+    const int to = from + 1;
+    QStringList made;
+    for (const TableInfo &t : tables())
+        if (t.since == to && t.backend != Backend::File)
+            made << QLatin1String(t.name);
+    QStringList sql = migrationSql(Backend::Line, from);
+    for (const QString &table : std::as_const(made))
+        sql << policyStatements(table);
+    const QString grants = grantStatements(from == 0 ? db.databaseName() : QString(), made);
+    sql << grants.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (from == 0)
+        sql << QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_version', '%1'), ('schema_major', '%2'),"
+                              " ('kind', 'quillon-records'), ('store', 'line-database')")
+                   .arg(to)
+                   .arg(kLineSchemaMajor);
+    else
+        sql << QStringLiteral("UPDATE meta SET value = '%1' WHERE key = 'schema_version'").arg(to)
+            << QStringLiteral("INSERT INTO meta (key, value) VALUES ('schema_major', '%1') ON CONFLICT DO NOTHING")
+                   .arg(kLineSchemaMajor);
+    for (const QString &statement : std::as_const(sql))
+        if (!exec(db, statement, error))
+            return false;
+    *created << made;
+    return true;
 }
 
 } // namespace
@@ -221,44 +243,83 @@ bool openLineDatabase(const LineDatabaseUrl &url, const QString &connectionName,
     return true;
 }
 
+int lineSchemaVersion()
+{
+    return neededVersion(Backend::Line);
+}
+
+LineSchemaCheck checkLineSchemaVersion(QSqlDatabase &db)
+{
+    LineSchemaCheck check;
+    int major = 0;
+    const int version = schemaVersion(db, &major, &check.message);
+    check.version = version;
+    const int ours = lineSchemaVersion();
+    if (version < 0) {
+        check.state = LineSchemaCheck::Unreadable;
+    } else if (version == 0) {
+        check.state = LineSchemaCheck::Missing;
+        check.message = QStringLiteral("the line database has no Quillon schema yet: its administrator runs "
+                                       "quillon-records db init --db URL");
+    } else if (version < ours) {
+        check.state = LineSchemaCheck::Older;
+        check.message = QStringLiteral("the line database's schema is version %1, older than this station's %2: its "
+                                       "administrator runs quillon-records db init --db URL; the runs wait in the "
+                                       "local store")
+                            .arg(version)
+                            .arg(ours);
+    } else if (major > kLineSchemaMajor) {
+        check.state = LineSchemaCheck::Newer;
+        check.message = QStringLiteral("the line database's schema is version %1 of major version %2, newer than this "
+                                       "station's %3: update Quillon on this station; the runs wait in the local "
+                                       "store")
+                            .arg(version)
+                            .arg(major)
+                            .arg(kLineSchemaMajor);
+    } else if (version > ours && major == 0) {
+        // A server that does not name its major version is taken only at versions this
+        // program knows.
+        check.state = LineSchemaCheck::Newer;
+        check.message = QStringLiteral("the line database's schema is version %1, newer than this station's %2: update "
+                                       "Quillon on this station; the runs wait in the local store")
+                            .arg(version)
+                            .arg(ours);
+    }
+    return check;
+}
+
 QString checkLineSchema(QSqlDatabase &db)
 {
-    QString error;
-    const int version = schemaVersion(db, &error);
-    if (version < 0)
-        return error;
-    if (version == 0)
-        return QStringLiteral("the line database has no Quillon schema yet: its administrator runs "
-                              "quillon-records db init --db URL");
-    if (version < kLineSchemaVersion)
-        return QStringLiteral("the line database's schema is version %1, older than this station's %2: its "
-                              "administrator runs quillon-records db init --db URL; the runs wait in the local store")
-            .arg(version)
-            .arg(kLineSchemaVersion);
-    if (version > kLineSchemaVersion)
-        return QStringLiteral("the line database's schema is version %1, newer than this station's %2: update "
-                              "Quillon on this station; the runs wait in the local store")
-            .arg(version)
-            .arg(kLineSchemaVersion);
-    return {};
+    return checkLineSchemaVersion(db).message;
 }
 
 bool initLineSchema(QSqlDatabase &db, QString *report, QString *error)
 {
-    const int version = schemaVersion(db, error);
-    if (version < 0)
-        return false;
-    if (version > kLineSchemaVersion) {
-        *error = QStringLiteral("the line database's schema is version %1, newer than this program's %2: use a newer "
-                                "quillon-records")
-                     .arg(version)
-                     .arg(kLineSchemaVersion);
+    const LineSchemaCheck check = checkLineSchemaVersion(db);
+    const int ours = lineSchemaVersion();
+    if (check.state == LineSchemaCheck::Unreadable) {
+        *error = check.message;
         return false;
     }
-    if (version == kLineSchemaVersion) {
+    if (check.state == LineSchemaCheck::Newer) {
+        *error = QStringLiteral("the line database's schema is version %1, newer than this program's %2: use a newer "
+                                "quillon-records")
+                     .arg(check.version)
+                     .arg(ours);
+        return false;
+    }
+    if (check.version > ours) {
+        *report = QStringLiteral("The line database %1 is at schema version %2, newer than this program's %3; nothing "
+                                 "to do.\n")
+                      .arg(db.databaseName())
+                      .arg(check.version)
+                      .arg(ours);
+        return true;
+    }
+    if (check.version == ours) {
         *report = QStringLiteral("The line database %1 is at schema version %2; nothing to do.\n")
                       .arg(db.databaseName())
-                      .arg(version);
+                      .arg(ours);
         return true;
     }
     if (!db.transaction()) {
@@ -275,35 +336,30 @@ bool initLineSchema(QSqlDatabase &db, QString *report, QString *error)
                          .arg(QLatin1String(role)),
                      error);
     }
-    for (const char *statement : kSchemaV1)
-        ok = ok && exec(db, QLatin1String(statement), error);
-    for (const char *table : kTables)
-        ok =
-            ok && exec(db, QStringLiteral("ALTER TABLE %1 ENABLE ROW LEVEL SECURITY").arg(QLatin1String(table)), error);
-    for (const char *statement : kPolicies)
-        ok = ok && exec(db, QLatin1String(statement), error);
-    for (const char *table : kTables) {
-        if (QLatin1String(table) != QLatin1String("meta"))
-            ok = ok
-                 && exec(db,
-                         QStringLiteral("CREATE POLICY read_all ON %1 FOR SELECT TO quillon_reader USING (true)")
-                             .arg(QLatin1String(table)),
-                         error);
-    }
-    const QString grants = grantStatements(db.databaseName());
-    for (const QString &statement : grants.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        ok = ok && exec(db, statement, error);
+    QStringList created;
+    for (int v = check.version; ok && v < ours; ++v)
+        ok = migrateStep(db, v, &created, error);
     if (!ok || !db.commit()) {
         if (ok)
             *error = lineErrorText(QStringLiteral("cannot commit the schema"), db.lastError().databaseText());
         db.rollback();
         return false;
     }
+    if (check.version > 0) {
+        *report = QStringLiteral("Migrated the Quillon line database %1 from schema version %2 to %3 in place.\n")
+                      .arg(db.databaseName())
+                      .arg(check.version)
+                      .arg(ours);
+        if (!created.isEmpty())
+            *report += QStringLiteral("Granted:\n") + grantStatements(QString(), created);
+        return true;
+    }
     *report = QStringLiteral("Created the Quillon line database schema version %1 in %2, with the group roles "
                              "%3 (stations: insert and read their own rows) and %4 (read everything).\n"
                              "Granted:\n%5")
-                  .arg(kLineSchemaVersion)
-                  .arg(db.databaseName(), QLatin1String(kStationGroupRole), QLatin1String(kReaderGroupRole), grants);
+                  .arg(ours)
+                  .arg(db.databaseName(), QLatin1String(kStationGroupRole), QLatin1String(kReaderGroupRole),
+                       grantStatements(db.databaseName(), created));
     return true;
 }
 
@@ -328,10 +384,10 @@ ReadOnlyStore openLineStore(const QString &url, const QString &connectionName)
     if (!openLineDatabase(parsed, connectionName, &store.error))
         return store;
     store.db = QSqlDatabase::database(connectionName, false);
-    // Readers take any schema up to the one this program knows.
-    const QString problem = checkLineSchema(store.db);
-    if (!problem.isEmpty() && !problem.contains(QLatin1String("older")))
-        store.error = problem;
+    // Readers take an older schema too: what it lacks reads as empty.
+    const LineSchemaCheck check = checkLineSchemaVersion(store.db);
+    if (check.state != LineSchemaCheck::Fits && check.state != LineSchemaCheck::Older)
+        store.error = check.message;
     return store;
 }
 

@@ -34,21 +34,34 @@ inline bool isLineDatabaseUrl(const QString &text)
 // returns false with a one-line reason naming the server.
 bool openLineDatabase(const LineDatabaseUrl &url, const QString &connectionName, QString *error);
 
-// The line database's own schema version (its meta table); independent of the
-// version of a station's local store.
-inline constexpr int kLineSchemaVersion = 1;
+// The line database's schema version: the highest records schema version that changed
+// what the line database holds (records/Columns.h numbers both backends alike). A
+// station uploads to a server of this version or newer within its major version (the
+// columns it does not know stay NULL or take their defaults); a newer major version
+// changes what is there in a way an older station cannot write into.
+int lineSchemaVersion();
+inline constexpr int kLineSchemaMajor = 1;
 
 // The group roles `db init` sets up: stations insert and read their own rows, readers
 // read everything.
 inline constexpr const char *kStationGroupRole = "quillon_station";
 inline constexpr const char *kReaderGroupRole = "quillon_reader";
 
-// Checks the server's schema: empty when it is the version this program writes, else
-// a message saying what is wrong and what to do.
+// What a program of this version makes of the server's schema.
+struct LineSchemaCheck {
+    enum State { Fits, Missing, Older, Newer, Unreadable };
+    State state = Fits;
+    int version = 0;
+    QString message; // empty when it fits: what is wrong and what to do
+};
+LineSchemaCheck checkLineSchemaVersion(QSqlDatabase &db);
+
+// checkLineSchemaVersion()'s message: empty when this station may upload to it.
 QString checkLineSchema(QSqlDatabase &db);
 
-// Creates the schema, or migrates an older one, with the group roles, grants and
-// row policies. Returns false with `error`; `report` gets what was done.
+// Creates the schema, or migrates an older one in place, step by step, with the group
+// roles, grants and row policies of every table it adds. Returns false with `error`;
+// `report` gets what was done.
 bool initLineSchema(QSqlDatabase &db, QString *report, QString *error);
 
 // The statements an administrator runs for one station's role (or a placeholder).

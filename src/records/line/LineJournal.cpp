@@ -101,26 +101,35 @@ bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRun
         quoted.append(QLatin1Char('\'') + id.replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\''));
     const QString ids = quoted.join(QLatin1Char(','));
     const QString sessionsOf = QStringLiteral("SELECT session_id FROM runs WHERE id IN (%1)").arg(ids);
-    return selectJson(journal, QStringLiteral("stations"),
-                      QStringLiteral("id IN (SELECT station_id FROM runs WHERE id IN (%1)"
-                                     " UNION SELECT station_id FROM sessions WHERE id IN (%2))")
-                          .arg(ids, sessionsOf),
-                      &batch->stations, error)
-           && selectJson(journal, QStringLiteral("sessions"), QStringLiteral("id IN (%1)").arg(sessionsOf),
-                         &batch->sessions, error)
-           && selectJson(journal, QStringLiteral("runs"), QStringLiteral("id IN (%1) ORDER BY rowid").arg(ids),
-                         &batch->runs, error, QStringLiteral("'uploaded_by', ?"), {stationName})
-           && selectJson(journal, QStringLiteral("run_ends"), QStringLiteral("run_id IN (%1)").arg(ids),
-                         &batch->runEnds, error)
-           && selectJson(journal, QStringLiteral("row_results"), QStringLiteral("run_id IN (%1)").arg(ids),
-                         &batch->rowResults, error)
-           && selectJson(journal, QStringLiteral("prompts"),
-                         QStringLiteral("rowid IN (SELECT rowid FROM prompts WHERE run_id IN (%1) UNION ALL"
-                                        " SELECT rowid FROM prompts WHERE run_id IS NULL AND session_id IN (%2))")
-                             .arg(ids, sessionsOf),
-                         &batch->prompts, error)
-           && selectJson(journal, QStringLiteral("eeprom_writes"), QStringLiteral("run_id IN (%1)").arg(ids),
-                         &batch->eepromWrites, error);
+    for (std::size_t t = 0; t < RecordKinds; ++t) {
+        const Table table = Table(t);
+        // How each kind hangs on the batch's runs; a later kind through its run_id.
+        QString where = QStringLiteral("run_id IN (%1)").arg(ids);
+        QString extra;
+        QVariantList bound;
+        switch (table) {
+        case Table::Stations:
+            where = QStringLiteral("id IN (SELECT station_id FROM runs WHERE id IN (%1)"
+                                   " UNION SELECT station_id FROM sessions WHERE id IN (%2))")
+                        .arg(ids, sessionsOf);
+            break;
+        case Table::Sessions: where = QStringLiteral("id IN (%1)").arg(sessionsOf); break;
+        case Table::Runs:
+            where = QStringLiteral("id IN (%1) ORDER BY rowid").arg(ids);
+            extra = QStringLiteral("'uploaded_by', ?");
+            bound = {stationName};
+            break;
+        case Table::Prompts:
+            where = QStringLiteral("rowid IN (SELECT rowid FROM prompts WHERE run_id IN (%1) UNION ALL"
+                                   " SELECT rowid FROM prompts WHERE run_id IS NULL AND session_id IN (%2))")
+                        .arg(ids, sessionsOf);
+            break;
+        default: break;
+        }
+        if (!selectJson(journal, tableName(table), where, &batch->rows[t], error, extra, bound))
+            return false;
+    }
+    return true;
 }
 
 bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *error)

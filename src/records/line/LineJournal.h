@@ -1,8 +1,12 @@
 #pragma once
 
+#include "records/Record.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+
+#include <array>
 
 namespace quillon::records {
 
@@ -23,11 +27,11 @@ struct LineUploadStatus {
 bool readLineUploadStatus(QSqlDatabase &journal, LineUploadStatus *status, QString *error);
 
 // One batch of finished runs in the order they were written, with everything each run
-// hangs on, as JSON arrays of rows (column name -> value) per table; the runs carry
-// `uploaded_by`.
+// hangs on, as JSON arrays of rows (column name -> value) per record table (in the order
+// of records::Table, parents first); the runs carry `uploaded_by`.
 struct LineBatch {
     QStringList runIds;
-    QString stations, sessions, runs, runEnds, rowResults, prompts, eepromWrites;
+    std::array<QString, RecordKinds> rows;
     bool isEmpty() const { return runIds.isEmpty(); }
 };
 

@@ -1,5 +1,6 @@
 #include "records/line/LineUploader.h"
 
+#include "records/Columns.h"
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
 
@@ -19,8 +20,20 @@ namespace quillon::records {
 
 namespace {
 
-const char *const kRunColumns = "id, station_id, session_id, seq, kind, row_digit, product_id, serial, started_utc,"
-                                " simulated, uploaded_by";
+// The insert of one record kind from a JSON array of rows: the columns the station's file
+// has, and for runs who uploads them (the server stamps when).
+QString uploadSql(Table table)
+{
+    const TableInfo &info = tableInfo(table);
+    QStringList names;
+    for (const Column *c : columnsAt(info, Backend::Line))
+        if (c->inFile() || (table == Table::Runs && QLatin1String(c->name) == QLatin1String("uploaded_by")))
+            names << QLatin1String(c->name);
+    const QString list = names.join(QStringLiteral(", "));
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM json_populate_recordset(NULL::%1, CAST(? AS json))"
+                          " ON CONFLICT DO NOTHING")
+        .arg(tableName(table), list);
+}
 
 QString sqlErrorText(const QSqlError &error)
 {
@@ -192,39 +205,14 @@ private:
             return false;
         }
         // Parents before children; the rows a run hangs on after the run (its row policy).
-        const QList<std::pair<QString, const QString *>> steps = {
-            {QStringLiteral(
-                 "INSERT INTO stations SELECT * FROM json_populate_recordset(NULL::stations, CAST(? AS json))"
-                 " ON CONFLICT DO NOTHING"),
-             &batch.stations},
-            {QStringLiteral(
-                 "INSERT INTO sessions SELECT * FROM json_populate_recordset(NULL::sessions, CAST(? AS json))"
-                 " ON CONFLICT DO NOTHING"),
-             &batch.sessions},
-            {QStringLiteral("INSERT INTO runs (%1) SELECT %1 FROM json_populate_recordset(NULL::runs, CAST(? AS json))"
-                            " ON CONFLICT DO NOTHING")
-                 .arg(QLatin1String(kRunColumns)),
-             &batch.runs},
-            {QStringLiteral(
-                 "INSERT INTO run_ends SELECT * FROM json_populate_recordset(NULL::run_ends, CAST(? AS json))"
-                 " ON CONFLICT DO NOTHING"),
-             &batch.runEnds},
-            {QStringLiteral("INSERT INTO row_results SELECT * FROM json_populate_recordset(NULL::row_results,"
-                            " CAST(? AS json)) ON CONFLICT DO NOTHING"),
-             &batch.rowResults},
-            {QStringLiteral("INSERT INTO prompts SELECT * FROM json_populate_recordset(NULL::prompts, CAST(? AS json))"
-                            " ON CONFLICT DO NOTHING"),
-             &batch.prompts},
-            {QStringLiteral("INSERT INTO eeprom_writes SELECT * FROM json_populate_recordset(NULL::eeprom_writes,"
-                            " CAST(? AS json)) ON CONFLICT DO NOTHING"),
-             &batch.eepromWrites},
-        };
+        // Each names the columns this station has: a newer server's own columns keep
+        // their defaults.
         QSqlQuery query(line);
-        for (const auto &[sql, rows] : steps) {
-            if (*rows == QLatin1String("[]"))
+        for (std::size_t t = 0; t < RecordKinds; ++t) {
+            if (batch.rows[t] == QLatin1String("[]"))
                 continue;
-            query.prepare(sql);
-            query.addBindValue(*rows);
+            query.prepare(uploadSql(Table(t)));
+            query.addBindValue(batch.rows[t]);
             if (!query.exec()) {
                 *error = lineErrorText(QStringLiteral("the line database refused the upload"),
                                        sqlErrorText(query.lastError()));

@@ -1,0 +1,280 @@
+#include "records/Columns.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace quillon::records {
+
+namespace {
+
+// Every integer is a BIGINT on the line database (library statuses are unsigned 32-bit);
+// flags stay INTEGER. Keys are UUID texts, times UTC texts with milliseconds.
+
+// clang-format off
+const Column MetaColumns[] = {
+    {"key", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY"},
+    {"value", "TEXT NOT NULL", "TEXT NOT NULL"},
+};
+
+const Column StationColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 1, JsonAs::Text},
+    {"name", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "station", 3},
+    {"host", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"program", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"version", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"library", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"simulated", "INTEGER NOT NULL", "INTEGER NOT NULL", 1, JsonAs::Bool},
+    {"created_utc", "TEXT NOT NULL", "TEXT NOT NULL"},
+};
+
+const Column SessionColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 1, JsonAs::Text},
+    {"station_id", "TEXT NOT NULL REFERENCES stations(id)", "TEXT NOT NULL REFERENCES stations(id)"},
+    {"started_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"detection_label", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"product_id", "INTEGER", "BIGINT", 1, JsonAs::Number},
+    {"variant", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"channel_count", "INTEGER", "BIGINT", 1, JsonAs::Number},
+    {"dac_count", "INTEGER", "BIGINT", 1, JsonAs::Number},
+    {"revision", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"firmware_reply", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"revision_reply", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"simulated", "INTEGER NOT NULL", "INTEGER NOT NULL"},
+};
+
+const Column RunColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 1, JsonAs::Text, nullptr, CsvAs::Text, "run_id", 1},
+    {"station_id", "TEXT NOT NULL REFERENCES stations(id)", "TEXT NOT NULL REFERENCES stations(id)"},
+    {"session_id", "TEXT REFERENCES sessions(id)", "TEXT REFERENCES sessions(id)"},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number},
+    {"kind", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "kind", 6},
+    {"row_digit", "INTEGER", "BIGINT", 1, JsonAs::Number},
+    {"product_id", "INTEGER", "BIGINT", 1, JsonAs::Number, nullptr, CsvAs::Text, "product_id", 5},
+    {"serial", "TEXT", "TEXT", 1, JsonAs::Text, nullptr, CsvAs::Text, "serial", 4},
+    {"started_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "started_utc", 2},
+    {"simulated", "INTEGER NOT NULL", "INTEGER NOT NULL", 1, JsonAs::Bool},
+    // Who uploaded the run and when: the line database's own (row policies name the role).
+    {"uploaded_by", nullptr, "TEXT NOT NULL", 1, JsonAs::None, nullptr, CsvAs::None, nullptr, 0, Backend::Line},
+    {"uploaded_utc", nullptr,
+     "TEXT NOT NULL DEFAULT to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')", 1,
+     JsonAs::None, nullptr, CsvAs::None, nullptr, 0, Backend::Line},
+};
+
+const Column RunEndColumns[] = {
+    {"run_id", "TEXT PRIMARY KEY REFERENCES runs(id)", "TEXT PRIMARY KEY REFERENCES runs(id)"},
+    {"ended_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"end_state", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "end_state", 7},
+    {"overall", "TEXT", "TEXT", 1, JsonAs::Text, nullptr, CsvAs::Text, "overall", 8},
+};
+
+const Column RowResultColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY"},
+    {"run_id", "TEXT NOT NULL REFERENCES runs(id)", "TEXT NOT NULL REFERENCES runs(id)"},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number},
+    {"digit", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number, nullptr, CsvAs::HexDigit, "row_digit", 9},
+    {"name", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "row_name", 10},
+    {"status", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "status", 11},
+    {"label", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "label", 12},
+    {"fail_label", "TEXT", "TEXT", 1, JsonAs::Text, nullptr, CsvAs::Text, "fail_label", 13},
+    {"memo", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::TextArray, nullptr, CsvAs::Lines, "memo", 14},
+    {"started_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "row_started_utc", 15},
+    {"ended_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "row_ended_utc", 16},
+};
+
+const Column PromptColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY"},
+    {"run_id", "TEXT REFERENCES runs(id)", "TEXT REFERENCES runs(id)"},
+    {"session_id", "TEXT", "TEXT"},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number},
+    {"kind", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"caption", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"text", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"answer", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"typed", "TEXT", "TEXT", 1, JsonAs::Text},
+    {"shown_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"answered_utc", "TEXT", "TEXT", 1, JsonAs::Text},
+};
+
+const Column EepromWriteColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY"},
+    {"run_id", "TEXT REFERENCES runs(id)", "TEXT REFERENCES runs(id)"},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number},
+    {"address", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number},
+    {"bytes", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+    {"status", "INTEGER NOT NULL", "BIGINT NOT NULL", 1, JsonAs::Number},
+    {"at_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
+};
+
+// The line-database uploader's progress in a station's file (a run is uploaded once its
+// id is in line_uploads; errors as they change).
+const Column LineUploadColumns[] = {
+    {"run_id", "TEXT PRIMARY KEY REFERENCES runs(id)", nullptr},
+    {"uploaded_utc", "TEXT NOT NULL", nullptr},
+};
+const Column LineUploadErrorColumns[] = {
+    {"at_utc", "TEXT NOT NULL", nullptr},
+    {"message", "TEXT NOT NULL", nullptr},
+};
+
+// Parents before children. The record kinds first, in the order of enum Table.
+const TableInfo Tables[] = {
+    {"stations", 1, Backend::Both, StationColumns},
+    {"sessions", 1, Backend::Both, SessionColumns},
+    {"runs", 1, Backend::Both, RunColumns},
+    {"run_ends", 1, Backend::Both, RunEndColumns},
+    {"row_results", 1, Backend::Both, RowResultColumns},
+    {"prompts", 1, Backend::Both, PromptColumns},
+    {"eeprom_writes", 1, Backend::Both, EepromWriteColumns},
+    {"meta", 1, Backend::Both, MetaColumns},
+    {"line_uploads", 2, Backend::File, LineUploadColumns},
+    {"line_upload_errors", 2, Backend::File, LineUploadErrorColumns},
+};
+
+const IndexInfo Indexes[] = {
+    {"runs_started", "runs", "started_utc", 1, Backend::Both},
+    {"runs_serial", "runs", "serial", 1, Backend::Both},
+    {"runs_product", "runs", "product_id, started_utc", 1, Backend::Both},
+    {"runs_station", "runs", "station_id, seq", 1, Backend::Both},
+    {"runs_uploaded_by", "runs", "uploaded_by, started_utc", 1, Backend::Line},
+    {"runs_session", "runs", "session_id", 1, Backend::Line},
+    {"row_results_run", "row_results", "run_id, seq", 1, Backend::Both},
+    {"prompts_run", "prompts", "run_id, seq", 1, Backend::Both},
+    {"eeprom_writes_run", "eeprom_writes", "run_id, seq", 1, Backend::Both},
+};
+// clang-format on
+
+static_assert(std::size(Tables) >= RecordKinds);
+
+bool has(Backend what, Backend backend)
+{
+    return what == Backend::Both || what == backend;
+}
+
+const char *declaration(const Column &column, Backend backend)
+{
+    return backend == Backend::Line ? column.postgres : column.sqlite;
+}
+
+} // namespace
+
+std::span<const TableInfo> tables()
+{
+    return Tables;
+}
+
+const TableInfo &tableInfo(Table table)
+{
+    return Tables[std::size_t(table)];
+}
+
+const TableInfo *findTable(const QString &name)
+{
+    for (const TableInfo &t : Tables)
+        if (name == QLatin1String(t.name))
+            return &t;
+    return nullptr;
+}
+
+std::span<const IndexInfo> indexes()
+{
+    return Indexes;
+}
+
+QList<const Column *> columnsAt(const TableInfo &table, Backend backend, int version)
+{
+    QList<const Column *> out;
+    for (const Column &c : table.columns)
+        if (c.since <= version && has(c.backend, backend) && declaration(c, backend))
+            out << &c;
+    return out;
+}
+
+QString columnList(const TableInfo &table, Backend backend, int version)
+{
+    QStringList names;
+    for (const Column *c : columnsAt(table, backend, version))
+        names << QLatin1String(c->name);
+    return names.join(QStringLiteral(", "));
+}
+
+int neededVersion(Backend backend)
+{
+    int needed = 1;
+    for (const TableInfo &t : Tables) {
+        if (!has(t.backend, backend))
+            continue;
+        needed = std::max(needed, t.since);
+        for (const Column &c : t.columns)
+            if (has(c.backend, backend) && declaration(c, backend))
+                needed = std::max(needed, c.since);
+    }
+    for (const IndexInfo &i : Indexes)
+        if (has(i.backend, backend))
+            needed = std::max(needed, i.since);
+    return needed;
+}
+
+QString createTableSql(const TableInfo &table, Backend backend, int version)
+{
+    QStringList parts;
+    for (const Column *c : columnsAt(table, backend, version))
+        parts << QLatin1String(c->name) + QLatin1Char(' ') + QLatin1String(declaration(*c, backend));
+    if (*table.constraints)
+        parts << QLatin1String(table.constraints);
+    return QStringLiteral("CREATE TABLE ") + QLatin1String(table.name) + QStringLiteral(" (")
+           + parts.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+QStringList migrationSql(Backend backend, int from)
+{
+    const int to = from + 1;
+    QStringList sql;
+    for (const TableInfo &t : Tables)
+        if (t.since == to && has(t.backend, backend))
+            sql << createTableSql(t, backend, to);
+    for (const TableInfo &t : Tables) {
+        if (t.since >= to || !has(t.backend, backend))
+            continue;
+        for (const Column &c : t.columns)
+            if (c.since == to && has(c.backend, backend) && declaration(c, backend))
+                sql << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                           .arg(QLatin1String(t.name), QLatin1String(c.name), QLatin1String(declaration(c, backend)));
+    }
+    for (const IndexInfo &i : Indexes)
+        if (i.since == to && has(i.backend, backend))
+            sql << QStringLiteral("CREATE INDEX %1 ON %2(%3)")
+                       .arg(QLatin1String(i.name), QLatin1String(i.table), QLatin1String(i.columns));
+    return sql;
+}
+
+QJsonValue jsonValue(const Column &column, const QVariant &value)
+{
+    switch (column.json) {
+    case JsonAs::None: break;
+    case JsonAs::Text: return value.isNull() ? QJsonValue() : QJsonValue(value.toString());
+    case JsonAs::Number: return value.isNull() ? QJsonValue() : QJsonValue(value.toLongLong());
+    case JsonAs::Bool: return value.toLongLong() != 0;
+    case JsonAs::TextArray: return QJsonDocument::fromJson(value.toString().toUtf8()).array();
+    }
+    return {};
+}
+
+QString csvValue(const Column &column, const QVariant &value)
+{
+    switch (column.csv) {
+    case CsvAs::None: break;
+    case CsvAs::Text: return value.toString();
+    case CsvAs::HexDigit: return value.isNull() ? QString() : QString::number(value.toLongLong(), 16).toUpper();
+    case CsvAs::Lines: {
+        QStringList lines;
+        for (const auto &line : QJsonDocument::fromJson(value.toString().toUtf8()).array())
+            lines << line.toString();
+        return lines.join(QLatin1Char('\n'));
+    }
+    }
+    return {};
+}
+
+} // namespace quillon::records
