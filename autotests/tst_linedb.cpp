@@ -2,6 +2,7 @@
 // through outages, refused credentials and other schema versions.
 #include "app/records/RecordsCli.h"
 #include "records/SyntheticStore.h"
+#include "records/Columns.h"
 #include "records/Schema.h"
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
@@ -507,4 +508,111 @@ TEST(LineDatabase, ALongOutageWarnsOnce)
         QLatin1String("cannot connect to the line database postgresql://st-away@127.0.0.1:1/line")))
         << qPrintable(warnings.value(0));
     EXPECT_TRUE(warnings.value(0).contains(QLatin1String("Testing goes on"))) << qPrintable(warnings.value(0));
+}
+
+// A line upgrades one station at a time: a server one schema version ahead (a later
+// build's migration, here a column of its own) still takes this station's runs, once,
+// and reads as before; a server older than a station needs is refused, the runs kept.
+TEST(LineDatabase, RollingUpgradeOneVersionApart)
+{
+    QUILLON_REQUIRE_PG(pg);
+    LineDb line;
+    ASSERT_TRUE(line.make(pg, QStringLiteral("st-roll")));
+    const int ahead = lineSchemaVersion() + 1;
+    ASSERT_TRUE(pg->psql(QStringLiteral("ALTER TABLE runs ADD COLUMN later_note TEXT NOT NULL DEFAULT 'later';"
+                                        "UPDATE meta SET value = '%1' WHERE key = 'schema_version'")
+                             .arg(ahead),
+                         nullptr, line.name));
+    const QString url = pg->tcpUrl(QStringLiteral("st-roll"), line.name);
+    Journal journal;
+    journal.create(QStringLiteral("st-roll"));
+    journal.addRun();
+    journal.addRun();
+    qputenv("PGPASSWORD", "pw-st-roll");
+    {
+        LineUploader uploader(options(url, journal, QStringLiteral("st-roll")));
+        uploader.start();
+        ASSERT_TRUE(uploader.drain(20000)) << qPrintable(journal.status().lastError);
+        // Sent again from scratch: nothing doubles.
+        journal.exec(QStringLiteral("DELETE FROM line_uploads"));
+        ASSERT_TRUE(uploader.drain(20000));
+    }
+    Connection admin;
+    QString error;
+    ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(line.name)), admin.name, &error));
+    EXPECT_EQ(rows(admin.db(), QStringLiteral("SELECT count(*), min(later_note) FROM runs")), QStringList{"2|later"});
+    EXPECT_EQ(recordText(admin.db(), QStringLiteral("true")),
+              recordText(journal.connection.db(), QStringLiteral("true")));
+    const auto fromLine = command({QStringLiteral("list"), QStringLiteral("--db"), url});
+    EXPECT_EQ(fromLine, command({QStringLiteral("list"), QStringLiteral("--db"), journal.path()}));
+    EXPECT_TRUE(
+        command({QStringLiteral("status"), QStringLiteral("--db"), journal.path(), QStringLiteral("--line-db"), url})
+            .second.contains(QStringLiteral("Server now     reachable, schema version %1").arg(ahead)));
+
+    // A later build of the station meets this server as too old.
+    setLineSchemaVersionForTests(ahead + 1);
+    journal.addRun();
+    {
+        LineUploader uploader(options(url, journal, QStringLiteral("st-roll")));
+        uploader.start();
+        EXPECT_FALSE(uploader.drain(20000));
+    }
+    const auto status =
+        command({QStringLiteral("status"), QStringLiteral("--db"), journal.path(), QStringLiteral("--line-db"), url});
+    EXPECT_EQ(journal.status().pendingRuns, 1);
+    // Its administrator migrates the server in place; the run goes up.
+    const auto init =
+        command({QStringLiteral("db"), QStringLiteral("init"), QStringLiteral("--db"), pg->socketUrl(line.name)});
+    EXPECT_TRUE(init.second.contains(QStringLiteral("from schema version %1 to %2 in place").arg(ahead).arg(ahead + 1)))
+        << qPrintable(init.second);
+    {
+        LineUploader uploader(options(url, journal, QStringLiteral("st-roll")));
+        uploader.start();
+        EXPECT_TRUE(uploader.drain(20000)) << qPrintable(journal.status().lastError);
+    }
+    setLineSchemaVersionForTests(0);
+    qunsetenv("PGPASSWORD");
+    EXPECT_EQ(journal.status().pendingRuns, 0);
+    EXPECT_TRUE(status.second.contains(
+        QStringLiteral("Server now     the line database's schema is version %1, older than this station's %2: its "
+                       "administrator runs quillon-records db init --db URL")
+            .arg(ahead)
+            .arg(ahead + 1)))
+        << qPrintable(status.second);
+}
+
+// Both backends hold exactly the columns of the column table, in its order and types.
+TEST(LineDatabase, BothBackendsHaveTheColumnTable)
+{
+    QUILLON_REQUIRE_PG(pg);
+    LineDb line;
+    ASSERT_TRUE(line.make(pg, QStringLiteral("st-cols")));
+    Journal journal;
+    journal.create(QStringLiteral("st-cols"));
+    Connection admin;
+    QString error;
+    ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(line.name)), admin.name, &error));
+    for (const TableInfo &table : tables()) {
+        const QString name = QLatin1String(table.name);
+        for (const Backend backend : {Backend::File, Backend::Line}) {
+            QStringList expected;
+            const bool has = table.backend == Backend::Both || table.backend == backend;
+            for (const Column *c : columnsAt(table, backend))
+                if (has)
+                    expected << QLatin1String(c->name) + QLatin1Char(' ')
+                                    + QString::fromLatin1(backend == Backend::File ? c->sqlite : c->postgres)
+                                          .section(QLatin1Char(' '), 0, 0)
+                                          .toLower();
+            const QStringList found =
+                backend == Backend::File
+                    ? rows(journal.connection.db(),
+                           QStringLiteral("SELECT name || ' ' || lower(type) FROM pragma_table_info('%1') ORDER BY cid")
+                               .arg(name))
+                    : rows(admin.db(), QStringLiteral("SELECT column_name || ' ' || data_type FROM "
+                                                      "information_schema.columns WHERE table_name = '%1' AND "
+                                                      "table_schema = 'public' ORDER BY ordinal_position")
+                                           .arg(name));
+            EXPECT_EQ(found, expected) << table.name << (backend == Backend::File ? " in a file" : " on the line");
+        }
+    }
 }

@@ -3,6 +3,7 @@
 #include "records/Columns.h"
 #include "records/ReadOnlyStore.h"
 #include "records/Schema.h"
+#include "records/StoreBackend.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -451,7 +452,7 @@ bool RecordsQuery::hasTallyIndexes() const
     // Each yield query is pinned to its covering index where the file has them (without
     // statistics, which a station never gathers, SQLite may pick another).
     if (!m_tallyIndexes)
-        m_tallyIndexes = hasYieldIndexes(m_db);
+        m_tallyIndexes = StoreBackend::of(m_db).hasYieldIndexes(m_db);
     return *m_tallyIndexes;
 }
 
@@ -462,10 +463,7 @@ namespace {
 struct YieldSql {
     Where where;
     bool pinned = false;
-    QString indexed(const char *index) const
-    {
-        return pinned ? QStringLiteral(" INDEXED BY ") + QLatin1String(index) : QString();
-    }
+    QString indexed(const char *index) const { return pinned ? StoreBackend::indexedBy(index) : QString(); }
     QString runs() const
     {
         return QStringLiteral(" FROM runs r") + indexed("runs_tally")
@@ -590,9 +588,7 @@ YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) cons
     YieldReport report;
     const YieldSql y{whereOf(filter), hasTallyIndexes()};
     RunTally tally;
-    const QString file = m_db.databaseName();
-    if (m_db.driverName() == QLatin1String("QSQLITE") && !file.isEmpty() && !file.startsWith(QLatin1Char(':'))
-        && !file.startsWith(QLatin1String("file:"))) {
+    if (const std::optional<QString> file = StoreBackend::of(m_db).secondConnectionFile(m_db)) {
         // A SQLite file: the row results on a connection of their own on another thread
         // while this one reads the runs (the two take about as long).
         // (Declared before the thread, which joins on leaving the block, also on return.)
@@ -600,7 +596,7 @@ YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) cons
         std::optional<bool> counted;
         QueryError rowsError;
         {
-            const std::jthread aside([&] { counted = rowYieldsOnOwnConnection(file, y, rows, &rowsError); });
+            const std::jthread aside([&] { counted = rowYieldsOnOwnConnection(*file, y, rows, &rowsError); });
             if (!runTally(m_db, y, tally, error))
                 return report;
         }

@@ -198,8 +198,6 @@ bool ensureSchema(QSqlDatabase &db, QString *reason)
 
 bool hasYieldIndexes(const QSqlDatabase &db)
 {
-    if (db.driverName() != QLatin1String("QSQLITE"))
-        return false;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND name IN "

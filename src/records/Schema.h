@@ -28,8 +28,8 @@ bool ensureSchema(QSqlDatabase &db, QString *reason);
 // version up to SchemaVersion); reason otherwise. version receives the file's version.
 bool checkSchema(QSqlDatabase &db, int *version, QString *reason);
 
-// True when the connection is a SQLite records file with every index a yield reads
-// (a station adds them when it opens the file).
+// True when the SQLite records file has every index a yield reads (a station adds them
+// when it opens the file). Readers ask StoreBackend::hasYieldIndexes().
 bool hasYieldIndexes(const QSqlDatabase &db);
 
 // UTC time with milliseconds: 2026-12-08T14:45:31.123Z.

@@ -243,9 +243,18 @@ bool openLineDatabase(const LineDatabaseUrl &url, const QString &connectionName,
     return true;
 }
 
+namespace {
+int testVersion = 0;
+}
+
 int lineSchemaVersion()
 {
-    return neededVersion(Backend::Line);
+    return testVersion > 0 ? testVersion : neededVersion(Backend::Line);
+}
+
+void setLineSchemaVersionForTests(int version)
+{
+    testVersion = version;
 }
 
 LineSchemaCheck checkLineSchemaVersion(QSqlDatabase &db)
@@ -389,6 +398,12 @@ ReadOnlyStore openLineStore(const QString &url, const QString &connectionName)
     if (check.state != LineSchemaCheck::Fits && check.state != LineSchemaCheck::Older)
         store.error = check.message;
     return store;
+}
+
+ReadOnlyStore openRecordsStore(const QString &source, const QString &connectionName)
+{
+    return isLineDatabaseUrl(source) ? openLineStore(source, connectionName)
+                                     : openReadOnlyStore(source, connectionName);
 }
 
 QString lineErrorText(const QString &what, const QString &serverText)

@@ -41,6 +41,9 @@ bool openLineDatabase(const LineDatabaseUrl &url, const QString &connectionName,
 // changes what is there in a way an older station cannot write into.
 int lineSchemaVersion();
 inline constexpr int kLineSchemaMajor = 1;
+// Tests only: this build needs `version` of the line database instead (0: the real one),
+// to meet a server older than a later build needs.
+void setLineSchemaVersionForTests(int version);
 
 // The group roles `db init` sets up: stations insert and read their own rows, readers
 // read everything.
@@ -71,6 +74,10 @@ QString stationRoleInstructions(const QString &stationName);
 // QPSQL connection under connectionName, its schema checked. Close it with
 // closeReadOnlyStore().
 ReadOnlyStore openLineStore(const QString &url, const QString &connectionName);
+
+// A records store opened for reading: the line database for a postgresql:// URL, else
+// the SQLite file at `source`. Close it with closeReadOnlyStore().
+ReadOnlyStore openRecordsStore(const QString &source, const QString &connectionName);
 
 // Turns a driver error into one line (the server's message, without Qt's suffixes).
 QString lineErrorText(const QString &what, const QString &serverText);
