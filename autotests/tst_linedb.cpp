@@ -99,14 +99,19 @@ struct Journal {
         QString why;
         ASSERT_TRUE(openStoreFile(path(), connection.name, true, db, &why)) << qPrintable(why);
         ASSERT_TRUE(ensureSchema(db, &why)) << qPrintable(why);
-        exec(QStringLiteral("INSERT INTO stations VALUES ('%1', '%2', 'host', 'quillon-sim', '0.1.0', 'sim', 1, "
+        exec(QStringLiteral("INSERT INTO stations (id, name, host, program, version, library, simulated, created_utc) "
+                            "VALUES ('%1', '%2', 'host', 'quillon-sim', '0.1.0', 'sim', 1, "
                             "'2026-12-08T10:00:00.000Z')")
                  .arg(stationId, stationName));
-        exec(QStringLiteral("INSERT INTO sessions VALUES ('%1', '%2', '2026-12-08T10:00:01.000Z', 'Detected', 4660, "
+        exec(QStringLiteral("INSERT INTO sessions (id, station_id, started_utc, detection_label, product_id, variant, "
+                            "channel_count, dac_count, revision, firmware_reply, revision_reply, simulated) VALUES "
+                            "('%1', '%2', '2026-12-08T10:00:01.000Z', 'Detected', 4660, "
                             "'AI16', 16, 4, 'E', '01020304', 'a5', 1)")
                  .arg(sessionId, stationId));
-        exec(QStringLiteral("INSERT INTO prompts VALUES ('%1', NULL, '%2', 0, 'retry-cancel', 'Detect', 'No board', "
-                            "'Retry', NULL, '2026-12-08T10:00:00.500Z', '2026-12-08T10:00:00.900Z')")
+        exec(QStringLiteral(
+                 "INSERT INTO prompts (id, run_id, session_id, seq, kind, caption, text, answer, typed, shown_utc, "
+                 "answered_utc) VALUES ('%1', NULL, '%2', 0, 'retry-cancel', 'Detect', 'No board', "
+                 "'Retry', NULL, '2026-12-08T10:00:00.500Z', '2026-12-08T10:00:00.900Z')")
                  .arg(newId(), sessionId));
     }
 
@@ -121,20 +126,25 @@ struct Journal {
     {
         QString run = newId();
         const qint64 n = ++seq;
-        exec(QStringLiteral("INSERT INTO runs VALUES ('%1', '%2', '%3', %4, 'test-all', NULL, 4660, NULL, "
+        exec(QStringLiteral("INSERT INTO runs (id, station_id, session_id, seq, kind, row_digit, product_id, serial, "
+                            "started_utc, simulated) VALUES ('%1', '%2', '%3', %4, 'test-all', NULL, 4660, NULL, "
                             "'2026-12-08T11:00:00.000Z', 1)")
                  .arg(run, stationId, sessionId)
                  .arg(n));
         for (int digit = 1; digit <= 2; ++digit)
-            exec(QStringLiteral("INSERT INTO row_results VALUES ('%1', '%2', %3, %3, 'Row %3', 'pass', 'PASS', NULL, "
-                                "'[\"line \\\\ one\",\"it''s \\\"two\\\" \u00B1 3\"]', "
-                                "'2026-12-08T11:00:01.000Z', '2026-12-08T11:00:02.000Z')")
+            exec(QStringLiteral(
+                     "INSERT INTO row_results (id, run_id, seq, digit, name, status, label, fail_label, memo, "
+                     "started_utc, ended_utc) VALUES ('%1', '%2', %3, %3, 'Row %3', 'pass', 'PASS', NULL, "
+                     "'[\"line \\\\ one\",\"it''s \\\"two\\\" \u00B1 3\"]', "
+                     "'2026-12-08T11:00:01.000Z', '2026-12-08T11:00:02.000Z')")
                      .arg(newId(), run)
                      .arg(digit));
-        exec(QStringLiteral("INSERT INTO prompts VALUES ('%1', '%2', '%3', 1, 'text', 'DAC', 'Type the reading', "
+        exec(QStringLiteral("INSERT INTO prompts (id, run_id, session_id, seq, kind, caption, text, answer, typed, "
+                            "shown_utc, answered_utc) VALUES ('%1', '%2', '%3', 1, 'text', 'DAC', 'Type the reading', "
                             "'OK', '9.99', '2026-12-08T11:00:01.000Z', '2026-12-08T11:00:01.500Z')")
                  .arg(newId(), run, sessionId));
-        exec(QStringLiteral("INSERT INTO eeprom_writes VALUES ('%1', '%2', 1, 7666, 'beef', 4294967295, "
+        exec(QStringLiteral("INSERT INTO eeprom_writes (id, run_id, seq, address, bytes, status, at_utc) VALUES ('%1', "
+                            "'%2', 1, 7666, 'beef', 4294967295, "
                             "'2026-12-08T11:00:01.700Z')")
                  .arg(newId(), run));
         if (ended)
@@ -143,7 +153,8 @@ struct Journal {
     }
     void end(const QString &run)
     {
-        exec(QStringLiteral("INSERT INTO run_ends VALUES ('%1', '2026-12-08T11:00:03.000Z', 'completed', 'PASS')")
+        exec(QStringLiteral("INSERT INTO run_ends (run_id, ended_utc, end_state, overall) VALUES ('%1', "
+                            "'2026-12-08T11:00:03.000Z', 'completed', 'PASS')")
                  .arg(run));
     }
 

@@ -63,10 +63,13 @@ struct LineFixture {
         if (!records::openStoreFile(journalPath, QStringLiteral("bench-journal"), true, db, &error)
             || !records::ensureSchema(db, &error))
             return false;
-        return exec(db, QStringLiteral("INSERT INTO stations VALUES ('%1', '%2', 'host', 'quillon-sim', '0.1.0', "
+        return exec(db, QStringLiteral("INSERT INTO stations (id, name, host, program, version, library, simulated, "
+                                       "created_utc) VALUES ('%1', '%2', 'host', 'quillon-sim', '0.1.0', "
                                        "'sim', 1, '2026-12-08T10:00:00.000Z')")
                             .arg(stationId, Station))
-               && exec(db, QStringLiteral("INSERT INTO sessions VALUES ('%1', '%2', '2026-12-08T10:00:01.000Z', "
+               && exec(db, QStringLiteral("INSERT INTO sessions (id, station_id, started_utc, detection_label, "
+                                          "product_id, variant, channel_count, dac_count, revision, firmware_reply, "
+                                          "revision_reply, simulated) VALUES ('%1', '%2', '2026-12-08T10:00:01.000Z', "
                                           "'Detected', 4660, 'AI16', 16, 4, 'E', '01020304', 'a5', 1)")
                                .arg(sessionId, stationId));
     }
@@ -86,17 +89,24 @@ struct LineFixture {
         QSqlDatabase db = QSqlDatabase::database(QStringLiteral("bench-journal"), false);
         db.transaction();
         QSqlQuery run(db), end(db), row(db), prompt(db), eeprom(db);
-        run.prepare(QStringLiteral("INSERT INTO runs VALUES (?, ?, ?, ?, 'test-all', NULL, 4660, NULL, "
+        run.prepare(QStringLiteral("INSERT INTO runs (id, station_id, session_id, seq, kind, row_digit, product_id, "
+                                   "serial, started_utc, simulated) VALUES (?, ?, ?, ?, 'test-all', NULL, 4660, NULL, "
                                    "'2026-12-08T11:00:00.000Z', 1)"));
-        end.prepare(QStringLiteral("INSERT INTO run_ends VALUES (?, '2026-12-08T11:00:09.000Z', 'completed', 'PASS')"));
-        row.prepare(QStringLiteral("INSERT INTO row_results VALUES (?, ?, ?, ?, 'A/D Ladder', 'pass', 'PASS', NULL, "
-                                   "'[\"Channel 0: 9.93 V\",\"Channel 1: 4.96 V\",\"PASS\"]', "
-                                   "'2026-12-08T11:00:01.000Z', '2026-12-08T11:00:02.000Z')"));
-        prompt.prepare(QStringLiteral("INSERT INTO prompts VALUES (?, ?, ?, ?, 'message', 'Jig', 'Connect the jig', "
-                                      "'OK', NULL, '2026-12-08T11:00:01.000Z', '2026-12-08T11:00:01.500Z')"));
-        eeprom.prepare(QStringLiteral("INSERT INTO eeprom_writes VALUES (?, ?, ?, 7524, "
-                                      "'3f8000003c23d70a3f8000003c23d70a3f8000003c23d70a3f8000003c23d70a', 0, "
-                                      "'2026-12-08T11:00:05.000Z')"));
+        end.prepare(QStringLiteral("INSERT INTO run_ends (run_id, ended_utc, end_state, overall) VALUES (?, "
+                                   "'2026-12-08T11:00:09.000Z', 'completed', 'PASS')"));
+        row.prepare(
+            QStringLiteral("INSERT INTO row_results (id, run_id, seq, digit, name, status, label, fail_label, memo, "
+                           "started_utc, ended_utc) VALUES (?, ?, ?, ?, 'A/D Ladder', 'pass', 'PASS', NULL, "
+                           "'[\"Channel 0: 9.93 V\",\"Channel 1: 4.96 V\",\"PASS\"]', "
+                           "'2026-12-08T11:00:01.000Z', '2026-12-08T11:00:02.000Z')"));
+        prompt.prepare(
+            QStringLiteral("INSERT INTO prompts (id, run_id, session_id, seq, kind, caption, text, answer, typed, "
+                           "shown_utc, answered_utc) VALUES (?, ?, ?, ?, 'message', 'Jig', 'Connect the jig', "
+                           "'OK', NULL, '2026-12-08T11:00:01.000Z', '2026-12-08T11:00:01.500Z')"));
+        eeprom.prepare(QStringLiteral(
+            "INSERT INTO eeprom_writes (id, run_id, seq, address, bytes, status, at_utc) VALUES (?, ?, ?, 7524, "
+            "'3f8000003c23d70a3f8000003c23d70a3f8000003c23d70a3f8000003c23d70a', 0, "
+            "'2026-12-08T11:00:05.000Z')"));
         bool ok = true;
         for (int i = 0; i < count && ok; ++i) {
             const QString id = records::newKey();

@@ -87,8 +87,10 @@ SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNa
     }
     for (const QString &name : stationNames) {
         const QString id = uuid();
-        q.prepare(QStringLiteral("INSERT INTO stations VALUES (?, ?, ?, 'quillon-sim', '0.1.0', 'simulated board', 1, "
-                                 "'2026-01-01T00:00:00.000Z')"));
+        q.prepare(
+            QStringLiteral("INSERT INTO stations (id, name, host, program, version, library, simulated, created_utc)"
+                           " VALUES (?, ?, ?, 'quillon-sim', '0.1.0', 'simulated board', 1, "
+                           "'2026-01-01T00:00:00.000Z')"));
         q.addBindValue(id);
         q.addBindValue(name);
         q.addBindValue(name + QStringLiteral(".line.local"));
@@ -96,12 +98,23 @@ SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNa
             d->error = q.lastError().text();
         d->stationIds << id;
     }
-    d->session = d->prepare(QStringLiteral("INSERT INTO sessions VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    d->run = d->prepare(QStringLiteral("INSERT INTO runs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    d->end = d->prepare(QStringLiteral("INSERT INTO run_ends VALUES (?, ?, ?, ?)"));
-    d->row = d->prepare(QStringLiteral("INSERT INTO row_results VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    d->prompt = d->prepare(QStringLiteral("INSERT INTO prompts VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    d->write = d->prepare(QStringLiteral("INSERT INTO eeprom_writes VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    d->session = d->prepare(
+        QStringLiteral("INSERT INTO sessions (id, station_id, started_utc, detection_label, product_id, variant, "
+                       "channel_count, dac_count, revision, firmware_reply, revision_reply, simulated)"
+                       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->run = d->prepare(
+        QStringLiteral("INSERT INTO runs (id, station_id, session_id, seq, kind, row_digit, product_id, serial, "
+                       "started_utc, simulated) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->end =
+        d->prepare(QStringLiteral("INSERT INTO run_ends (run_id, ended_utc, end_state, overall) VALUES (?, ?, ?, ?)"));
+    d->row = d->prepare(
+        QStringLiteral("INSERT INTO row_results (id, run_id, seq, digit, name, status, label, fail_label, memo, "
+                       "started_utc, ended_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->prompt = d->prepare(
+        QStringLiteral("INSERT INTO prompts (id, run_id, session_id, seq, kind, caption, text, answer, typed, "
+                       "shown_utc, answered_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->write = d->prepare(QStringLiteral("INSERT INTO eeprom_writes (id, run_id, seq, address, bytes, status, at_utc) "
+                                         "VALUES (?, ?, ?, ?, ?, ?, ?)"));
 }
 
 SyntheticStore::~SyntheticStore()
