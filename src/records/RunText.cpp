@@ -25,19 +25,18 @@ QString recordList(quint8 bits)
 
 // When markers were written but no block of constants followed: which records no
 // longer say their constants are valid, and any marker write that failed.
-QString markersText(const StoredCalibration &stored)
+QStringList markersTexts(const StoredCalibration &stored)
 {
     const auto overwritten = quint8(stored.markersWritten & ~stored.markersValid);
     QStringList said;
     if (overwritten)
-        said << QStringLiteral("valid markers overwritten in record%1 %2: the constants stored before are no "
-                               "longer marked valid")
+        said << QStringLiteral("overwritten in record%1 %2: earlier constants no longer marked valid")
                     .arg(overwritten & (overwritten - 1) ? QStringLiteral("s") : QString(), recordList(overwritten));
     if (stored.markerFailedStatus)
-        said << QStringLiteral("marker write to record %1 failed: status %2")
+        said << QStringLiteral("write to record %1 failed: status %2")
                     .arg(*stored.markerFailedRecord)
                     .arg(*stored.markerFailedStatus);
-    return said.join(QStringLiteral("; "));
+    return said;
 }
 
 } // namespace
@@ -131,7 +130,7 @@ std::vector<ConstantLine> storedConstantLines(const StoredCalibration &stored, F
     if (stored.arefFailedStatus)
         lines.push_back({aref, QStringLiteral("not stored: status %1").arg(*stored.arefFailedStatus)});
     if (!stored.dacs) {
-        if (const QString markers = markersText(stored); !markers.isEmpty())
+        for (const QString &markers : markersTexts(stored))
             lines.push_back({QStringLiteral("DAC markers"), markers});
         return lines;
     }
