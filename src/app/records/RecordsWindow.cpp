@@ -534,7 +534,8 @@ void RecordsWindow::plotsUpdated()
 {
     m_plotsRunning = false;
     const auto future = m_plotsWatcher->future();
-    const std::shared_ptr<PlotsWork> work = !future.isCanceled() && future.resultCount() > 0 ? future.result() : nullptr;
+    const std::shared_ptr<PlotsWork> work =
+        !future.isCanceled() && future.resultCount() > 0 ? future.result() : nullptr;
     if (work && work->generation == m_generation) {
         m_digestReady = work->ready;
         if (work->ready)
@@ -595,7 +596,8 @@ void RecordsWindow::exportDone()
     m_exportRunning = false;
     m_exportAction->setEnabled(true);
     const auto future = m_exportWatcher->future();
-    const std::shared_ptr<ExportWork> work = !future.isCanceled() && future.resultCount() > 0 ? future.result() : nullptr;
+    const std::shared_ptr<ExportWork> work =
+        !future.isCanceled() && future.resultCount() > 0 ? future.result() : nullptr;
     showWork();
     if (!work) {
         statusBar()->showMessage(tr("Export cancelled: no file written."), 5000);
