@@ -19,6 +19,16 @@ int recordAt(int address, int offsetInRecord)
     return relative / DacCalRecordSize;
 }
 
+// Notes a marker written to record; true when it says the record is valid.
+bool noteMarker(StoredCalibration &stored, int record, const QByteArray &bytes)
+{
+    const bool says = bytes == QByteArrayLiteral("DACC");
+    const auto bit = quint8(1u << record);
+    stored.markersWritten |= bit;
+    stored.markersValid = says ? quint8(stored.markersValid | bit) : quint8(stored.markersValid & ~bit);
+    return says;
+}
+
 } // namespace
 
 int calRecordOfMarker(int address)
@@ -34,8 +44,10 @@ int calRecordOfBlock(int address)
 std::array<float, 8> calBlockValues(const QByteArray &block)
 {
     std::array<float, 8> values{};
+    if (block.size() < CalBlockSize)
+        return values;
     const auto *b = reinterpret_cast<const unsigned char *>(block.constData());
-    for (size_t i = 0; i < values.size() && qsizetype(4 * i + 4) <= block.size(); ++i) {
+    for (size_t i = 0; i < values.size(); ++i) {
         const unsigned char *v = b + 4 * i;
         const quint32 word = (quint32(v[0]) << 24) | (quint32(v[1]) << 16) | (quint32(v[2]) << 8) | quint32(v[3]);
         values[i] = std::bit_cast<float>(word);
@@ -81,11 +93,7 @@ StoredCalibration decodeStoredCalibration(const std::vector<EepromWrite> &writes
             stored.dacs = dacs;
             valid.fill(false);
         } else if (marker >= 0) {
-            const bool says = write.bytes == QByteArrayLiteral("DACC");
-            valid[size_t(marker)] = says;
-            const auto bit = quint8(1u << marker);
-            stored.markersWritten |= bit;
-            stored.markersValid = says ? quint8(stored.markersValid | bit) : quint8(stored.markersValid & ~bit);
+            valid[size_t(marker)] = noteMarker(stored, marker, write.bytes);
         }
     }
     stored.dacsMarkedValid = stored.dacs && valid == std::array<bool, 4>{true, true, true, true};
