@@ -176,6 +176,58 @@ TEST_F(RecordsCli, FirstPassOrdersRunsStartedTogetherByNumberThenId)
     EXPECT_EQ(y.firstPassSerials, passed < failed ? 1 : 0);
 }
 
+// Two runs as a station leaves them when things go wrong or were recorded by an older
+// station: the scale check's pick stored as its index, and a calibration that stopped
+// after overwriting two records' valid markers. Both read as what happened, in show and
+// on the certificate.
+TEST_F(RecordsCli, PicksAndOverwrittenMarkersReadAsWhatHappened)
+{
+    const QString file = dir.filePath(QStringLiteral("faults.sqlite"));
+    SyntheticStore store(file);
+    SyntheticRun bad;
+    bad.startedUtc = QStringLiteral("2026-12-10T08:00:00.000Z");
+    bad.serial = QStringLiteral("QN3001");
+    const QString id = store.add(bad);
+    QSqlQuery q(store.database());
+    // The scale check answered Yes with item 2 picked, as stored before its text was.
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO prompts SELECT id || '-scale', run_id, session_id, 99, 'dac-scale', "
+                                      "NULL, 'Are they all good?', 'Yes', '2', shown_utc, answered_utc FROM prompts "
+                                      "WHERE run_id = '%1' AND seq = 1")
+                           .arg(id)));
+    // The markers of records 0 and 1 overwritten, record 2's write failed: no block.
+    ASSERT_TRUE(q.exec(QStringLiteral("DELETE FROM eeprom_writes WHERE run_id = '%1' AND (address IN (7524, 7560, "
+                                      "7596, 7632, 7664, 7628) OR bytes = '44414343')")
+                           .arg(id)));
+    ASSERT_TRUE(
+        q.exec(QStringLiteral("UPDATE eeprom_writes SET status = 31 WHERE run_id = '%1' AND address = 7592").arg(id)));
+    const QString said =
+        QStringLiteral("DAC markers overwritten in records 0, 1: earlier constants no longer marked valid");
+
+    const Result shown = run({QStringLiteral("--db"), file, QStringLiteral("show"), id});
+    ASSERT_EQ(shown.exit, 0) << shown.err.toStdString();
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("dac-scale \"\" -> Yes, picked \"Max\""))) << shown.out.toStdString();
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("  ") + said
+                                   + QStringLiteral("\n  DAC markers write to record 2 "
+                                                    "failed: status 31\n")))
+        << shown.out.toStdString();
+
+    const QString pdf = dir.filePath(QStringLiteral("faults.pdf"));
+    QProcess program;
+    program.start(QStringLiteral(QUILLON_RECORDS_BINARY),
+                  {QStringLiteral("--db"), file, QStringLiteral("certificate"), id, QStringLiteral("--output"), pdf});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
+    const QString page = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    EXPECT_TRUE(page.contains(QStringLiteral("\"Max\" Yes"))) << page.toStdString();
+    EXPECT_FALSE(page.contains(QStringLiteral("\"2\" Yes")));
+    EXPECT_TRUE(page.contains(QStringLiteral("DACs no DAC constants written in this run")));
+    EXPECT_TRUE(page.contains(said)) << page.toStdString();
+    EXPECT_TRUE(page.contains(QStringLiteral("DAC markers write to record 2 failed: status 31")));
+}
+
 // The plots' cached digest holds what the store holds, also after runs were appended
 // to a store it had already read, and after the store was replaced by another.
 TEST_F(RecordsCli, DigestFollowsTheStoreAsItGrows)

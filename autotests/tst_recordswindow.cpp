@@ -10,6 +10,7 @@
 #include "app/station/StatusDisplay.h"
 #include "app/records/RecordsCli.h"
 #include "records/RecordsQuery.h"
+#include "records/RunDigest.h"
 #include "records/line/LineUploader.h"
 #include "support/PgServer.h"
 #include "records/Schema.h"
@@ -21,11 +22,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTableWidget>
@@ -42,6 +46,16 @@ namespace quillon::testing {
 namespace {
 
 constexpr char ChildVariable[] = "QUILLON_RECORDS_XVFB_CHILD";
+
+// Serves events until the window's background work is done (false after 30 s).
+bool waitIdle(const records::RecordsWindow &window)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (window.isBusy() && waited.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return !window.isBusy();
+}
 
 class RecordsWindowTest : public ::testing::Test {
 protected:
@@ -133,6 +147,7 @@ TEST_F(RecordsWindowTest, RunPageAndPlotsShowWhatTheStationRecorded)
     window.serialField()->clear();
     window.applyFilter();
     window.tabs()->setCurrentIndex(1);
+    ASSERT_TRUE(waitIdle(window));
     records::RecordsPlots *plots = window.plots();
     ASSERT_EQ(plots->quantityBox()->currentIndex(), 0);
     QStringList opened;
@@ -307,6 +322,7 @@ TEST_F(RecordsWindowTest, LineDatabaseShowsWhatTheFileShows)
     // The plots mark the same outliers, and a click opens the same run.
     fromFile.tabs()->setCurrentIndex(1);
     fromLine.tabs()->setCurrentIndex(1);
+    ASSERT_TRUE(waitIdle(fromFile) && waitIdle(fromLine));
     const std::vector<qint64> outliers = fromLine.plots()->outliers();
     ASSERT_EQ(outliers.size(), fromFile.plots()->outliers().size());
     ASSERT_FALSE(outliers.empty());
@@ -322,6 +338,86 @@ TEST_F(RecordsWindowTest, LineDatabaseShowsWhatTheFileShows)
     fileOpened.sort();
     EXPECT_EQ(lineOpened, fileOpened);
     EXPECT_TRUE(lineOpened.contains(failing));
+}
+
+// An export runs beside the window: it returns at once, the window says it is busy,
+// and the file appears whole at the end; cancelled or with the window gone, no file
+// (nor a half one) is left.
+TEST_F(RecordsWindowTest, ExportsRunOffTheGuiThreadAndCancelWithoutAFile)
+{
+    enum class Then { Finish, Cancel, CloseWindow };
+    for (const Then then : {Then::Finish, Then::Cancel, Then::CloseWindow}) {
+        SCOPED_TRACE(int(then));
+        QTemporaryDir out;
+        const QString file = out.filePath(QStringLiteral("runs.json"));
+        auto window = std::make_unique<records::RecordsWindow>(path);
+        ASSERT_TRUE(window->isOpen());
+        std::vector<std::pair<bool, QString>> finished;
+        QObject::connect(window.get(), &records::RecordsWindow::exportFinished,
+                         [&finished](bool ok, const QString &message) { finished.emplace_back(ok, message); });
+        window->exportTo(file, records::ExportFormat::Json);
+        EXPECT_TRUE(window->isBusy());
+        EXPECT_TRUE(finished.empty());
+        if (then == Then::Cancel)
+            window->cancelWork();
+        if (then == Then::CloseWindow) {
+            window->close();
+            window.reset();
+            QThreadPool::globalInstance()->waitForDone(30000);
+        } else {
+            ASSERT_TRUE(waitIdle(*window));
+            ASSERT_EQ(finished.size(), 1);
+            EXPECT_EQ(finished[0].first, then == Then::Finish) << finished[0].second.toStdString();
+        }
+        if (then != Then::Finish) {
+            EXPECT_TRUE(QDir(out.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+            continue;
+        }
+        QFile written(file);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QJsonDocument::fromJson(written.readAll()).array().size(), 451);
+    }
+}
+
+// Two Test Alls of one serial started in the same millisecond: the plots' first-pass
+// count and the yield's pick the same run, by run number and then by id.
+TEST_F(RecordsWindowTest, FirstPassTieIsSettledAlikeInPlotsAndYield)
+{
+    const QString file = dir.filePath(QStringLiteral("tie.sqlite"));
+    SyntheticStore store(file, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+    SyntheticRun run;
+    run.startedUtc = QStringLiteral("2026-12-09T08:00:00.000Z");
+    run.serial = QStringLiteral("QN2001");
+    const QString passed = store.add(run);
+    run.station = 1;
+    run.failingRow = 2;
+    const QString failed = store.add(run);
+    // Equal run numbers, and the failing run (written second) given the lower id.
+    const QStringList sameNumber = {QStringLiteral("UPDATE runs SET seq = 7")};
+    QStringList lowerId = sameNumber;
+    for (const char *table : {"runs", "run_ends", "row_results", "prompts", "eeprom_writes"})
+        lowerId << QStringLiteral("UPDATE %1 SET %2 = '!' || %2 WHERE %2 = '%3'")
+                       .arg(QLatin1String(table), QLatin1String(qstrcmp(table, "runs") == 0 ? "id" : "run_id"), failed);
+    const struct {
+        QStringList sql;
+        qint64 firstPasses;
+    } cases[] = {{{}, 1}, {sameNumber, passed < failed ? 1 : 0}, {lowerId, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.sql.join(QLatin1String("; ")).toStdString());
+        for (const QString &sql : c.sql)
+            ASSERT_TRUE(QSqlQuery(store.database()).exec(sql)) << sql.toStdString();
+        const records::YieldReport yield = records::RecordsQuery(store.database()).yield({});
+        EXPECT_EQ(yield.serials, 1);
+        EXPECT_EQ(yield.firstPassSerials, c.firstPasses);
+        records::RunDigest digest;
+        QString reason;
+        ASSERT_TRUE(digest.update(store.database(), QString(), &reason)) << reason.toStdString();
+        records::RecordsPlots plots;
+        plots.setRuns(&digest, digest.rowids());
+        EXPECT_TRUE(plots.yieldTally().bySerial);
+        EXPECT_EQ(plots.yieldTally().units, yield.serials);
+        EXPECT_EQ(plots.yieldTally().passed, yield.firstPassSerials);
+    }
 }
 
 // A real window on the X server of xvfb-run, at twice the scale: the child process

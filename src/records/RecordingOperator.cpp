@@ -151,9 +151,13 @@ bool RecordingOperator::checkDacScale(const QString &label, const QStringList &i
         picked = item;
         onScaleClick(item);
     });
-    // typed: the scale item selected when the dialog closed.
+    // typed: the text of the scale item selected when the dialog closed (without its
+    // mnemonic); its index should the item be unknown.
+    std::optional<QString> pick;
+    if (picked >= 0)
+        pick = picked < items.size() ? QString(items.at(picked)).remove(QLatin1Char('&')) : QString::number(picked);
     m_recorder.prompt(QStringLiteral("dac-scale"), QString(), label, yes ? QStringLiteral("Yes") : QStringLiteral("No"),
-                      picked >= 0 ? std::optional<QString>(QString::number(picked)) : std::nullopt, shown, utcNow());
+                      pick, shown, utcNow());
     m_recorder.tap(Recorder::Tap::Prompt);
     return yes;
 }

@@ -2,6 +2,7 @@
 
 #include "records/Columns.h"
 #include "records/ReadOnlyStore.h"
+#include "records/RunText.h"
 #include "records/Schema.h"
 #include "records/StoreBackend.h"
 
@@ -555,8 +556,8 @@ bool runTally(const QSqlDatabase &db, const YieldSql &y, RunTally &out, QueryErr
         QSqlQuery one(db);
         if (!exec(one,
                   QStringLiteral("SELECT ") + code + y.runs()
-                      + QStringLiteral(" WHERE r.kind = 'test-all' AND r.serial = ? "
-                                       "ORDER BY r.started_utc, r.seq, r.id LIMIT 1"),
+                      + QStringLiteral(" WHERE r.kind = 'test-all' AND r.serial = ? ORDER BY ")
+                      + QLatin1String(FirstPassOrderSql) + QStringLiteral(" LIMIT 1"),
                   QVariantList(y.where.values) << serial, error)
             || !one.next())
             return false;

@@ -1,5 +1,8 @@
 #include "records/RunDigest.h"
 
+#include "device/DacRequests.h"
+#include "records/StoredCalibration.h"
+
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDateTime>
@@ -12,7 +15,6 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <bit>
 
 namespace quillon::records {
 
@@ -60,6 +62,18 @@ bool run(QSqlQuery &q, const QString &sql, const QVariantList &values, QString *
         return false;
     }
     return true;
+}
+
+// The addresses of the calibration writes: each record's marker and block, the ARef word.
+QString calibrationAddresses()
+{
+    QStringList addresses;
+    for (int record = 0; record < 4; ++record) {
+        const int marker = DacCalRecordBase + DacCalRecordSize * record;
+        addresses << QString::number(marker) << QString::number(marker + CalMarkerSize);
+    }
+    addresses << QString::number(ArefCalAddress);
+    return addresses.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -122,7 +136,17 @@ bool RunDigest::select(QSqlQuery &q, const QSqlDatabase &db, const QString &colu
                reason);
 }
 
-bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason)
+bool RunDigest::cancelled(QString *reason) const
+{
+    if (!m_cancelled || !m_cancelled())
+        return false;
+    if (reason)
+        *reason = QStringLiteral("cancelled");
+    return true;
+}
+
+bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason,
+                       const std::function<bool()> &cancelled)
 {
     const bool sqlite = db.driverName() == QLatin1String("QSQLITE");
     if (!sqlite) {
@@ -154,7 +178,9 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
         }
     }
     const qint64 before = m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid + m_writesMark.rowid;
+    m_cancelled = cancelled;
     const bool ok = readSince(db, reason);
+    m_cancelled = nullptr;
     QSqlQuery(db).exec(QStringLiteral("COMMIT"));
     if (ok && sqlite && !cacheFile.isEmpty()
         && m_rowsMark.rowid + m_runsMark.rowid + m_endsMark.rowid + m_writesMark.rowid != before)
@@ -186,6 +212,8 @@ bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
                 m_runsMark, QStringLiteral("started_utc, id"), reason))
         return false;
     while (q.next()) {
+        if (cancelled(reason))
+            return false;
         Run r;
         r.id = q.value(1).toString();
         r.station = qint32(m_stationIds.indexOf(q.value(6).toString()));
@@ -208,6 +236,8 @@ bool RunDigest::readEnds(const QSqlDatabase &db, QString *reason)
     if (!select(q, db, QStringLiteral("run_id, overall FROM run_ends"), m_endsMark, QStringLiteral("run_id"), reason))
         return false;
     while (q.next()) {
+        if (cancelled(reason))
+            return false;
         const QString id = q.value(1).toString();
         if (Run *found = runWithId(id))
             found->overall = overallCode(q.value(2));
@@ -225,6 +255,8 @@ bool RunDigest::readRows(const QSqlDatabase &db, QString *reason)
     QString lastRun;
     Run *target = nullptr;
     while (q.next()) {
+        if (cancelled(reason))
+            return false;
         // A run's rows come one after another: look its id up once.
         const QString runId = q.value(2).toString();
         if (runId != lastRun) {
@@ -248,30 +280,26 @@ bool RunDigest::readWrites(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q;
     if (!select(q, db,
-                QStringLiteral("id, run_id, address, bytes, status FROM eeprom_writes WHERE address IN "
-                               "(7520, 7524, 7556, 7560, 7592, 7596, 7628, 7632, 7666)"),
+                QStringLiteral("id, run_id, address, bytes, status FROM eeprom_writes WHERE address IN (%1)")
+                    .arg(calibrationAddresses()),
                 m_writesMark, QStringLiteral("run_id, seq"), reason))
         return false;
     while (q.next()) {
+        if (cancelled(reason))
+            return false;
         m_writesMark = {q.value(0).toLongLong(), q.value(1).toString()};
         Run *target = runWithId(q.value(2).toString());
         if (!target || q.value(5).toLongLong() != 0)
             continue;
         const int address = q.value(3).toInt();
         const QByteArray bytes = QByteArray::fromHex(q.value(4).toString().toLatin1());
-        const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
-        if (address == 7666 && bytes.size() == 2) {
-            target->arefWord = b[0] | (b[1] << 8);
-        } else if ((address - 7524) % 36 == 0 && bytes.size() == 32) {
-            for (int i = 0; i < 8; ++i) {
-                const unsigned char *v = b + std::ptrdiff_t(4) * i;
-                const quint32 word =
-                    (quint32(v[0]) << 24) | (quint32(v[1]) << 16) | (quint32(v[2]) << 8) | quint32(v[3]);
-                target->dacs[size_t(i)] = std::bit_cast<float>(word);
-            }
+        if (address == ArefCalAddress && bytes.size() == 2) {
+            target->arefWord = arefWordOf(bytes);
+        } else if (calRecordOfBlock(address) >= 0 && bytes.size() == CalBlockSize) {
+            target->dacs = calBlockValues(bytes);
             target->dacState = 0x10;
-        } else if ((address - 7520) % 36 == 0 && bytes.size() == 4) {
-            const quint8 bit = quint8(1u << ((address - 7520) / 36));
+        } else if (const int record = calRecordOfMarker(address); record >= 0 && bytes.size() == CalMarkerSize) {
+            const quint8 bit = quint8(1u << record);
             target->dacState =
                 bytes == QByteArrayLiteral("DACC") ? quint8(target->dacState | bit) : quint8(target->dacState & ~bit);
         }

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <vector>
 
 namespace quillon::records {
@@ -49,8 +50,11 @@ public:
     // Loads cacheFile if it belongs to this store, reads what was added since and
     // saves the cache back (quietly skipped when the file cannot be written). An empty
     // cacheFile keeps the digest in memory only; so does a store that is not a SQLite
-    // file, which is read whole. False with a reason on a query error.
-    bool update(const QSqlDatabase &db, const QString &cacheFile, QString *reason);
+    // file, which is read whole. False with a reason on a query error, or when
+    // cancelled (asked as it reads) says to stop: the digest is then incomplete and is
+    // neither saved nor to be used.
+    bool update(const QSqlDatabase &db, const QString &cacheFile, QString *reason,
+                const std::function<bool()> &cancelled = {});
 
     const std::vector<Run> &runs() const { return m_runs; }
     // The run with this rowid, or null.
@@ -71,6 +75,7 @@ private:
     void save(const QString &cacheFile) const;
     bool readSince(const QSqlDatabase &db, QString *reason);
     Run *runWithId(const QString &id);
+    bool cancelled(QString *reason) const;
     struct Mark;
     bool select(QSqlQuery &q, const QSqlDatabase &db, const QString &columns, const Mark &mark,
                 const QString &lineOrder, QString *reason) const;
@@ -92,6 +97,7 @@ private:
         QString key;
     };
     Mark m_runsMark, m_endsMark, m_rowsMark, m_writesMark;
+    std::function<bool()> m_cancelled; // set during update()
 };
 
 } // namespace quillon::records

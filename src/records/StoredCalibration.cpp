@@ -1,64 +1,99 @@
 #include "records/StoredCalibration.h"
 
+#include "device/DacRequests.h"
+
 #include <bit>
-#include <cstring>
 
 namespace quillon::records {
 
 namespace {
 
-// The board's EEPROM layout of the calibration area.
-constexpr int RecordBase = 7520;
-constexpr int RecordSize = 36;
-constexpr int BlockSize = 32;
-constexpr int RangeCountAddress = 7664;
-constexpr int ArefAddress = 7666;
+// The block of constants follows each record's marker.
+constexpr int BlockOffset = CalMarkerSize;
 
-float bigEndianSingle(const QByteArray &bytes, int at)
-{
-    const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData()) + at;
-    const quint32 word = (quint32(b[0]) << 24) | (quint32(b[1]) << 16) | (quint32(b[2]) << 8) | quint32(b[3]);
-    return std::bit_cast<float>(word);
-}
-
-// The record (0 to 3) whose marker or block starts at address, or -1.
 int recordAt(int address, int offsetInRecord)
 {
-    const int relative = address - RecordBase - offsetInRecord;
-    if (relative < 0 || relative % RecordSize != 0 || relative / RecordSize > 3)
+    const int relative = address - DacCalRecordBase - offsetInRecord;
+    if (relative < 0 || relative % DacCalRecordSize != 0 || relative / DacCalRecordSize > 3)
         return -1;
-    return relative / RecordSize;
+    return relative / DacCalRecordSize;
+}
+
+// Notes a marker written to record; true when it says the record is valid.
+bool noteMarker(StoredCalibration &stored, int record, const QByteArray &bytes)
+{
+    const bool says = bytes == QByteArrayLiteral("DACC");
+    const auto bit = quint8(1u << record);
+    stored.markersWritten |= bit;
+    stored.markersValid = says ? quint8(stored.markersValid | bit) : quint8(stored.markersValid & ~bit);
+    return says;
 }
 
 } // namespace
+
+int calRecordOfMarker(int address)
+{
+    return recordAt(address, 0);
+}
+
+int calRecordOfBlock(int address)
+{
+    return recordAt(address, BlockOffset);
+}
+
+std::array<float, 8> calBlockValues(const QByteArray &block)
+{
+    std::array<float, 8> values{};
+    if (block.size() < CalBlockSize)
+        return values;
+    const auto *b = reinterpret_cast<const unsigned char *>(block.constData());
+    for (size_t i = 0; i < values.size(); ++i) {
+        const unsigned char *v = b + 4 * i;
+        const quint32 word = (quint32(v[0]) << 24) | (quint32(v[1]) << 16) | (quint32(v[2]) << 8) | quint32(v[3]);
+        values[i] = std::bit_cast<float>(word);
+    }
+    return values;
+}
+
+quint16 arefWordOf(const QByteArray &bytes)
+{
+    return quint16(quint8(bytes.at(0)) | (quint8(bytes.at(1)) << 8));
+}
 
 StoredCalibration decodeStoredCalibration(const std::vector<EepromWrite> &writes)
 {
     StoredCalibration stored;
     std::array<bool, 4> valid{};
     for (const EepromWrite &write : writes) {
-        if (write.address == ArefAddress && write.bytes.size() == 2) {
+        if (write.address == ArefCalAddress && write.bytes.size() == 2) {
             if (write.status == 0) {
-                stored.arefWord = quint16(quint8(write.bytes.at(0)) | (quint8(write.bytes.at(1)) << 8));
+                stored.arefWord = arefWordOf(write.bytes);
                 stored.arefFailedStatus.reset();
             } else {
                 stored.arefFailedStatus = write.status;
             }
             continue;
         }
-        if (write.status != 0)
+        const int marker = write.bytes.size() == CalMarkerSize ? calRecordOfMarker(write.address) : -1;
+        if (write.status != 0) {
+            if (marker >= 0) {
+                stored.markerFailedRecord = marker;
+                stored.markerFailedStatus = write.status;
+            }
             continue;
-        if (write.address == RangeCountAddress && write.bytes.size() == 2) {
+        }
+        if (write.address == DacRangeCountAddress && write.bytes.size() == 2) {
             stored.dacRange = quint8(write.bytes.at(0));
             stored.dacCount = quint8(write.bytes.at(1));
-        } else if (recordAt(write.address, 4) >= 0 && write.bytes.size() == BlockSize) {
+        } else if (calRecordOfBlock(write.address) >= 0 && write.bytes.size() == CalBlockSize) {
+            const std::array<float, 8> values = calBlockValues(write.bytes);
             std::array<StoredCalibration::Dac, 4> dacs;
-            for (int i = 0; i < 4; ++i)
-                dacs[i] = {bigEndianSingle(write.bytes, 8 * i), bigEndianSingle(write.bytes, 8 * i + 4)};
+            for (size_t i = 0; i < 4; ++i)
+                dacs[i] = {values[2 * i], values[2 * i + 1]};
             stored.dacs = dacs;
             valid.fill(false);
-        } else if (const int record = recordAt(write.address, 0); record >= 0 && write.bytes.size() == 4) {
-            valid[record] = write.bytes == QByteArrayLiteral("DACC");
+        } else if (marker >= 0) {
+            valid[size_t(marker)] = noteMarker(stored, marker, write.bytes);
         }
     }
     stored.dacsMarkedValid = stored.dacs && valid == std::array<bool, 4>{true, true, true, true};

@@ -1,6 +1,7 @@
 #include "app/records/Certificate.h"
 
 #include "records/RecordsQuery.h"
+#include "records/RunText.h"
 #include "records/StoredCalibration.h"
 
 #include <QFile>
@@ -68,21 +69,6 @@ private:
     double m_y = 0;
 };
 
-QString hex4(int value)
-{
-    return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
-}
-
-QString constant(float value)
-{
-    return QString::number(double(value), 'f', 6);
-}
-
-QString orDash(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("-") : text;
-}
-
 // Station, date, serial, board and the overall result.
 void drawIdentity(PageText &page, const RunDetail &detail)
 {
@@ -93,13 +79,13 @@ void drawIdentity(PageText &page, const RunDetail &detail)
                   .arg(detail.station.name, detail.station.host, detail.station.program, detail.station.version,
                        run.simulated ? QStringLiteral(", SIMULATED BOARD") : QString()));
     page.pair(QStringLiteral("Date (UTC)"),
-              run.startedUtc.left(10) + QLatin1Char(' ') + run.startedUtc.mid(11, 12)
-                  + (run.endedUtc.isEmpty() ? QString() : QStringLiteral(" to ") + run.endedUtc.mid(11, 12)));
+              preciseTime(run.startedUtc)
+                  + (run.endedUtc.isEmpty() ? QString() : QStringLiteral(" to ") + preciseTime(run.endedUtc).mid(11)));
     page.pair(QStringLiteral("Serial"), run.serial.isEmpty() ? QStringLiteral("not recorded") : run.serial);
     if (const auto &s = detail.session) {
         page.pair(QStringLiteral("Board"), s->detectionLabel);
         QStringList identity;
-        identity << QStringLiteral("product %1").arg(s->productId ? hex4(*s->productId) : QStringLiteral("-"));
+        identity << QStringLiteral("product %1").arg(productText(s->productId));
         if (!s->variant.isEmpty())
             identity << s->variant;
         if (s->channelCount)
@@ -123,8 +109,7 @@ void drawIdentity(PageText &page, const RunDetail &detail)
     page.pair(QStringLiteral("Result"),
               run.endState == QLatin1String("completed")
                   ? verdict
-                  : QStringLiteral("%1 (run %2, not a complete test)")
-                        .arg(verdict, run.endState.isEmpty() ? QStringLiteral("open") : run.endState));
+                  : QStringLiteral("%1 (run %2, not a complete test)").arg(verdict, endText(run)));
 }
 
 void drawRows(PageText &page, const RunDetail &detail)
@@ -133,7 +118,7 @@ void drawRows(PageText &page, const RunDetail &detail)
     page.line(QStringLiteral("Tests"));
     page.font(10);
     for (const RowRecord &row : detail.rows)
-        page.pair(QStringLiteral("%1  %2").arg(QString::number(row.digit, 16).toUpper(), row.name),
+        page.pair(QStringLiteral("%1  %2").arg(digitText(row.digit), row.name),
                   row.failLabel.isEmpty() ? row.label
                                           : row.label + QStringLiteral("  (") + row.failLabel + QLatin1Char(')'),
                   220);
@@ -147,33 +132,23 @@ void drawConstants(PageText &page, const RunDetail &detail)
     page.line(QStringLiteral("Calibration constants stored in the board"));
     page.font(10);
     const StoredCalibration stored = decodeStoredCalibration(detail.eepromWrites);
-    if (stored.arefWord)
-        page.pair(QStringLiteral("ARef word"), QStringLiteral("%1 (%2) = %3 V")
-                                                   .arg(*stored.arefWord)
-                                                   .arg(hex4(*stored.arefWord))
-                                                   .arg(double(*stored.arefWord) / 6553.6, 0, 'f', 4));
-    else if (stored.arefFailedStatus)
-        page.pair(QStringLiteral("ARef word"),
-                  QStringLiteral("not stored (write status %1)").arg(*stored.arefFailedStatus));
-    else
-        page.pair(QStringLiteral("ARef word"), QStringLiteral("not written in this run"));
-    if (!stored.dacs) {
+    const std::vector<ConstantLine> lines = storedConstantLines(stored, Figures::Readable);
+    // The page names both the ARef word and the DACs, written or not.
+    const QString aref = QStringLiteral("ARef word");
+    if (lines.empty() || lines.front().label != aref)
+        page.pair(aref, QStringLiteral("not written in this run"));
+    for (const ConstantLine &line : lines)
+        if (line.label == aref)
+            page.pair(line.label, line.value);
+    if (!stored.dacs)
         page.pair(QStringLiteral("DACs"), QStringLiteral("no DAC constants written in this run"));
-        return;
-    }
-    page.pair(QStringLiteral("DAC range"),
-              QStringLiteral("%1, %2 DACs calibrated, %3")
-                  .arg(stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-"),
-                       stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-"),
-                       stored.dacsMarkedValid ? QStringLiteral("marked valid") : QStringLiteral("NOT marked valid")));
-    for (int i = 0; i < 4; ++i)
-        page.pair(QStringLiteral("DAC %1").arg(i),
-                  QStringLiteral("gain %1    offset %2")
-                      .arg(constant((*stored.dacs)[size_t(i)].gain), constant((*stored.dacs)[size_t(i)].offset)));
+    for (const ConstantLine &line : lines)
+        if (line.label != aref)
+            page.pair(line.label, line.value);
 }
 
 // Typed text in quotes; the fields of a several-field dialog (a JSON array) each so.
-QString typedText(const QString &typed)
+QString quotedTyped(const QString &typed)
 {
     const QJsonDocument fields = QJsonDocument::fromJson(typed.toUtf8());
     if (!fields.isArray())
@@ -204,7 +179,7 @@ void drawReadings(PageText &page, const RunDetail &detail, double bottom)
             caption = p.kind == QLatin1String("dac-range") ? QStringLiteral("DAC range") : p.kind;
         QStringList value;
         if (p.hasTyped)
-            value << typedText(p.typed);
+            value << quotedTyped(typedText(p));
         if (p.kind == QLatin1String("dac-range") && !p.answer.isEmpty())
             value << dacRangeText(p.answer.toInt());
         else if (!p.answer.isEmpty())

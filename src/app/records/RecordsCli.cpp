@@ -6,6 +6,7 @@
 #include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
 #include "records/RecordsSettings.h"
+#include "records/RunText.h"
 #include "records/StoredCalibration.h"
 #include "records/line/LineDatabase.h"
 
@@ -23,37 +24,6 @@ namespace {
 enum Exit { Done = 0, Failed = 1, Usage = 2 };
 
 const QString ConnectionName = QStringLiteral("quillon-records-cli");
-
-QString productText(const std::optional<int> &product)
-{
-    return product ? QStringLiteral("0x%1").arg(*product, 4, 16, QLatin1Char('0')).toUpper().replace(0, 2, "0x")
-                   : QStringLiteral("-");
-}
-
-QString kindText(const RunSummary &run)
-{
-    if (run.kind == QLatin1String("row") && run.rowDigit)
-        return QStringLiteral("row %1").arg(QString::number(*run.rowDigit, 16).toUpper());
-    if (run.kind == QLatin1String("test-all"))
-        return QStringLiteral("Test All");
-    return run.kind;
-}
-
-QString endText(const RunSummary &run)
-{
-    return run.endState.isEmpty() ? QStringLiteral("open") : run.endState;
-}
-
-// A stored time as a person reads it: "2026-12-08 14:45:31Z".
-QString shortTime(const QString &utc)
-{
-    return utc.isEmpty() ? QStringLiteral("-") : utc.left(10) + QLatin1Char(' ') + utc.mid(11, 8) + QLatin1Char('Z');
-}
-
-QString orDash(const QString &text)
-{
-    return text.isEmpty() ? QStringLiteral("-") : text;
-}
 
 void printList(QTextStream &out, const std::vector<RunSummary> &runs)
 {
@@ -99,7 +69,7 @@ void printRowsAndPrompts(QTextStream &out, const RunDetail &d)
 {
     out << "\nRows\n";
     for (const RowRecord &row : d.rows) {
-        out << "  " << QString::number(row.digit, 16).toUpper() << ' ' << row.name << ": " << row.label;
+        out << "  " << digitText(row.digit) << ' ' << row.name << ": " << row.label;
         if (!row.failLabel.isEmpty())
             out << " (" << row.failLabel << ')';
         out << "  [" << row.status << ", " << row.startedUtc << " - " << row.endedUtc << "]\n";
@@ -111,7 +81,7 @@ void printRowsAndPrompts(QTextStream &out, const RunDetail &d)
     for (const PromptRecord &p : d.prompts) {
         out << "  " << p.seq << ' ' << p.kind << ' ' << quoted(p.caption) << " -> " << orDash(p.answer);
         if (p.hasTyped)
-            out << ", typed " << quoted(p.typed);
+            out << (isPick(p) ? ", picked " : ", typed ") << quoted(typedText(p));
         out << "  [" << p.shownUtc << "]\n";
         for (const QString &line : p.text.split(QLatin1Char('\n')))
             if (!line.isEmpty())
@@ -126,21 +96,10 @@ void printWrites(QTextStream &out, const RunDetail &d)
         out << "  " << w.seq << ' ' << w.address << " (0x" << QString::number(w.address, 16).toUpper() << ") "
             << w.bytes.toHex() << "  status " << w.status << '\n';
     const StoredCalibration stored = decodeStoredCalibration(d.eepromWrites);
-    if (stored.arefWord || stored.arefFailedStatus || stored.dacs) {
+    if (wroteCalibration(stored)) {
         out << "\nStored constants\n";
-        if (stored.arefWord)
-            out << "  ARef word " << *stored.arefWord << " (0x"
-                << QStringLiteral("%1").arg(*stored.arefWord, 4, 16, QLatin1Char('0')).toUpper() << ")\n";
-        if (stored.arefFailedStatus)
-            out << "  ARef word not stored: status " << *stored.arefFailedStatus << '\n';
-        if (stored.dacs) {
-            out << "  DAC range " << (stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-")) << ", "
-                << (stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-")) << " DACs calibrated, "
-                << (stored.dacsMarkedValid ? "marked valid" : "NOT marked valid") << '\n';
-            for (int i = 0; i < 4; ++i)
-                out << "  DAC " << i << " gain " << QString::number(double((*stored.dacs)[i].gain), 'g', 9)
-                    << " offset " << QString::number(double((*stored.dacs)[i].offset), 'g', 9) << '\n';
-        }
+        for (const ConstantLine &line : storedConstantLines(stored, Figures::Exact))
+            out << "  " << line.label << ' ' << line.value << '\n';
     }
 }
 
@@ -165,7 +124,7 @@ void printYield(QTextStream &out, const YieldReport &report)
                .arg(QStringLiteral("yield"), 7);
     for (const RowYield &row : report.rows)
         out << QStringLiteral("%1  %2 %3 %4 %5\n")
-                   .arg(QString::number(row.digit, 16).toUpper() + QLatin1Char(' ') + row.name, -30)
+                   .arg(digitText(row.digit) + QLatin1Char(' ') + row.name, -30)
                    .arg(row.runs, 8)
                    .arg(row.passes, 8)
                    .arg(row.fails, 8)

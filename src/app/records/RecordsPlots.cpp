@@ -1,6 +1,7 @@
 #include "app/records/RecordsPlots.h"
 
 #include "records/RunDigest.h"
+#include "records/RunText.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -48,11 +49,6 @@ QChart *freshChart(QChartView *view, const QString &title)
     view->setChart(chart);
     delete old;
     return chart;
-}
-
-QString productText(int id)
-{
-    return QStringLiteral("0x%1").arg(QString::number(id, 16).toUpper());
 }
 
 // Iterates the digest runs whose rowids are chosen (both sorted).
@@ -172,22 +168,13 @@ void RecordsPlots::setRuns(const RunDigest *digest, std::vector<qint64> rowids)
 void RecordsPlots::drawYield()
 {
     if (!m_digest) {
+        m_yieldTally = {};
         freshChart(m_yield, tr("First-pass yield per day"));
         return;
     }
     const auto &runs = m_digest->runs();
     // Each serial's first Test All anywhere; it counts on its day if chosen.
-    QHash<QString, size_t> first;
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const RunDigest::Run &run = runs[i];
-        if (!run.testAll || run.serial.isEmpty())
-            continue;
-        auto it = first.find(run.serial);
-        if (it == first.end())
-            first.insert(run.serial, i);
-        else if (std::tie(run.startedMs, run.seq) < std::tie(runs[*it].startedMs, runs[*it].seq))
-            *it = i;
-    }
+    const QHash<QString, size_t> first = firstTestAlls(runs);
     std::vector<bool> chosen(runs.size(), false);
     forChosen(*m_digest, m_rowids, [&](const RunDigest::Run &, size_t i) { chosen[i] = true; });
     // station -> day -> (units, passed)
@@ -211,6 +198,13 @@ void RecordsPlots::drawYield()
             day.second += run.overall == 1;
         });
     }
+    m_yieldTally = {};
+    m_yieldTally.bySerial = bySerial;
+    for (const auto &[station, days] : perStation)
+        for (const auto &[day, counts] : days) {
+            m_yieldTally.units += counts.first;
+            m_yieldTally.passed += counts.second;
+        }
     QChart *chart = freshChart(m_yield, bySerial ? tr("First-pass yield per day (units by serial)")
                                                  : tr("Test All yield per day (no unit serials recorded)"));
     auto *x = new QDateTimeAxis;
@@ -278,7 +272,7 @@ void RecordsPlots::drawPareto()
     for (size_t i = 0; i < sorted.size(); ++i) {
         const auto &[count, digit] = sorted[i];
         *set << double(count);
-        categories << QStringLiteral("%1 %2").arg(QString::number(digit, 16).toUpper(),
+        categories << QStringLiteral("%1 %2").arg(digitText(digit),
                                                   m_digest ? m_digest->rowNames().value(digit) : QString());
         running += count;
         most = std::max(most, count);

@@ -26,6 +26,14 @@ public:
     // outlive the next call).
     void setRuns(const RunDigest *digest, std::vector<qint64> rowids);
 
+    // What the yield plot counts, over all its days and stations: units (serials by
+    // their first Test All, else Test Alls) and how many of them passed.
+    struct YieldTally {
+        qint64 units = 0;
+        qint64 passed = 0;
+        bool bySerial = false;
+    };
+    const YieldTally &yieldTally() const { return m_yieldTally; }
     // What the constants plot shows, for tests: the outliers' rowids.
     const std::vector<qint64> &outliers() const { return m_outliers; }
     QTabWidget *tabs() const { return m_tabs; }
@@ -45,6 +53,7 @@ private:
     const RunDigest *m_digest = nullptr;
     std::vector<qint64> m_rowids;
     std::vector<qint64> m_outliers;
+    YieldTally m_yieldTally;
     QTabWidget *m_tabs;
     QChartView *m_yield;
     QChartView *m_pareto;

@@ -23,6 +23,8 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPromise>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
@@ -34,6 +36,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace quillon::records {
 
@@ -49,6 +52,129 @@ QSettings settings()
 const char *const FilterKeys[] = {"filter/since",   "filter/until",  "filter/station",
                                   "filter/product", "filter/serial", "filter/verdict"};
 
+// A connection to source of the calling thread's own (Qt SQL connections belong to the
+// thread that opened them), closed when it goes.
+class OwnConnection {
+public:
+    explicit OwnConnection(const QString &source)
+        : m_name(QStringLiteral("records-window-work-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+          m_store(isLineDatabaseUrl(source) ? openLineStore(source, m_name) : openReadOnlyStore(source, m_name))
+    {
+    }
+    ~OwnConnection()
+    {
+        m_store = {};
+        closeReadOnlyStore(m_name);
+    }
+    OwnConnection(const OwnConnection &) = delete;
+    OwnConnection &operator=(const OwnConnection &) = delete;
+    const ReadOnlyStore &store() const { return m_store; }
+
+private:
+    QString m_name;
+    ReadOnlyStore m_store;
+};
+
+} // namespace
+
+// A plots update: the digest brought up to date (on a copy) and the runs the filter picks.
+struct RecordsWindow::PlotsWork {
+    QString source, cacheFile;
+    RunFilter filter;
+    std::shared_ptr<const RunDigest> digest; // in: the current one; out: the updated one
+    bool ready = false;                      // in: digest is up to date; out: it is
+    QString reason;
+    std::vector<qint64> chosen;
+    quint64 generation = 0;
+};
+
+struct RecordsWindow::ExportWork {
+    QString source, file;
+    RunFilter filter;
+    ExportFormat format = ExportFormat::JUnit;
+    bool ok = false;
+    QString message;
+    quint64 generation = 0;
+};
+
+namespace {
+
+using PlotsJob = std::shared_ptr<RecordsWindow::PlotsWork>;
+using ExportJob = std::shared_ptr<RecordsWindow::ExportWork>;
+
+void updateDigest(QPromise<PlotsJob> &promise, const PlotsJob &work)
+{
+    const OwnConnection connection(work->source);
+    const QSqlDatabase &db = connection.store().db;
+    if (!connection.store().isOpen()) {
+        work->ready = false;
+        work->reason = connection.store().error;
+        promise.addResult(work);
+        return;
+    }
+    if (!work->ready) {
+        auto digest = work->digest ? std::make_shared<RunDigest>(*work->digest) : std::make_shared<RunDigest>();
+        work->ready = digest->update(db, work->cacheFile, &work->reason, [&promise] { return promise.isCanceled(); });
+        work->digest = std::move(digest);
+    }
+    if (!work->ready || promise.isCanceled()) {
+        promise.addResult(work);
+        return;
+    }
+    const RecordsQuery query(db);
+    if (work->filter.picksAll())
+        work->chosen = work->digest->rowids();
+    else if (db.driverName() != QLatin1String("QSQLITE"))
+        work->chosen = work->digest->rowidsOf(query.runIds(work->filter));
+    else
+        work->chosen = query.rowids(work->filter);
+    promise.addResult(work);
+}
+
+// Writes every run the filter picks, newest first, one at a time; stops without a file
+// when cancelled.
+void exportRunsTo(QPromise<ExportJob> &promise, const ExportJob &work)
+{
+    const OwnConnection connection(work->source);
+    if (!connection.store().isOpen()) {
+        work->message = connection.store().error;
+        promise.addResult(work);
+        return;
+    }
+    const RecordsQuery query(connection.store().db);
+    QueryError error;
+    const std::vector<RunSummary> runs = query.list(work->filter, &error);
+    QSaveFile out(work->file);
+    if (!error.message.isEmpty() || !out.open(QIODevice::WriteOnly)) {
+        work->message = error.message.isEmpty() ? out.errorString() : error.message;
+        promise.addResult(work);
+        return;
+    }
+    promise.setProgressRange(0, int(runs.size()));
+    {
+        RunExporter exporter(work->format, out);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            if (promise.isCanceled()) {
+                out.cancelWriting();
+                return;
+            }
+            const auto detail = query.run(runs[i].id, &error);
+            if (!detail) {
+                work->message = error.message;
+                promise.addResult(work);
+                return;
+            }
+            exporter.add(*detail);
+            promise.setProgressValue(int(i) + 1);
+        }
+        work->ok = exporter.finish();
+    }
+    work->ok = work->ok && out.commit();
+    if (!work->ok)
+        work->message = out.errorString();
+    promise.addResult(work);
+}
+
 } // namespace
 
 RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
@@ -56,7 +182,10 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
       m_since(new QLineEdit), m_until(new QLineEdit), m_station(new QComboBox), m_product(new QLineEdit),
       m_serial(new QLineEdit), m_verdict(new QComboBox), m_count(new QLabel), m_view(new QTableView),
       m_model(new RunsModel(this)), m_page(new RunPage), m_plots(new RecordsPlots),
-      m_split(new QSplitter(Qt::Vertical)), m_filterTimer(new QTimer(this))
+      m_split(new QSplitter(Qt::Vertical)), m_filterTimer(new QTimer(this)),
+      m_plotsWatcher(new QFutureWatcher<std::shared_ptr<PlotsWork>>(this)),
+      m_exportWatcher(new QFutureWatcher<std::shared_ptr<ExportWork>>(this)), m_progress(new QProgressBar),
+      m_cancel(new QPushButton(tr("Cancel")))
 {
     setObjectName(QStringLiteral("RecordsWindow"));
     setWindowTitle(tr("Quillon records"));
@@ -147,7 +276,7 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     m_tabs->addTab(m_plots, tr("Plots"));
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] { updatePlots(); });
     connect(m_plots, &RecordsPlots::runClicked, this, [this](qint64 rowid) {
-        if (const RunDigest::Run *run = m_digestReady ? m_digest.find(rowid) : nullptr) {
+        if (const RunDigest::Run *run = m_digestReady && m_digest ? m_digest->find(rowid) : nullptr) {
             m_tabs->setCurrentIndex(0);
             openRun(run->id);
         }
@@ -160,9 +289,9 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     QMenu *file = menuBar()->addMenu(tr("&File"));
     QAction *open = file->addAction(tr("&Open store\u2026"), this, &RecordsWindow::chooseStore);
     open->setShortcut(QKeySequence::Open);
-    QAction *exportAction = file->addAction(tr("&Export runs\u2026"), this, &RecordsWindow::exportRuns);
-    exportAction->setShortcut(QKeySequence(tr("Ctrl+E")));
-    exportAction->setObjectName(QStringLiteral("ExportAction"));
+    m_exportAction = file->addAction(tr("&Export runs\u2026"), this, &RecordsWindow::exportRuns);
+    m_exportAction->setShortcut(QKeySequence(tr("Ctrl+E")));
+    m_exportAction->setObjectName(QStringLiteral("ExportAction"));
     file->addSeparator();
     QAction *quit = file->addAction(tr("&Quit"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -177,6 +306,20 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     QAction *reload = view->addAction(tr("&Refresh"), this, &RecordsWindow::refresh);
     reload->setShortcuts({QKeySequence(tr("Ctrl+R")), QKeySequence::Refresh});
     reload->setObjectName(QStringLiteral("RefreshAction"));
+
+    // Work off the GUI thread: shown in the status bar while it runs, with a way to stop it.
+    m_progress->setObjectName(QStringLiteral("WorkProgress"));
+    m_progress->setMaximumWidth(200);
+    m_progress->setTextVisible(false);
+    m_cancel->setObjectName(QStringLiteral("CancelWork"));
+    statusBar()->addPermanentWidget(m_progress);
+    statusBar()->addPermanentWidget(m_cancel);
+    connect(m_cancel, &QPushButton::clicked, this, &RecordsWindow::cancelWork);
+    connect(m_plotsWatcher, &QFutureWatcherBase::finished, this, &RecordsWindow::plotsUpdated);
+    connect(m_exportWatcher, &QFutureWatcherBase::finished, this, &RecordsWindow::exportDone);
+    connect(m_exportWatcher, &QFutureWatcherBase::progressRangeChanged, m_progress, &QProgressBar::setRange);
+    connect(m_exportWatcher, &QFutureWatcherBase::progressValueChanged, m_progress, &QProgressBar::setValue);
+    showWork();
 
     // Where the person left it.
     QSettings s = settings();
@@ -199,6 +342,8 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
 
 RecordsWindow::~RecordsWindow()
 {
+    // What still runs works on its own connection and copies: stopped, it ends alone.
+    cancelWork();
     close_store();
 }
 
@@ -209,12 +354,17 @@ QString RecordsWindow::problem() const
 
 void RecordsWindow::close_store()
 {
+    // Results of this store's work still to come are dropped; the work is stopped.
+    ++m_generation;
+    m_plotsWatcher->cancel();
+    m_plotsAgain = false;
     m_plots->setRuns(nullptr, {});
     m_page->showRun(std::nullopt);
     m_model->setQuery(nullptr);
     m_query.reset();
-    m_digest = RunDigest();
+    m_digest.reset();
     m_digestReady = false;
+    m_plotsStale = true;
     if (!m_connection.isEmpty())
         closeReadOnlyStore(m_connection);
     m_connection.clear();
@@ -362,30 +512,50 @@ void RecordsWindow::updatePlots()
 {
     if (!m_query || !m_plotsStale || m_tabs->currentWidget() != m_plots)
         return;
-    m_plotsStale = false;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QString reason;
-    if (!m_digestReady) {
-        m_digestReady = m_digest.update(m_query->database(), RunDigest::cacheFileFor(m_source), &reason);
-        if (!m_digestReady)
-            statusBar()->showMessage(reason);
+    if (m_plotsRunning) {
+        m_plotsAgain = true;
+        return;
     }
+    m_plotsStale = false;
+    auto work = std::make_shared<PlotsWork>();
+    work->source = m_source;
+    work->cacheFile = RunDigest::cacheFileFor(m_source);
     QString wrong;
-    const RunFilter filter = filterFromFields(&wrong);
-    std::vector<qint64> chosen;
-    if (m_digestReady && filter.picksAll())
-        chosen = m_digest.rowids();
-    else if (m_digestReady && m_query->database().driverName() != QLatin1String("QSQLITE"))
-        chosen = m_digest.rowidsOf(m_query->runIds(filter));
-    else if (m_digestReady)
-        chosen = m_query->rowids(filter);
-    m_plots->setRuns(m_digestReady ? &m_digest : nullptr, std::move(chosen));
-    QApplication::restoreOverrideCursor();
+    work->filter = filterFromFields(&wrong);
+    work->digest = m_digest;
+    work->ready = m_digestReady;
+    work->generation = m_generation;
+    m_plotsRunning = true;
+    m_plotsWatcher->setFuture(QtConcurrent::run(updateDigest, work));
+    showWork();
+}
+
+void RecordsWindow::plotsUpdated()
+{
+    m_plotsRunning = false;
+    const auto future = m_plotsWatcher->future();
+    const std::shared_ptr<PlotsWork> work =
+        !future.isCanceled() && future.resultCount() > 0 ? future.result() : nullptr;
+    if (work && work->generation == m_generation) {
+        m_digestReady = work->ready;
+        if (work->ready)
+            m_digest = work->digest;
+        else
+            statusBar()->showMessage(work->reason);
+        m_plots->setRuns(m_digestReady ? m_digest.get() : nullptr, std::move(work->chosen));
+    } else {
+        m_plotsStale = true; // brought up to date when next shown
+    }
+    showWork();
+    if (std::exchange(m_plotsAgain, false)) {
+        m_plotsStale = true;
+        updatePlots();
+    }
 }
 
 void RecordsWindow::exportRuns()
 {
-    if (!m_query)
+    if (!m_query || m_exportRunning)
         return;
     const QString file =
         QFileDialog::getSaveFileName(this, tr("Export the runs the filters pick"), QStringLiteral("runs.xml"),
@@ -395,19 +565,74 @@ void RecordsWindow::exportRuns()
     const ExportFormat format = file.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)  ? ExportFormat::Json
                                 : file.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? ExportFormat::Csv
                                                                                             : ExportFormat::JUnit;
-    QSaveFile out(file);
-    QueryError error;
+    exportTo(file, format);
+    m_exportAsked = m_exportRunning;
+}
+
+void RecordsWindow::exportTo(const QString &file, ExportFormat format)
+{
+    if (!m_query || m_exportRunning) {
+        emit exportFinished(false, m_query ? tr("An export is already running.") : tr("No records store is open."));
+        return;
+    }
+    auto work = std::make_shared<ExportWork>();
+    work->source = m_source;
+    work->file = file;
     QString wrong;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ok = out.open(QIODevice::WriteOnly)
-                    && records::exportRuns(*m_query, filterFromFields(&wrong), format, out, &error) && out.commit();
-    QApplication::restoreOverrideCursor();
-    if (!ok)
-        QMessageBox::warning(this, windowTitle(),
-                             tr("The export could not be written.\n\n%1")
-                                 .arg(error.message.isEmpty() ? out.errorString() : error.message));
-    else
-        statusBar()->showMessage(tr("Exported to %1").arg(file), 5000);
+    work->filter = filterFromFields(&wrong);
+    work->format = format;
+    work->generation = m_generation;
+    m_exportRunning = true;
+    m_exportAsked = false;
+    m_exportAction->setEnabled(false);
+    m_progress->setRange(0, 0);
+    m_exportWatcher->setFuture(QtConcurrent::run(exportRunsTo, work));
+    showWork();
+    statusBar()->showMessage(tr("Exporting to %1\u2026").arg(file));
+}
+
+void RecordsWindow::exportDone()
+{
+    m_exportRunning = false;
+    m_exportAction->setEnabled(true);
+    const auto future = m_exportWatcher->future();
+    const std::shared_ptr<ExportWork> work =
+        !future.isCanceled() && future.resultCount() > 0 ? future.result() : nullptr;
+    showWork();
+    if (!work) {
+        statusBar()->showMessage(tr("Export cancelled: no file written."), 5000);
+        emit exportFinished(false, tr("cancelled"));
+        return;
+    }
+    if (work->ok) {
+        statusBar()->showMessage(tr("Exported to %1").arg(work->file), 5000);
+    } else {
+        const QString message = tr("The export could not be written.\n\n%1").arg(work->message);
+        statusBar()->showMessage(message.simplified());
+        if (m_exportAsked)
+            QMessageBox::warning(this, windowTitle(), message);
+    }
+    emit exportFinished(work->ok, work->ok ? work->file : work->message);
+}
+
+bool RecordsWindow::isBusy() const
+{
+    return m_plotsRunning || m_exportRunning;
+}
+
+void RecordsWindow::cancelWork()
+{
+    m_plotsWatcher->cancel();
+    m_exportWatcher->cancel();
+}
+
+void RecordsWindow::showWork()
+{
+    const bool busy = isBusy();
+    if (!m_exportRunning)
+        m_progress->setRange(0, 0); // a plots update has no steps to count
+    m_progress->setVisible(busy);
+    m_cancel->setVisible(busy);
 }
 
 void RecordsWindow::chooseStore()
@@ -434,6 +659,7 @@ void RecordsWindow::saveSettings() const
 void RecordsWindow::closeEvent(QCloseEvent *event)
 {
     saveSettings();
+    cancelWork();
     QMainWindow::closeEvent(event);
 }
 

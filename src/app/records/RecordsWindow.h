@@ -1,15 +1,20 @@
 #pragma once
 
+#include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
 
+#include <QFutureWatcher>
 #include <QMainWindow>
 
 #include <memory>
 
+class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QTabWidget;
@@ -45,6 +50,15 @@ public:
     // Shows the run with this id on the run page.
     void openRun(const QString &id);
 
+    // Exports the runs the filters pick to file, on a thread of its own with its own
+    // connection; exportFinished follows. The file appears whole or not at all.
+    void exportTo(const QString &file, ExportFormat format);
+    // True while an export or a plots update runs (the status bar shows it).
+    bool isBusy() const;
+    // Stops what runs: a cancelled export leaves no file, cancelled plots stay as
+    // they were and are brought up to date when next shown.
+    void cancelWork();
+
     RunsModel *model() const { return m_model; }
     QTableView *runsView() const { return m_view; }
     RunPage *runPage() const { return m_page; }
@@ -57,6 +71,14 @@ public:
     QComboBox *stationBox() const { return m_station; }
     QComboBox *verdictBox() const { return m_verdict; }
 
+    // One plots update and one export, handed to their threads (defined in the source).
+    struct PlotsWork;
+    struct ExportWork;
+
+signals:
+    // ok false with a reason; a cancelled export is not ok and says so.
+    void exportFinished(bool ok, const QString &message);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -64,6 +86,9 @@ private:
     void close_store();
     void showProblem(const QString &message);
     void updatePlots();
+    void plotsUpdated();
+    void exportDone();
+    void showWork();
     void exportRuns();
     void chooseStore();
     RunFilter filterFromFields(QString *problem) const;
@@ -72,9 +97,16 @@ private:
     QString m_source;
     QString m_connection;
     std::unique_ptr<RecordsQuery> m_query;
-    RunDigest m_digest;
+    // Replaced whole by each update (which works on a copy on its own thread).
+    std::shared_ptr<const RunDigest> m_digest;
     bool m_digestReady = false;
     bool m_plotsStale = true;
+    bool m_plotsAgain = false; // asked for while an update ran
+    bool m_plotsRunning = false;
+    bool m_exportRunning = false;
+    bool m_exportAsked = false; // from the menu: a failure gets a message box
+    quint64 m_generation = 0;   // raised when the store closes: older results are dropped
+    QAction *m_exportAction = nullptr;
     QString m_problem;
 
     QStackedWidget *m_stack;
@@ -93,6 +125,10 @@ private:
     RecordsPlots *m_plots;
     QSplitter *m_split;
     QTimer *m_filterTimer;
+    QFutureWatcher<std::shared_ptr<PlotsWork>> *m_plotsWatcher;
+    QFutureWatcher<std::shared_ptr<ExportWork>> *m_exportWatcher;
+    QProgressBar *m_progress;
+    QPushButton *m_cancel;
 };
 
 // quillon-records' window on the arguments (no command, or "view [--db FILE|URL]").

@@ -2,6 +2,7 @@
 
 #include "app/records/Certificate.h"
 #include "app/station/StatusDisplay.h"
+#include "records/RunText.h"
 #include "records/StoredCalibration.h"
 
 #include <QFileDialog>
@@ -49,11 +50,6 @@ QTableWidget *table(const QStringList &headers)
 QTableWidgetItem *item(const QString &text)
 {
     return new QTableWidgetItem(text);
-}
-
-QString hex4(int value)
-{
-    return QStringLiteral("0x%1").arg(QString::number(value, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 } // namespace
@@ -153,20 +149,16 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
         return;
     }
     const RunSummary &r = run->run;
-    const QString kind = r.kind == QLatin1String("row") && r.rowDigit
-                             ? tr("Row %1 Test").arg(QString::number(*r.rowDigit, 16).toUpper())
-                             : tr("Test All");
-    m_title->setText(tr("%1 on %2: %3").arg(kind, r.stationName, r.verdict.isEmpty() ? tr("no verdict") : r.verdict));
+    m_title->setText(
+        tr("%1 on %2: %3").arg(kindText(r), r.stationName, r.verdict.isEmpty() ? tr("no verdict") : r.verdict));
     QStringList facts;
     facts << tr("Run %1").arg(r.id);
-    facts << tr("started %1, %2 %3")
-                 .arg(r.startedUtc, r.endState.isEmpty() ? tr("no end recorded") : r.endState,
-                      r.endedUtc.isEmpty() ? QString() : r.endedUtc);
+    facts << tr("started %1, %2 %3").arg(r.startedUtc, endText(r), r.endedUtc.isEmpty() ? QString() : r.endedUtc);
     facts << tr("serial %1").arg(r.serial.isEmpty() ? tr("not recorded") : r.serial);
     if (const auto &s = run->session)
         facts << tr("board \u201C%1\u201D, product %2, %3 channels, %4 DACs, revision %5, firmware reply %6, "
                     "revision reply %7")
-                     .arg(s->detectionLabel, s->productId ? hex4(*s->productId) : QStringLiteral("-"))
+                     .arg(s->detectionLabel, productText(s->productId))
                      .arg(s->channelCount.value_or(0))
                      .arg(s->dacCount.value_or(0))
                      .arg(s->revision, s->firmwareReply, s->revisionReply);
@@ -185,7 +177,7 @@ void RunPage::fillRows(const RunDetail &run)
     m_rows->setRowCount(int(run.rows.size()));
     for (int i = 0; i < int(run.rows.size()); ++i) {
         const RowRecord &row = run.rows[size_t(i)];
-        m_rows->setItem(i, 0, item(QString::number(row.digit, 16).toUpper()));
+        m_rows->setItem(i, 0, item(digitText(row.digit)));
         m_rows->setItem(i, 1, item(row.name));
         // The label as the station painted it.
         auto *label = item(row.label);
@@ -211,7 +203,7 @@ void RunPage::fillPromptsAndWrites(const RunDetail &run)
                                    p.kind,
                                    p.caption,
                                    p.answer,
-                                   p.hasTyped ? p.typed : QString(),
+                                   p.hasTyped ? typedText(p) : QString(),
                                    QString(p.text).replace(QLatin1Char('\n'), QLatin1Char(' '))};
         for (int c = 0; c < int(cells.size()); ++c)
             m_prompts->setItem(i, c, item(cells.at(c)));
@@ -231,26 +223,9 @@ void RunPage::fillPromptsAndWrites(const RunDetail &run)
 
 void RunPage::fillConstants(const RunDetail &run)
 {
-    const StoredCalibration stored = decodeStoredCalibration(run.eepromWrites);
     QStringList lines;
-    if (stored.arefWord)
-        lines << tr("ARef word %1 (%2) = %3 V")
-                     .arg(*stored.arefWord)
-                     .arg(hex4(*stored.arefWord))
-                     .arg(double(*stored.arefWord) / 6553.6, 0, 'f', 4);
-    else if (stored.arefFailedStatus)
-        lines << tr("ARef word not stored: write status %1").arg(*stored.arefFailedStatus);
-    if (stored.dacs) {
-        lines << tr("DAC range %1, %2 DACs calibrated, %3")
-                     .arg(stored.dacRange ? dacRangeText(*stored.dacRange) : QStringLiteral("-"),
-                          stored.dacCount ? QString::number(*stored.dacCount) : QStringLiteral("-"),
-                          stored.dacsMarkedValid ? tr("marked valid") : tr("NOT marked valid"));
-        for (int i = 0; i < 4; ++i)
-            lines << tr("DAC %1: gain %2, offset %3")
-                         .arg(i)
-                         .arg(double((*stored.dacs)[size_t(i)].gain), 0, 'f', 6)
-                         .arg(double((*stored.dacs)[size_t(i)].offset), 0, 'f', 6);
-    }
+    for (const ConstantLine &line : storedConstantLines(decodeStoredCalibration(run.eepromWrites), Figures::Readable))
+        lines << line.label + QLatin1Char(' ') + line.value;
     m_constants->setText(lines.isEmpty() ? tr("No calibration constants were written in this run.")
                                          : lines.join(QLatin1Char('\n')));
 }

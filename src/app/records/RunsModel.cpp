@@ -1,5 +1,7 @@
 #include "app/records/RunsModel.h"
 
+#include "records/RunText.h"
+
 #include <QBrush>
 #include <QColor>
 
@@ -58,17 +60,12 @@ QVariant RunsModel::data(const QModelIndex &index, int role) const
         return {};
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
-        case Time: return run->startedUtc.left(10) + QLatin1Char(' ') + run->startedUtc.mid(11, 8);
+        case Time: return shortTime(run->startedUtc);
         case Station: return run->stationName;
         case Serial: return run->serial;
-        case Product:
-            return run->productId ? QStringLiteral("0x%1").arg(QString::number(*run->productId, 16).toUpper())
-                                  : QString();
-        case Kind:
-            return run->kind == QLatin1String("row") && run->rowDigit
-                       ? QStringLiteral("row %1").arg(QString::number(*run->rowDigit, 16).toUpper())
-                       : QStringLiteral("Test All");
-        case EndState: return run->endState.isEmpty() ? QStringLiteral("open") : run->endState;
+        case Product: return run->productId ? productText(run->productId) : QString();
+        case Kind: return kindText(*run);
+        case EndState: return endText(*run);
         case Overall: return run->verdict;
         default: return {};
         }
