@@ -1,5 +1,7 @@
 #include "records/RunDigest.h"
 
+#include "records/StoreBackend.h"
+
 #include "device/DacRequests.h"
 #include "records/StoredCalibration.h"
 
@@ -148,7 +150,9 @@ bool RunDigest::cancelled(QString *reason) const
 bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString *reason,
                        const std::function<bool()> &cancelled)
 {
-    const bool sqlite = db.driverName() == QLatin1String("QSQLITE");
+    const StoreBackend backend = StoreBackend::of(db);
+    // A file is read from where the digest left off; the line database whole.
+    const bool sqlite = backend.hasWriteOrder();
     if (!sqlite) {
         *this = RunDigest();
         m_sqlite = false;
@@ -157,7 +161,7 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
     }
     // One read transaction: a station appending meanwhile is seen whole or not at all.
     QSqlQuery begin(db);
-    begin.exec(sqlite ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ"));
+    begin.exec(backend.beginRead());
     // Still the store the digest was read from? Else read it all again.
     const struct {
         Mark *mark;

@@ -6,6 +6,7 @@
 #include "app/records/RunsModel.h"
 #include "records/ReadOnlyStore.h"
 #include "records/RecordsExport.h"
+#include "records/StoreBackend.h"
 #include "records/line/LineDatabase.h"
 
 #include <QAction>
@@ -58,7 +59,7 @@ class OwnConnection {
 public:
     explicit OwnConnection(const QString &source)
         : m_name(QStringLiteral("records-window-work-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
-          m_store(isLineDatabaseUrl(source) ? openLineStore(source, m_name) : openReadOnlyStore(source, m_name))
+          m_store(openRecordsStore(source, m_name))
     {
     }
     ~OwnConnection()
@@ -124,7 +125,8 @@ void updateDigest(QPromise<PlotsJob> &promise, const PlotsJob &work)
     const RecordsQuery query(db);
     if (work->filter.picksAll())
         work->chosen = work->digest->rowids();
-    else if (db.driverName() != QLatin1String("QSQLITE"))
+    else if (!StoreBackend::of(db).hasWriteOrder())
+        // The digest numbers the line database's runs itself: pick them by id.
         work->chosen = work->digest->rowidsOf(query.runIds(work->filter));
     else
         work->chosen = query.rowids(work->filter);
