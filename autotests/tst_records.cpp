@@ -3,10 +3,14 @@
 #include "app/sim/SimScenarioRunner.h"
 #include "app/station/StationOptions.h"
 #include "records/RecordStore.h"
+#include "records/RecordsExport.h"
+#include "records/RecordsQuery.h"
 #include "records/Recorder.h"
 #include "records/Schema.h"
 #include "sim/Scenario.h"
+#include "station/RowRegistry.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -18,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +171,9 @@ TEST_F(RecordsTest, ScriptedRunIsRecordedExactlyAsShown)
         for (const QJsonValue p : report.value(QStringLiteral("prompts")).toArray())
             shownCaptions << p[QStringLiteral("caption")].toString();
         EXPECT_EQ(captions, shownCaptions);
+        // The range question as the technician saw it: an untitled box and its question.
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT caption, text FROM prompts WHERE kind = 'dac-range'")),
+                  QStringList{QStringLiteral("|What range are the DACs?")});
 
         // The last write to each calibration address is what the EEPROM holds.
         const QByteArray eeprom = QByteArray::fromHex(report.value(QStringLiteral("eepromCal")).toString().toLatin1());
@@ -450,6 +458,48 @@ TEST_F(RecordsTest, UnitSerialIsAskedCheckedAndRecorded)
                                      " ORDER BY shown_utc, seq")),
             (QStringList{QStringLiteral("12|OK|0"), QStringLiteral("Q123456|OK|0"), QStringLiteral("NULL|Cancel|1")}));
     });
+}
+
+TEST_F(RecordsTest, AbortedTestAllExportsEveryRowToJUnitTheUnreachedOnesSkipped)
+{
+    // Row 2 gets no data through its counter and stops Test All.
+    const QString file = path(QStringLiteral("aborted.sqlite"));
+    const QJsonObject report =
+        runScenario(scenario(R"({"steps": ["testAll"], "faults": {"noDataWithClock": true}})", file));
+    ASSERT_TRUE(report.value(QStringLiteral("abortAll")).toBool());
+    QByteArray xmlText;
+    query(file, [&](QSqlDatabase &db) {
+        const auto detail =
+            records::RecordsQuery(db).run(report[QStringLiteral("records")][QStringLiteral("runs")][0].toString());
+        ASSERT_TRUE(detail);
+        ASSERT_EQ(detail->run.endState, QStringLiteral("aborted"));
+        QBuffer out(&xmlText);
+        out.open(QIODevice::WriteOnly);
+        records::RunExporter exporter(records::ExportFormat::JUnit, out);
+        exporter.add(*detail);
+        ASSERT_TRUE(exporter.finish());
+    });
+    QXmlStreamReader xml(xmlText);
+    QStringList cases;
+    QString suite;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testsuite"))
+            suite = QStringLiteral("%1 tests, %2 failed, %3 skipped")
+                        .arg(xml.attributes().value(QLatin1String("tests")))
+                        .arg(xml.attributes().value(QLatin1String("failures")))
+                        .arg(xml.attributes().value(QLatin1String("skipped")));
+        else if (xml.name() == QLatin1String("testcase"))
+            cases << xml.attributes().value(QLatin1String("name")).toString();
+        else if (xml.name() == QLatin1String("skipped"))
+            cases.last() += QStringLiteral(" (skipped)");
+    }
+    QStringList expected;
+    for (const RowEntry &entry : rowRegistry())
+        expected << entry.name + (entry.digit > 2 ? QStringLiteral(" (skipped)") : QString());
+    EXPECT_EQ(cases, expected);
+    EXPECT_EQ(suite, QStringLiteral("%1 tests, 1 failed, %2 skipped").arg(expected.size()).arg(expected.size() - 3));
 }
 
 TEST_F(RecordsTest, RequiredRecordsStopTestAllWhileTheFileCannotBeWritten)
