@@ -582,6 +582,48 @@ TEST_F(RecordsTest, TestAllClickedDuringARowsOwnTestNestsAndBothRunsKeepTheirRow
     });
 }
 
+TEST_F(RecordsTest, InstancesOfOneStationTakingTurnsNeverEndEachOthersLiveRuns)
+{
+    // Four instances of one station into one file, each starting while the one before
+    // is still testing and the one before that has closed; three rounds into the file.
+    const QString file = path(QStringLiteral("turns.sqlite"));
+    records::RecordWriter::Options options;
+    options.path = file;
+    const records::StationIdentity station{QStringLiteral("bay-1"),       QStringLiteral("h"),
+                                           QStringLiteral("quillon-sim"), QStringLiteral("0"),
+                                           QStringLiteral("sim"),         true};
+    auto written = [](records::Recorder &r) {
+        for (int i = 0; i < 500 && r.writer().pendingCount() > 0; ++i)
+            QThread::msleep(10);
+    };
+    QStringList expected;
+    for (int round = 0; round < 3; ++round) {
+        std::unique_ptr<records::Recorder> instances[4];
+        for (int i = 0; i < 4; ++i) {
+            instances[i] = std::make_unique<records::Recorder>(options, station);
+            ASSERT_TRUE(instances[i]->writer().waitOpened(10'000));
+            ASSERT_TRUE(instances[i]->testAllStarting());
+            written(*instances[i]);
+            if (i >= 1) {
+                const QString overall = i % 2 ? QStringLiteral("FAIL") : QStringLiteral("PASS");
+                instances[i - 1]->testAllEnded(true, overall);
+                instances[i - 1]->finish();
+                expected << QStringLiteral("completed|") + overall;
+            }
+        }
+        instances[3]->testAllEnded(true, QStringLiteral("FAIL"));
+        instances[3]->finish();
+        expected << QStringLiteral("completed|FAIL");
+    }
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT e.end_state, e.overall FROM runs r JOIN run_ends e"
+                                           " ON e.run_id = r.id ORDER BY r.started_utc, r.seq"))
+                      .join(QLatin1Char(' '))
+                      .toStdString(),
+                  expected.join(QLatin1Char(' ')).toStdString());
+    });
+}
+
 TEST_F(RecordsTest, TwoStationsRecordIntoOneFileAtOnce)
 {
     const QString file = path(QStringLiteral("line.sqlite"));

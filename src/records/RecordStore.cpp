@@ -127,13 +127,20 @@ bool RecordStore::write(const QList<Record> &records, QString *reason)
 }
 
 bool RecordStore::interruptOpenRuns(const QString &station, const QString &host, const QString &program,
-                                    const QString &before, QStringList *ended, QString *reason)
+                                    const QString &before, QStringList *ended, QString *reason,
+                                    const std::function<bool()> &alone)
 {
     QSqlQuery begin(m_db);
     if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
         if (reason)
             *reason = reasonOf(begin.lastError());
         return false;
+    }
+    if (alone && !alone()) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        if (ended)
+            ended->clear();
+        return true;
     }
     QSqlQuery open(m_db);
     open.prepare(QStringLiteral("SELECT r.id FROM runs r JOIN stations s ON s.id = r.station_id"
