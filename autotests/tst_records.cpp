@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
@@ -547,6 +548,65 @@ TEST_F(RecordsTest, OptionsOverrideTheSettingsFile)
     EXPECT_EQ(overridden.records.lineDatabase, QStringLiteral("postgresql://db/line"));
     EXPECT_EQ(parse({QStringLiteral("--serial-pattern"), QStringLiteral("([")}, bad), 2);
     EXPECT_TRUE(errText.contains(QLatin1String("not a valid expression"))) << qPrintable(errText);
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(RecordsTest, SettingsMeanWhatTheFileSaysWrittenByHandOrByQSettings)
+{
+    qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toLocal8Bit());
+    QDir().mkpath(path(QStringLiteral("config/Quillon")));
+    const QString ini = path(QStringLiteral("config/Quillon/quillon.ini"));
+    QString outText, errText;
+    QTextStream out(&outText), err(&errText);
+    auto fromFile = [&] {
+        StationOptions o;
+        EXPECT_EQ(parseStationOptions({QStringLiteral("quillon-sim")}, true, o, out, err), -1) << qPrintable(errText);
+        return o.records;
+    };
+    const struct {
+        const char *group, *key;
+        QString RecordsSettings::*field;
+        QString text;
+    } cases[] = {
+        {"serial", "pattern", &RecordsSettings::serialPattern, QStringLiteral(R"(Q\d{6})")},
+        {"serial", "pattern", &RecordsSettings::serialPattern, QStringLiteral(R"(Q\d{2,6}(-[A-Z])?)")},
+        {"station", "name", &RecordsSettings::station, QStringLiteral("Line 3, bay 2")},
+        {"station", "name", &RecordsSettings::station, QStringLiteral("bay;2 #b")},
+        {"station", "name", &RecordsSettings::station, QStringLiteral("@bay \"2\"")},
+        {"records", "file", &RecordsSettings::file, QStringLiteral(R"(C:\data\rec.sqlite)")},
+        {"records", "lineDatabase", &RecordsSettings::lineDatabase,
+         QStringLiteral("postgresql://line@db/q?sslmode=require&application_name=a,b")},
+    };
+    for (const auto &c : cases) {
+        // By hand: the text after '=' as it stands.
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(
+            QStringLiteral("[%1]\n%2 = %3\n").arg(QLatin1String(c.group), QLatin1String(c.key), c.text).toUtf8());
+        file.close();
+        EXPECT_EQ(fromFile().*c.field, c.text) << "by hand: " << qPrintable(c.text);
+        // By QSettings, with its own escapes.
+        QFile::remove(ini);
+        QSettings(ini, QSettings::IniFormat)
+            .setValue(QLatin1String(c.group) + QLatin1Char('/') + QLatin1String(c.key), c.text);
+        EXPECT_EQ(fromFile().*c.field, c.text) << "by QSettings: " << qPrintable(c.text);
+    }
+
+    // The example of the station's settings: a serial that matches is taken at once.
+    QFile example(ini);
+    ASSERT_TRUE(example.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    example.write("[records]\nrequired=true\n[station]\nname=station-3\n[serial]\nask=true\npattern=Q\\d{6}\n");
+    example.close();
+    const RecordsSettings settings = fromFile();
+    EXPECT_TRUE(settings.required && settings.askSerial);
+    const QJsonObject asked =
+        runScenario(scenario(R"({"steps": ["testAll"], "technician": [{"caption": "Unit serial", "type": "Q123456"}]})",
+                             path(QStringLiteral("example.sqlite"))),
+                    settings);
+    EXPECT_EQ(asked.value(QStringLiteral("overall")).toString(), QStringLiteral("PASS"));
+    for (const QJsonValue p : asked[QStringLiteral("prompts")].toArray())
+        EXPECT_FALSE(p[QStringLiteral("text")].toString().contains(QLatin1String("does not match")))
+            << qPrintable(p[QStringLiteral("text")].toString());
     qunsetenv("XDG_CONFIG_HOME");
 }
 
