@@ -5,6 +5,7 @@
 #include "records/RecordStore.h"
 #include "records/RecordsExport.h"
 #include "records/RecordsQuery.h"
+#include "records/RunDigest.h"
 #include "records/Recorder.h"
 #include "records/Schema.h"
 #include "sim/Scenario.h"
@@ -18,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
@@ -608,6 +610,49 @@ TEST_F(RecordsTest, SettingsMeanWhatTheFileSaysWrittenByHandOrByQSettings)
         EXPECT_FALSE(p[QStringLiteral("text")].toString().contains(QLatin1String("does not match")))
             << qPrintable(p[QStringLiteral("text")].toString());
     qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(RecordsTest, OneStationStaysOneStationAcrossProductsAndOlderKeys)
+{
+    const QString file = path(QStringLiteral("products.sqlite"));
+    const auto testAll = [&](const char *product) {
+        const QString json = QStringLiteral(R"({"steps": ["testAll"], "board": {"productId": "%1"}})").arg(product);
+        const QJsonObject report = runScenario(scenario(json.toUtf8().constData(), file));
+        ASSERT_EQ(report[QStringLiteral("records")][QStringLiteral("runs")].toArray().size(), 1);
+    };
+    testAll("0x8140");
+    testAll("0x8240");
+    // A file an older program left: its key also named the product, so the same station
+    // has a second row, whose runs got their own numbers.
+    {
+        QSqlDatabase db;
+        QString reason;
+        ASSERT_TRUE(records::openStoreFile(file, QStringLiteral("older"), true, db, &reason)) << qPrintable(reason);
+        QSqlQuery q(db);
+        for (const char *sql :
+             {"INSERT INTO stations SELECT 'older-key', name, host, program, version, 'another product',"
+              " simulated, created_utc FROM stations",
+              "INSERT INTO runs (id, station_id, seq, kind, started_utc, simulated) VALUES"
+              " ('older-run', 'older-key', 7, 'test-all', '2026-01-01T00:00:00.000Z', 1)",
+              "INSERT INTO run_ends VALUES ('older-run', '2026-01-01T00:01:00.000Z', 'completed', 'PASS')"})
+            ASSERT_TRUE(q.exec(QLatin1String(sql))) << qPrintable(q.lastError().text());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("older"));
+    testAll("0x804A");
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT count(*) FROM stations")), QStringList{QStringLiteral("2")});
+        // Numbered on after the station's highest number, whichever row it is under.
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT seq FROM runs ORDER BY rowid")),
+                  (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("7"), QStringLiteral("8")}));
+        // The plots draw one station.
+        records::RunDigest digest;
+        QString reason;
+        ASSERT_TRUE(digest.update(db, QString(), &reason)) << qPrintable(reason);
+        ASSERT_EQ(digest.runs().size(), 4u);
+        for (const auto &run : digest.runs())
+            EXPECT_EQ(run.station, digest.runs().front().station) << qPrintable(run.id);
+    });
 }
 
 TEST_F(RecordsTest, TestAllClickedDuringARowsOwnTestNestsAndBothRunsKeepTheirRows)

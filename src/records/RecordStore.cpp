@@ -20,9 +20,13 @@ QString insertSql(Table table)
     QStringList marks;
     for (const QString &name : names) {
         // A run's number follows the station's last one, taken inside the transaction
-        // so two processes writing one file never hand out the same number.
+        // so two processes writing one file never hand out the same number. The station
+        // is its name, host and program: a file may hold several rows of one station
+        // (keys of older programs).
         if (table == Table::Runs && name == QLatin1String("seq"))
-            marks << QStringLiteral("(SELECT COALESCE(MAX(seq), 0) + 1 FROM runs WHERE station_id = ?)");
+            marks << QStringLiteral("(SELECT COALESCE(MAX(r.seq), 0) + 1 FROM stations me JOIN stations s"
+                                    " ON s.name = me.name AND s.host = me.host AND s.program = me.program"
+                                    " JOIN runs r ON r.station_id = s.id WHERE me.id = ?)");
         else
             marks << QStringLiteral("?");
     }
