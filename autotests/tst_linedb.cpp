@@ -17,10 +17,16 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
 
 using namespace quillon::records;
 using quillon::testing::PgServer;
@@ -626,4 +632,93 @@ TEST(LineDatabase, BothBackendsHaveTheColumnTable)
             EXPECT_EQ(found, expected) << table.name << (backend == Backend::File ? " in a file" : " on the line");
         }
     }
+}
+
+namespace {
+
+// What the process writes to its standard error and logs, while it lives.
+class ProcessOutput {
+public:
+    ProcessOutput()
+    {
+        EXPECT_TRUE(m_file.open());
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        dup2(m_file.handle(), STDERR_FILENO);
+        logged().clear();
+        m_previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+            const std::lock_guard lock(mutex());
+            logged() << QLatin1String(context.category) + QStringLiteral(": ") + text;
+        });
+    }
+    ~ProcessOutput() { stop(); }
+    ProcessOutput(const ProcessOutput &) = delete;
+    ProcessOutput &operator=(const ProcessOutput &) = delete;
+
+    // Stops listening; returns the standard error written meanwhile.
+    QString stop()
+    {
+        if (m_saved >= 0) {
+            qInstallMessageHandler(m_previous);
+            std::fflush(stderr);
+            dup2(m_saved, STDERR_FILENO);
+            close(m_saved);
+            m_saved = -1;
+        }
+        m_file.seek(0);
+        return QString::fromUtf8(m_file.readAll());
+    }
+    static QStringList logs()
+    {
+        const std::lock_guard lock(mutex());
+        return logged();
+    }
+
+private:
+    static QStringList &logged()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static std::mutex &mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    QTemporaryFile m_file;
+    int m_saved = -1;
+    QtMessageHandler m_previous = nullptr;
+};
+
+} // namespace
+
+TEST(LineDatabase, ClientNoticesGoToTheLogCategoryNotRawToStandardError)
+{
+    QUILLON_REQUIRE_PG(pg);
+    LineDb line;
+    ASSERT_TRUE(line.make(pg, QStringLiteral("st-notice")));
+    Journal journal;
+    journal.create(QStringLiteral("st-notice"));
+    journal.addRun();
+    qputenv("PGPASSWORD", "pw-st-notice");
+    LineUploader uploader(
+        options(pg->tcpUrl(QStringLiteral("st-notice"), line.name), journal, QStringLiteral("st-notice")));
+    uploader.start();
+    ASSERT_TRUE(eventually([&] { return journal.status().pendingRuns == 0; }));
+
+    // The server stops under the station's connection; its next upload hears why.
+    ProcessOutput output;
+    ASSERT_TRUE(pg->stop(true));
+    journal.addRun();
+    uploader.wake();
+    const bool failed = eventually([&] { return !journal.status().lastError.isEmpty(); });
+    const QString err = output.stop();
+    qunsetenv("PGPASSWORD");
+    ASSERT_TRUE(pg->start());
+    ASSERT_TRUE(failed);
+    EXPECT_FALSE(err.contains(QLatin1String("terminating connection"))) << qPrintable(err);
+    const QStringList notices = ProcessOutput::logs().filter(QStringLiteral("terminating connection"));
+    ASSERT_EQ(notices.size(), 1) << qPrintable(ProcessOutput::logs().join(QLatin1Char('\n')));
+    EXPECT_TRUE(notices[0].startsWith(QLatin1String("quillon.records.line: line database: WARNING:")))
+        << qPrintable(notices[0]);
 }

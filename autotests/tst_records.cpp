@@ -3,21 +3,29 @@
 #include "app/sim/SimScenarioRunner.h"
 #include "app/station/StationOptions.h"
 #include "records/RecordStore.h"
+#include "records/RecordsExport.h"
+#include "records/RecordsQuery.h"
+#include "records/RunDigest.h"
 #include "records/Recorder.h"
 #include "records/Schema.h"
 #include "sim/Scenario.h"
+#include "station/RowRegistry.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +174,9 @@ TEST_F(RecordsTest, ScriptedRunIsRecordedExactlyAsShown)
         for (const QJsonValue p : report.value(QStringLiteral("prompts")).toArray())
             shownCaptions << p[QStringLiteral("caption")].toString();
         EXPECT_EQ(captions, shownCaptions);
+        // The range question as the technician saw it: an untitled box and its question.
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT caption, text FROM prompts WHERE kind = 'dac-range'")),
+                  QStringList{QStringLiteral("|What range are the DACs?")});
 
         // The last write to each calibration address is what the EEPROM holds.
         const QByteArray eeprom = QByteArray::fromHex(report.value(QStringLiteral("eepromCal")).toString().toLatin1());
@@ -452,6 +463,48 @@ TEST_F(RecordsTest, UnitSerialIsAskedCheckedAndRecorded)
     });
 }
 
+TEST_F(RecordsTest, AbortedTestAllExportsEveryRowToJUnitTheUnreachedOnesSkipped)
+{
+    // Row 2 gets no data through its counter and stops Test All.
+    const QString file = path(QStringLiteral("aborted.sqlite"));
+    const QJsonObject report =
+        runScenario(scenario(R"({"steps": ["testAll"], "faults": {"noDataWithClock": true}})", file));
+    ASSERT_TRUE(report.value(QStringLiteral("abortAll")).toBool());
+    QByteArray xmlText;
+    query(file, [&](QSqlDatabase &db) {
+        const auto detail =
+            records::RecordsQuery(db).run(report[QStringLiteral("records")][QStringLiteral("runs")][0].toString());
+        ASSERT_TRUE(detail);
+        ASSERT_EQ(detail->run.endState, QStringLiteral("aborted"));
+        QBuffer out(&xmlText);
+        out.open(QIODevice::WriteOnly);
+        records::RunExporter exporter(records::ExportFormat::JUnit, out);
+        exporter.add(*detail);
+        ASSERT_TRUE(exporter.finish());
+    });
+    QXmlStreamReader xml(xmlText);
+    QStringList cases;
+    QString suite;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testsuite"))
+            suite = QStringLiteral("%1 tests, %2 failed, %3 skipped")
+                        .arg(xml.attributes().value(QLatin1String("tests")))
+                        .arg(xml.attributes().value(QLatin1String("failures")))
+                        .arg(xml.attributes().value(QLatin1String("skipped")));
+        else if (xml.name() == QLatin1String("testcase"))
+            cases << xml.attributes().value(QLatin1String("name")).toString();
+        else if (xml.name() == QLatin1String("skipped"))
+            cases.last() += QStringLiteral(" (skipped)");
+    }
+    QStringList expected;
+    for (const RowEntry &entry : rowRegistry())
+        expected << entry.name + (entry.digit > 2 ? QStringLiteral(" (skipped)") : QString());
+    EXPECT_EQ(cases, expected);
+    EXPECT_EQ(suite, QStringLiteral("%1 tests, 1 failed, %2 skipped").arg(expected.size()).arg(expected.size() - 3));
+}
+
 TEST_F(RecordsTest, RequiredRecordsStopTestAllWhileTheFileCannotBeWritten)
 {
     const QString file = path(QStringLiteral("junk.sqlite"));
@@ -500,6 +553,108 @@ TEST_F(RecordsTest, OptionsOverrideTheSettingsFile)
     qunsetenv("XDG_CONFIG_HOME");
 }
 
+TEST_F(RecordsTest, SettingsMeanWhatTheFileSaysWrittenByHandOrByQSettings)
+{
+    qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toLocal8Bit());
+    QDir().mkpath(path(QStringLiteral("config/Quillon")));
+    const QString ini = path(QStringLiteral("config/Quillon/quillon.ini"));
+    QString outText, errText;
+    QTextStream out(&outText), err(&errText);
+    auto fromFile = [&] {
+        StationOptions o;
+        EXPECT_EQ(parseStationOptions({QStringLiteral("quillon-sim")}, true, o, out, err), -1) << qPrintable(errText);
+        return o.records;
+    };
+    const struct {
+        const char *group, *key;
+        QString RecordsSettings::*field;
+        QString text;
+    } cases[] = {
+        {"serial", "pattern", &RecordsSettings::serialPattern, QStringLiteral(R"(Q\d{6})")},
+        {"serial", "pattern", &RecordsSettings::serialPattern, QStringLiteral(R"(Q\d{2,6}(-[A-Z])?)")},
+        {"station", "name", &RecordsSettings::station, QStringLiteral("Line 3, bay 2")},
+        {"station", "name", &RecordsSettings::station, QStringLiteral("bay;2 #b")},
+        {"station", "name", &RecordsSettings::station, QStringLiteral("@bay \"2\"")},
+        {"records", "file", &RecordsSettings::file, QStringLiteral(R"(C:\data\rec.sqlite)")},
+        {"records", "lineDatabase", &RecordsSettings::lineDatabase,
+         QStringLiteral("postgresql://line@db/q?sslmode=require&application_name=a,b")},
+    };
+    for (const auto &c : cases) {
+        // By hand: the text after '=' as it stands.
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(
+            QStringLiteral("[%1]\n%2 = %3\n").arg(QLatin1String(c.group), QLatin1String(c.key), c.text).toUtf8());
+        file.close();
+        EXPECT_EQ(fromFile().*c.field, c.text) << "by hand: " << qPrintable(c.text);
+        // By QSettings, with its own escapes.
+        QFile::remove(ini);
+        QSettings(ini, QSettings::IniFormat)
+            .setValue(QLatin1String(c.group) + QLatin1Char('/') + QLatin1String(c.key), c.text);
+        EXPECT_EQ(fromFile().*c.field, c.text) << "by QSettings: " << qPrintable(c.text);
+    }
+
+    // The example of the station's settings: a serial that matches is taken at once.
+    QFile example(ini);
+    ASSERT_TRUE(example.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    example.write("[records]\nrequired=true\n[station]\nname=station-3\n[serial]\nask=true\npattern=Q\\d{6}\n");
+    example.close();
+    const RecordsSettings settings = fromFile();
+    EXPECT_TRUE(settings.required && settings.askSerial);
+    const QJsonObject asked =
+        runScenario(scenario(R"({"steps": ["testAll"], "technician": [{"caption": "Unit serial", "type": "Q123456"}]})",
+                             path(QStringLiteral("example.sqlite"))),
+                    settings);
+    EXPECT_EQ(asked.value(QStringLiteral("overall")).toString(), QStringLiteral("PASS"));
+    for (const QJsonValue p : asked[QStringLiteral("prompts")].toArray())
+        EXPECT_FALSE(p[QStringLiteral("text")].toString().contains(QLatin1String("does not match")))
+            << qPrintable(p[QStringLiteral("text")].toString());
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(RecordsTest, OneStationStaysOneStationAcrossProductsAndOlderKeys)
+{
+    const QString file = path(QStringLiteral("products.sqlite"));
+    const auto testAll = [&](const char *product) {
+        const QString json = QStringLiteral(R"({"steps": ["testAll"], "board": {"productId": "%1"}})").arg(product);
+        const QJsonObject report = runScenario(scenario(json.toUtf8().constData(), file));
+        ASSERT_EQ(report[QStringLiteral("records")][QStringLiteral("runs")].toArray().size(), 1);
+    };
+    testAll("0x8140");
+    testAll("0x8240");
+    // A file an older program left: its key also named the product, so the same station
+    // has a second row, whose runs got their own numbers.
+    {
+        QSqlDatabase db;
+        QString reason;
+        ASSERT_TRUE(records::openStoreFile(file, QStringLiteral("older"), true, db, &reason)) << qPrintable(reason);
+        QSqlQuery q(db);
+        for (const char *sql :
+             {"INSERT INTO stations SELECT 'older-key', name, host, program, version, 'another product',"
+              " simulated, created_utc FROM stations",
+              "INSERT INTO runs (id, station_id, seq, kind, started_utc, simulated) VALUES"
+              " ('older-run', 'older-key', 7, 'test-all', '2026-01-01T00:00:00.000Z', 1)",
+              "INSERT INTO run_ends VALUES ('older-run', '2026-01-01T00:01:00.000Z', 'completed', 'PASS')"})
+            ASSERT_TRUE(q.exec(QLatin1String(sql))) << qPrintable(q.lastError().text());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("older"));
+    testAll("0x804A");
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT count(*) FROM stations")), QStringList{QStringLiteral("2")});
+        // Numbered on after the station's highest number, whichever row it is under.
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT seq FROM runs ORDER BY rowid")),
+                  (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("7"), QStringLiteral("8")}));
+        // The plots draw one station.
+        records::RunDigest digest;
+        QString reason;
+        ASSERT_TRUE(digest.update(db, QString(), &reason)) << qPrintable(reason);
+        ASSERT_EQ(digest.runs().size(), 4u);
+        for (const auto &run : digest.runs())
+            EXPECT_EQ(run.station, digest.runs().front().station) << qPrintable(run.id);
+    });
+}
+
 TEST_F(RecordsTest, TestAllClickedDuringARowsOwnTestNestsAndBothRunsKeepTheirRows)
 {
     const QString file = path(QStringLiteral("nested.sqlite"));
@@ -529,6 +684,48 @@ TEST_F(RecordsTest, TestAllClickedDuringARowsOwnTestNestsAndBothRunsKeepTheirRow
                                            " JOIN run_ends e ON e.run_id = r.id JOIN row_results x ON x.run_id = r.id"
                                            " GROUP BY r.id ORDER BY r.kind")),
                   (QStringList{QStringLiteral("row|3|completed|PASS"), QStringLiteral("test-all|0|completed|PASS")}));
+    });
+}
+
+TEST_F(RecordsTest, InstancesOfOneStationTakingTurnsNeverEndEachOthersLiveRuns)
+{
+    // Four instances of one station into one file, each starting while the one before
+    // is still testing and the one before that has closed; three rounds into the file.
+    const QString file = path(QStringLiteral("turns.sqlite"));
+    records::RecordWriter::Options options;
+    options.path = file;
+    const records::StationIdentity station{QStringLiteral("bay-1"),       QStringLiteral("h"),
+                                           QStringLiteral("quillon-sim"), QStringLiteral("0"),
+                                           QStringLiteral("sim"),         true};
+    auto written = [](records::Recorder &r) {
+        for (int i = 0; i < 500 && r.writer().pendingCount() > 0; ++i)
+            QThread::msleep(10);
+    };
+    QStringList expected;
+    for (int round = 0; round < 3; ++round) {
+        std::unique_ptr<records::Recorder> instances[4];
+        for (int i = 0; i < 4; ++i) {
+            instances[i] = std::make_unique<records::Recorder>(options, station);
+            ASSERT_TRUE(instances[i]->writer().waitOpened(10'000));
+            ASSERT_TRUE(instances[i]->testAllStarting());
+            written(*instances[i]);
+            if (i >= 1) {
+                const QString overall = i % 2 ? QStringLiteral("FAIL") : QStringLiteral("PASS");
+                instances[i - 1]->testAllEnded(true, overall);
+                instances[i - 1]->finish();
+                expected << QStringLiteral("completed|") + overall;
+            }
+        }
+        instances[3]->testAllEnded(true, QStringLiteral("FAIL"));
+        instances[3]->finish();
+        expected << QStringLiteral("completed|FAIL");
+    }
+    query(file, [&](QSqlDatabase &db) {
+        EXPECT_EQ(texts(db, QStringLiteral("SELECT e.end_state, e.overall FROM runs r JOIN run_ends e"
+                                           " ON e.run_id = r.id ORDER BY r.started_utc, r.seq"))
+                      .join(QLatin1Char(' '))
+                      .toStdString(),
+                  expected.join(QLatin1Char(' ')).toStdString());
     });
 }
 

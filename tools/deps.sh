@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev libvulkan-dev libqt6sql6-sqlite
-  libqt6sql6-psql postgresql
+  libqt6sql6-psql postgresql libpq-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy
   locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time procps

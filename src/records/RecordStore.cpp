@@ -20,9 +20,13 @@ QString insertSql(Table table)
     QStringList marks;
     for (const QString &name : names) {
         // A run's number follows the station's last one, taken inside the transaction
-        // so two processes writing one file never hand out the same number.
+        // so two processes writing one file never hand out the same number. The station
+        // is its name, host and program: a file may hold several rows of one station
+        // (keys of older programs).
         if (table == Table::Runs && name == QLatin1String("seq"))
-            marks << QStringLiteral("(SELECT COALESCE(MAX(seq), 0) + 1 FROM runs WHERE station_id = ?)");
+            marks << QStringLiteral("(SELECT COALESCE(MAX(r.seq), 0) + 1 FROM stations me JOIN stations s"
+                                    " ON s.name = me.name AND s.host = me.host AND s.program = me.program"
+                                    " JOIN runs r ON r.station_id = s.id WHERE me.id = ?)");
         else
             marks << QStringLiteral("?");
     }
@@ -128,13 +132,20 @@ bool RecordStore::write(const QList<Record> &records, QString *reason)
 }
 
 bool RecordStore::interruptOpenRuns(const QString &station, const QString &host, const QString &program,
-                                    const QString &before, QStringList *ended, QString *reason)
+                                    const QString &before, QStringList *ended, QString *reason,
+                                    const std::function<bool()> &alone)
 {
     QSqlQuery begin(m_db);
     if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
         if (reason)
             *reason = reasonOf(begin.lastError());
         return false;
+    }
+    if (alone && !alone()) {
+        QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+        if (ended)
+            ended->clear();
+        return true;
     }
     QSqlQuery open(m_db);
     open.prepare(QStringLiteral("SELECT r.id FROM runs r JOIN stations s ON s.id = r.station_id"

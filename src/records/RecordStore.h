@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace quillon::records {
 
 // One connection to a records file and the inserts of every table. Used by one thread
@@ -30,9 +32,11 @@ public:
 
     // Ends every run of the named station (name, host, program) begun before `before` (a
     // UTC time as stored) that has no end yet as "interrupted": runs a previous process
-    // left open. Returns the runs ended.
+    // left open. Returns the runs ended. alone, when given, is asked inside the write
+    // transaction (no other writer can add a run meanwhile) whether every other instance
+    // of the station is gone; if not, the open runs may be live and none is ended.
     bool interruptOpenRuns(const QString &station, const QString &host, const QString &program, const QString &before,
-                           QStringList *ended, QString *reason);
+                           QStringList *ended, QString *reason, const std::function<bool()> &alone = {});
 
     QSqlDatabase database() const { return m_db; }
 

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QLockFile>
 #include <QSaveFile>
+#include <QUuid>
 
 #include <chrono>
 
@@ -146,13 +147,36 @@ RecordWriter::Batch RecordWriter::takeBatch()
     return batch;
 }
 
+namespace {
+
+// True when no other instance of the station holds its lock file (named prefix*.lock in
+// dir; own is this instance's). The file of an instance whose process is gone is stale:
+// taken and removed on the way.
+bool aloneOfItsStation(const QDir &dir, const QString &prefix, const QString &own)
+{
+    const QStringList locks = dir.entryList({prefix + QStringLiteral("*.lock")}, QDir::Files);
+    for (const QString &name : locks) {
+        if (name == own)
+            continue;
+        QLockFile other(dir.filePath(name));
+        other.setStaleLockTime(0); // never stale by age: only when its process is gone
+        if (!other.tryLock(0))
+            return false; // alive, or it cannot be told: its runs may be live
+        other.unlock();
+    }
+    return true;
+}
+
+} // namespace
+
 bool RecordWriter::attempt(RecordStore &store, const Batch &batch, bool &interrupted, const QString &started,
-                           QString *reason)
+                           const std::function<bool()> &alone, QString *reason)
 {
     bool ok = store.isOpen() || store.open(m_options.path, reason);
     if (ok && !interrupted) {
         QStringList ended;
-        ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, started, &ended, reason);
+        ok = store.interruptOpenRuns(m_options.station, m_options.host, m_options.program, started, &ended, reason,
+                                     alone);
         interrupted = ok;
         for (const QString &id : ended)
             emit runFinished(id);
@@ -190,19 +214,22 @@ void RecordWriter::committed(const Batch &batch)
 void RecordWriter::run()
 {
     RecordStore store(QStringLiteral("quillon-records-writer-%1").arg(quintptr(this), 0, 16));
-    // Only the one live instance of a station ends its open runs as interrupted: a
-    // second instance of the same station (same file, name, host and program) must not
-    // end the runs the first is still making. A lock left by a killed process is stale
-    // and taken over.
+    // Each instance of a station (same file, name, host and program) holds a lock file of
+    // its own while it runs. An instance ends the station's open runs as interrupted only
+    // when it finds every other instance's lock gone with its process: then no one else
+    // can be making them. A lock left by a killed process is stale and removed.
     const QByteArray key = QCryptographicHash::hash(
         QStringList{QFileInfo(m_options.path).absoluteFilePath(), m_options.station, m_options.host, m_options.program}
             .join(QChar(0x1f))
             .toUtf8(),
         QCryptographicHash::Sha1);
-    QLockFile instance(
-        QDir(QDir::tempPath())
-            .filePath(QStringLiteral("quillon-station-%1.lock").arg(QString::fromLatin1(key.toHex().left(16)))));
+    const QDir lockDir(QDir::tempPath());
+    const QString prefix = QStringLiteral("quillon-station-%1-").arg(QString::fromLatin1(key.toHex().left(16)));
+    const QString own = prefix + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".lock");
+    QLockFile instance(lockDir.filePath(own));
+    instance.setStaleLockTime(0); // held for the instance's whole life, however long
     bool interrupted = m_options.station.isEmpty() || !instance.tryLock(0);
+    const std::function<bool()> alone = [&] { return aloneOfItsStation(lockDir, prefix, own); };
     // Runs begun after this (by a second instance that found the lock taken) are live.
     const QString started = utcNow();
     for (;;) {
@@ -210,7 +237,7 @@ void RecordWriter::run()
         if (batch.stopping && batch.records.isEmpty())
             return;
         QString reason;
-        if (!attempt(store, batch, interrupted, started, &reason)) {
+        if (!attempt(store, batch, interrupted, started, alone, &reason)) {
             store.close(); // reopened on the next attempt: the file may have been replaced
             noteFailure(reason);
             if (batch.stopping)

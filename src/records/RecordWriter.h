@@ -13,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <functional>
 #include <thread>
 
 namespace quillon::records {
@@ -89,7 +90,8 @@ private:
     };
     void run();
     Batch takeBatch();
-    bool attempt(RecordStore &store, const Batch &batch, bool &interrupted, const QString &started, QString *reason);
+    bool attempt(RecordStore &store, const Batch &batch, bool &interrupted, const QString &started,
+                 const std::function<bool()> &alone, QString *reason);
     void committed(const Batch &batch);
     void noteFailure(const QString &reason);
     QString chooseSpillPath() const;

@@ -45,12 +45,14 @@ QString hex(const QByteArray &bytes)
 }
 
 // A station's key follows from what it is, so every file and the line database agree
-// on it without asking each other.
+// on it without asking each other. It is its name, host and program: the library's
+// description names the product on the board, so each product would make a new station.
+// (Files written before keep one station row per combination they saw; readers take the
+// rows of one name, host and program for one station.)
 QString stationKey(const StationIdentity &s)
 {
     static const QUuid ns(QStringLiteral("{5d3e1f0a-7c39-4f4e-9a51-3b8f0c6e2d17}"));
-    const QStringList parts{s.name,    s.host,    s.program,
-                            s.version, s.library, s.simulated ? QStringLiteral("1") : QStringLiteral("0")};
+    const QStringList parts{s.name, s.host, s.program};
     return QUuid::createUuidV5(ns, parts.join(QChar(0x1f))).toString(QUuid::WithoutBraces);
 }
 

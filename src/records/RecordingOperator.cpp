@@ -131,8 +131,9 @@ int RecordingOperator::askDacRange()
 {
     const QString shown = utcNow();
     const int item = m_inner.askDacRange();
-    m_recorder.prompt(QStringLiteral("dac-range"), QString(), QString(), QString::number(item), std::nullopt, shown,
-                      utcNow());
+    // The range dialog has no window title; its question is the label above the choices.
+    m_recorder.prompt(QStringLiteral("dac-range"), QStringLiteral(""), QStringLiteral("What range are the DACs?"),
+                      QString::number(item), std::nullopt, shown, utcNow());
     m_recorder.tap(Recorder::Tap::Prompt);
     return item;
 }

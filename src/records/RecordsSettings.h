@@ -7,7 +7,8 @@ class QSettings;
 namespace quillon::records {
 
 // What the programs read from the station's settings (INI file in the standard config
-// location), before command-line options override it. Keys in docs/records.md.
+// location), before command-line options override it. Keys in docs/records.md. A value
+// written by hand means its text as it stands in the file.
 struct RecordsSettings {
     bool enabled = true;        // records/enabled
     QString file;               // records/file; empty: the program's default file

@@ -23,7 +23,7 @@ namespace quillon::records {
 namespace {
 
 constexpr quint32 CacheMagic = 0x51524447; // "QRDG"
-constexpr quint32 CacheVersion = 4;
+constexpr quint32 CacheVersion = 5;
 
 quint8 statusCode(const QString &status)
 {
@@ -192,20 +192,31 @@ bool RunDigest::update(const QSqlDatabase &db, const QString &cacheFile, QString
     return ok;
 }
 
-// Stations are few: read them all.
+// Stations are few: read them all. The rows of one name, host and program are one
+// station (older programs keyed a station by more, so a file may hold several).
 bool RunDigest::readStations(const QSqlDatabase &db, QString *reason)
 {
     QSqlQuery q(db);
     if (!run(q,
-             m_sqlite ? QStringLiteral("SELECT id, name FROM stations ORDER BY rowid")
-                      : QStringLiteral("SELECT id, name FROM stations ORDER BY created_utc, id"),
+             m_sqlite ? QStringLiteral("SELECT id, name, host, program FROM stations ORDER BY rowid")
+                      : QStringLiteral("SELECT id, name, host, program FROM stations ORDER BY created_utc, id"),
              {}, reason))
         return false;
-    while (q.next())
-        if (!m_stationIds.contains(q.value(0).toString())) {
-            m_stationIds << q.value(0).toString();
+    QHash<QString, qint32> first; // identity -> the index of its first row
+    m_stationIndex.clear();
+    while (q.next()) {
+        const QString id = q.value(0).toString();
+        if (!m_stationIds.contains(id)) {
+            m_stationIds << id;
             m_stationNames << q.value(1).toString();
         }
+        const QString identity =
+            QStringList{q.value(1).toString(), q.value(2).toString(), q.value(3).toString()}.join(QChar(0x1f));
+        const auto found = first.constFind(identity);
+        const qint32 index = found != first.constEnd() ? *found : qint32(m_stationIds.indexOf(id));
+        first.insert(identity, index);
+        m_stationIndex.insert(id, index);
+    }
     return true;
 }
 
@@ -220,7 +231,7 @@ bool RunDigest::readRuns(const QSqlDatabase &db, QString *reason)
             return false;
         Run r;
         r.id = q.value(1).toString();
-        r.station = qint32(m_stationIds.indexOf(q.value(6).toString()));
+        r.station = m_stationIndex.value(q.value(6).toString(), -1);
         r.productId = q.value(7).isNull() ? -1 : q.value(7).toInt();
         r.rowid = m_sqlite ? q.value(0).toLongLong() : qint64(m_runs.size()) + 1;
         r.seq = q.value(2).toLongLong();

@@ -90,6 +90,7 @@ private:
     bool m_sqlite = true;
     QMap<int, QString> m_rowNames;
     QStringList m_stationIds, m_stationNames;
+    QHash<QString, qint32> m_stationIndex; // station id -> its station's index (read each update)
     // The highest rowid read of each table and the key found there, to tell that the
     // store still holds what was read.
     struct Mark {

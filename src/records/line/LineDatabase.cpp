@@ -1,11 +1,15 @@
 #include "records/line/LineDatabase.h"
 
 #include "records/Columns.h"
+#include "records/line/LineUploader.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <libpq-fe.h>
 
 #include <algorithm>
 
@@ -23,6 +27,29 @@ QString libpqValue(const QString &value)
     quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     quoted.replace(QLatin1Char('\''), QStringLiteral("\\'"));
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// What the client library says on its own (the server's warnings and notices, such as
+// the server shutting down under a connection) goes to the line database's log category
+// rather than raw to standard error.
+void lineNotice(void * /*unused*/, const char *message)
+{
+    const QString text = QString::fromUtf8(message).trimmed();
+    if (text.startsWith(QLatin1String("WARNING")))
+        qCWarning(lcLineDatabase).noquote() << "line database:" << text;
+    else
+        qCInfo(lcLineDatabase).noquote() << "line database:" << text;
+}
+
+void routeNotices(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    // The driver's handle is a PGconn* (named by its struct, pg_conn*).
+    if (!handle.isValid()
+        || (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return;
+    if (auto *connection = *static_cast<PGconn *const *>(handle.constData()))
+        PQsetNoticeProcessor(connection, lineNotice, nullptr);
 }
 
 QString quoteIdentifier(const QString &name)
@@ -240,6 +267,7 @@ bool openLineDatabase(const LineDatabaseUrl &url, const QString &connectionName,
                                                                        : db.lastError().databaseText());
         return false;
     }
+    routeNotices(db);
     return true;
 }
 
