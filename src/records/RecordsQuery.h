@@ -10,8 +10,8 @@
 namespace quillon::records {
 
 // Which runs a listing, an export or a yield covers. Empty fields do not filter.
-// Times are stored-form UTC texts ("2026-12-08T14:45:31.123Z"); parseTimeBound()
-// makes them from what a person types.
+// Times are stored-form UTC texts ("2026-12-08T14:45:31.123Z"); readRunFilter()
+// (RunFilterText.h) makes a filter from what a person types.
 struct RunFilter {
     QString since;              // started_utc >= since
     QString until;              // started_utc < until
@@ -157,10 +157,5 @@ private:
     QSqlDatabase m_db;
     mutable std::optional<bool> m_tallyIndexes;
 };
-
-// A person's date or time as a filter bound in stored form, or nullopt if malformed.
-// Accepts "2026-12-08", "2026-12-08T14:45", "2026-12-08T14:45:31[.123][Z]" (UTC).
-// A bare date as an upper bound means the end of that day (endOfDay).
-std::optional<QString> parseTimeBound(const QString &text, bool endOfDay);
 
 } // namespace quillon::records
