@@ -1,16 +1,22 @@
 // docs/scenarios.md stays true: every key the reader accepts is documented, every
 // example shown is the file in scenarios/, and every example runs to the outcome the
-// text describes.
+// text describes. docs/records.md's quillon-records examples are what the program prints.
+#include "SyntheticStore.h"
+#include "app/records/RecordsCli.h"
 #include "app/sim/SimScenarioRunner.h"
 #include "sim/FaultTable.h"
 #include "sim/Scenario.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
 
 #include <gtest/gtest.h>
 
@@ -215,6 +221,132 @@ TEST(DocsExamples, ExamplesRunAsDescribed)
         const QJsonObject report = runFile(file);
         EXPECT_TRUE(report[QStringLiteral("problems")].toArray().isEmpty());
         check(report);
+    }
+}
+
+// One "$ quillon-records ..." line of docs/records.md and the lines shown under it.
+struct ShownCommand {
+    QStringList arguments;
+    QStringList output; // "..." stands for any lines
+    bool redirected = false;
+};
+
+QList<ShownCommand> shownCommands()
+{
+    QList<ShownCommand> commands;
+    bool inBlock = false;
+    for (const QString &line :
+         QString::fromUtf8(readFile(QStringLiteral("docs/records.md"))).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("    $ quillon-records "))) {
+            ShownCommand c;
+            QStringList words = line.mid(6).split(QLatin1Char(' '), Qt::SkipEmptyParts).mid(1);
+            if (const qsizetype at = words.indexOf(QStringLiteral(">")); at >= 0) {
+                words = words.mid(0, at);
+                c.redirected = true;
+            }
+            c.arguments = words;
+            commands << c;
+            inBlock = true;
+        } else if (inBlock && (line.startsWith(QLatin1String("    ")) || line.isEmpty())) {
+            commands.last().output << line.mid(4);
+        } else {
+            inBlock = false;
+        }
+    }
+    for (ShownCommand &c : commands)
+        while (!c.output.isEmpty() && c.output.last().isEmpty())
+            c.output.removeLast();
+    return commands;
+}
+
+// Whether lines are what the docs show: the same lines (trailing spaces aside), "..."
+// standing for any.
+bool matches(QStringList shown, QStringList printed)
+{
+    for (QStringList *lines : {&shown, &printed})
+        for (QString &line : *lines)
+            while (line.endsWith(QLatin1Char(' ')))
+                line.chop(1);
+    QList<QStringList> parts{{}};
+    for (const QString &line : shown) {
+        if (line == QLatin1String("..."))
+            parts << QStringList();
+        else
+            parts.last() << line;
+    }
+    if (parts.size() == 1)
+        return shown == printed;
+    if (printed.mid(0, parts.first().size()) != parts.first()
+        || printed.mid(printed.size() - parts.last().size()) != parts.last())
+        return false;
+    qsizetype at = parts.first().size();
+    for (qsizetype i = 1; i + 1 < parts.size(); ++i) {
+        const QStringList &part = parts.at(i);
+        while (at + part.size() <= printed.size() && printed.mid(at, part.size()) != part)
+            ++at;
+        if (at + part.size() > printed.size())
+            return false;
+        at += part.size();
+    }
+    return at <= printed.size() - parts.last().size();
+}
+
+// Run ids are random: the docs' ids stand for the store's by their place in the
+// output, and a prefix in a command names the run the docs showed it for.
+TEST(DocsExamples, RecordsExamplesAreWhatTheProgramPrints)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("records.sqlite"));
+    {
+        quillon::testing::SyntheticStore store(
+            file, {QStringLiteral("line-a-1"), QStringLiteral("line-a-2"), QStringLiteral("line-b-1")});
+        store.addMany(2000, 20261208);
+        ASSERT_TRUE(store.isOpen()) << qPrintable(store.error());
+    }
+    static const QRegularExpression uuid(
+        QStringLiteral("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"));
+    auto ids = [](const QString &text) {
+        QStringList found;
+        for (auto it = uuid.globalMatch(text); it.hasNext();)
+            found << it.next().captured();
+        return found;
+    };
+    QHash<QString, QString> storeIdOf; // the docs' id -> the store's
+    const QList<ShownCommand> commands = shownCommands();
+    ASSERT_GE(commands.size(), 6);
+    for (ShownCommand c : commands) {
+        SCOPED_TRACE(qPrintable(c.arguments.join(QLatin1Char(' '))));
+        for (QString &a : c.arguments)
+            for (auto it = storeIdOf.cbegin(); it != storeIdOf.cend(); ++it)
+                if (a.size() >= 4 && it.key().startsWith(a))
+                    a = it.value();
+        if (const qsizetype at = c.arguments.indexOf(QStringLiteral("--output")); at >= 0)
+            c.arguments[at + 1] = dir.filePath(c.arguments.at(at + 1));
+        QByteArray out;
+        QBuffer buffer(&out);
+        buffer.open(QIODevice::WriteOnly);
+        QString err;
+        QTextStream errStream(&err);
+        const int exit = quillon::records::runRecordsCommand(
+            QStringList{QStringLiteral("quillon-records"), QStringLiteral("--db"), file} + c.arguments, buffer,
+            errStream);
+        errStream.flush();
+        ASSERT_EQ(exit, 0) << qPrintable(err);
+        if (c.output.isEmpty())
+            continue;
+        QString printed = QString::fromUtf8(out);
+        const QStringList shownIds = ids(c.output.join(QLatin1Char('\n')));
+        const QStringList printedIds = ids(printed);
+        for (qsizetype i = 0; i < shownIds.size() && i < printedIds.size(); ++i) {
+            storeIdOf.insert(shownIds.at(i), printedIds.at(i));
+            printed.replace(printedIds.at(i), shownIds.at(i));
+        }
+        QStringList lines = printed.split(QLatin1Char('\n'));
+        while (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        EXPECT_TRUE(matches(c.output, lines)) << "prints:\n" << qPrintable(lines.join(QLatin1Char('\n')));
     }
 }
 

@@ -8,14 +8,17 @@
 #include "records/Schema.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -23,6 +26,8 @@
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace quillon::testing {
 namespace {
@@ -47,6 +52,36 @@ Result run(const QStringList &arguments)
     result.out = QString::fromUtf8(out);
     result.err = err;
     return result;
+}
+
+// The program itself, headless as over SSH: no display, no runtime folder.
+Result runProgram(const QStringList &arguments, const QStringList &asUser = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"})
+        env.remove(QString::fromLatin1(name));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    const QString binary = QStringLiteral(QUILLON_RECORDS_BINARY);
+    if (asUser.isEmpty())
+        program.start(binary, arguments);
+    else
+        program.start(asUser.first(), asUser.mid(1) + QStringList{binary} + arguments);
+    Result result;
+    if (!program.waitForFinished(30000)) {
+        program.kill();
+        program.waitForFinished();
+        return result;
+    }
+    result.exit = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    result.out = QString::fromUtf8(program.readAllStandardOutput());
+    result.err = QString::fromUtf8(program.readAllStandardError());
+    return result;
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 class RecordsCli : public ::testing::Test {
@@ -541,6 +576,176 @@ TEST_F(RecordsCli, CertificateHoldsSerialVerdictsAndConstantsAsText)
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitCode(), 1);
     EXPECT_FALSE(QFileInfo::exists(missing));
+}
+
+// Arguments a person gets wrong, or an attacker chooses: the program answers in one
+// line, never opens a window nor waits for one, and no file appears beside a store.
+TEST_F(RecordsCli, HostileArgumentsGetOneLineAndCreateNothing)
+{
+    const QString hundred = dir.filePath(QStringLiteral("hundred.sqlite"));
+    const QString cutShort = dir.filePath(QStringLiteral("cut-short.sqlite"));
+    {
+        QFile a(hundred), b(cutShort);
+        ASSERT_TRUE(a.open(QIODevice::WriteOnly) && b.open(QIODevice::WriteOnly));
+        a.write(QByteArray(100, 'x'));
+        // An SQLite header claiming WAL mode and 4096-byte pages, on a 100-byte file.
+        QByteArray header = QByteArrayLiteral("SQLite format 3") + QByteArray(85, '\0');
+        header[16] = 0x10;
+        header[18] = header[19] = 2;
+        b.write(header);
+    }
+    const QString pdfs = dir.filePath(QStringLiteral("pdf"));
+    ASSERT_TRUE(QDir().mkpath(pdfs));
+    // A station has the store open, as on a line: a reader uses its -wal and -shm.
+    QSqlDatabase station = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("station"));
+    station.setDatabaseName(path);
+    ASSERT_TRUE(station.open());
+    ASSERT_TRUE(QSqlQuery(station).exec(QStringLiteral("SELECT count(*) FROM runs")));
+    const QStringList before = filesIn(dir.path());
+
+    const QString huge(10000, QLatin1Char('y'));
+    const QString cut = QString(60, QLatin1Char('y')) + QStringLiteral("...");
+    const QString noWindow = QStringLiteral("quillon-records: the records window needs a display");
+    struct Case {
+        QStringList arguments;
+        int exit;
+        QString firstLine; // the first line of standard error and output, begins so
+    };
+    const std::vector<Case> cases = {
+        {{QStringLiteral("--"), QStringLiteral("-x")}, 2, QStringLiteral("quillon-records: unknown command \"-x\" (")},
+        {{QStringLiteral("--db"), path, QStringLiteral("--"), QStringLiteral("--help")},
+         2,
+         QStringLiteral("quillon-records: unknown command \"--help\" (")},
+        {{huge}, 2, QStringLiteral("quillon-records: unknown command \"%1\" (see --help)").arg(cut)},
+        {{QStringLiteral("list"), QStringLiteral("--serial=") + huge, QStringLiteral("--since"), huge},
+         2,
+         QStringLiteral("quillon-records: malformed date \"%1\" (").arg(cut)},
+        {{QStringLiteral("--db"), dir.filePath(huge), QStringLiteral("list")}, 1, QStringLiteral("quillon-records: ")},
+        {{QStringLiteral("--db"), path, QStringLiteral("show"), QStringLiteral("\x1b[2J\nab")},
+         1,
+         QStringLiteral("quillon-records: no run \\x1b[2J\\x0aab")},
+        {{QStringLiteral("--db"), hundred, QStringLiteral("list")},
+         1,
+         QStringLiteral("quillon-records: %1: file is not a database").arg(hundred)},
+        {{QStringLiteral("--db"), cutShort, QStringLiteral("yield")},
+         1,
+         QStringLiteral("quillon-records: %1: database disk image is malformed").arg(cutShort)},
+        {{QStringLiteral("--db"), path}, 2, noWindow},
+        {{QStringLiteral("--db"), path, QStringLiteral("view")}, 2, noWindow},
+        {{QStringLiteral("--db"), path, QStringLiteral("--limit"), QStringLiteral("2")},
+         2,
+         QStringLiteral("quillon-records: --limit goes with a command")},
+        {{QStringLiteral("--db"), path, QStringLiteral("list"), QStringLiteral("--format"), QStringLiteral("csv")},
+         2,
+         QStringLiteral("quillon-records: list takes no --format")},
+        // A filter's value is never the command.
+        {{QStringLiteral("--db"), path, QStringLiteral("--station"), QStringLiteral("view"), QStringLiteral("list")},
+         0,
+         QString()},
+        // The last day there is is a day like any other.
+        {{QStringLiteral("--db"), path, QStringLiteral("list"), QStringLiteral("--until"),
+          QStringLiteral("9999-12-31")},
+         0,
+         single + QStringLiteral("  2026-12-08 12:00:00Z")},
+        {{QStringLiteral("--db"), path, QStringLiteral("list"), QStringLiteral("--help")},
+         0,
+         QStringLiteral("Usage: ")},
+        // No platform note beside the certificate.
+        {{QStringLiteral("--db"), path, QStringLiteral("certificate"), failing.left(8), QStringLiteral("--output"),
+          QDir(pdfs).filePath(QStringLiteral("c.pdf"))},
+         0,
+         QString()},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).left(200).toStdString());
+        const Result result = runProgram(c.arguments);
+        EXPECT_EQ(result.exit, c.exit);
+        const QString first = (result.err + result.out).section(QLatin1Char('\n'), 0, 0);
+        EXPECT_TRUE(first.startsWith(c.firstLine)) << first.left(300).toStdString();
+        EXPECT_LE(first.size(), 300);
+        EXPECT_LE(result.err.count(QLatin1Char('\n')), 1) << result.err.left(300).toStdString();
+        EXPECT_EQ(filesIn(dir.path()), before);
+    }
+    station.close();
+    station = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("station"));
+}
+
+// A supervisor reads another user's station folder: read permission only, a store
+// whose log is checkpointed and one whose newest runs are still in its -wal.
+TEST_F(RecordsCli, ReadsAStoreInAFolderItMayNotWrite)
+{
+    const QString folder = dir.filePath(QStringLiteral("station"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString file = QDir(folder).filePath(QStringLiteral("records.sqlite"));
+    ASSERT_TRUE(QFile::copy(path, file));
+    // Root may write anywhere: the reader is then nobody; anyone else meets the modes.
+    QStringList asUser;
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                          | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner | QFile::ReadOther
+                                      | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    if (::geteuid() == 0)
+        asUser = {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                  QStringLiteral("--clear-groups")};
+    auto listed = [&] {
+        if (asUser.isEmpty())
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        const Result result = runProgram({QStringLiteral("--db"), file, QStringLiteral("list")}, asUser);
+        if (asUser.isEmpty())
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
+        EXPECT_EQ(result.err, QString());
+        return ids(result);
+    };
+    const QStringList all = {single, retested, failing, passing};
+    EXPECT_EQ(listed(), all);
+    EXPECT_EQ(filesIn(folder), QStringList{QStringLiteral("records.sqlite")});
+
+    // A station writing: its newest run is in the -wal only.
+    const QString added = QStringLiteral("ffffffff-0000-4000-8000-000000000001");
+    QSqlDatabase station = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
+    station.setDatabaseName(file);
+    ASSERT_TRUE(station.open());
+    {
+        QSqlQuery q(station);
+        ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0")));
+        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO runs SELECT '") + added
+                           + QStringLiteral("', "
+                                            "station_id, session_id, seq + 10, kind, row_digit, product_id, serial, "
+                                            "'2026-12-09T08:00:00.000Z', simulated FROM runs WHERE id = '")
+                           + single + QLatin1Char('\'')))
+            << q.lastError().text().toStdString();
+    }
+    ASSERT_GT(QFileInfo(file + QStringLiteral("-wal")).size(), 0);
+    EXPECT_EQ(listed(), QStringList{added} + all);
+    station.close();
+    station = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("writer"));
+}
+
+// status names the store once, and does not call a line database that took uploads
+// "not configured" as if there were none.
+TEST_F(RecordsCli, StatusSaysWhatTheStoreHolds)
+{
+    const QString missing = dir.filePath(QStringLiteral("missing.sqlite"));
+    const Result none = run({QStringLiteral("status"), QStringLiteral("--db"), missing});
+    EXPECT_EQ(none.exit, 1);
+    EXPECT_EQ(none.err, QStringLiteral("quillon-records: %1: no such file\n").arg(missing));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("uploads"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(
+            q.exec(QStringLiteral("INSERT INTO line_uploads VALUES ('%1', '2026-12-08T13:00:00.000Z')").arg(passing)));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("uploads"));
+    const Result uploaded = run({QStringLiteral("status"), QStringLiteral("--db"), path});
+    ASSERT_EQ(uploaded.exit, 0) << uploaded.err.toStdString();
+    EXPECT_TRUE(uploaded.out.contains(QStringLiteral("Line database  not configured here; the store has uploads")))
+        << uploaded.out.toStdString();
+    EXPECT_TRUE(uploaded.out.contains(QStringLiteral("Uploaded runs  1\n")));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Scripted bench runs: the strict scenario reader, and whole sessions through the real
 // main window with the virtual technician (in-process, and once through quillon-sim).
-#include "app/sim/PlatformNoise.h"
+#include "app/station/PlatformNoise.h"
 #include "app/sim/SimScenarioRunner.h"
 #include "sim/Scenario.h"
 

@@ -26,13 +26,6 @@ namespace quillon::records {
 
 namespace {
 
-const QString StoredTimeFormat = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz");
-
-QString storedTime(const QDateTime &utc)
-{
-    return utc.toString(StoredTimeFormat) + QLatin1Char('Z');
-}
-
 std::optional<int> optionalInt(const QVariant &value)
 {
     if (value.isNull())
@@ -633,30 +626,6 @@ QStringList RecordsQuery::stationNames() const
         while (q.next())
             names << q.value(0).toString();
     return names;
-}
-
-std::optional<QString> parseTimeBound(const QString &text, bool endOfDay)
-{
-    const QString t = text.trimmed();
-    static const QRegularExpression dateOnly(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
-    if (dateOnly.match(t).hasMatch()) {
-        const QDate date = QDate::fromString(t, Qt::ISODate);
-        if (!date.isValid())
-            return std::nullopt;
-        const QDate day = endOfDay ? date.addDays(1) : date;
-        return storedTime(QDateTime(day, QTime(0, 0), Qt::UTC));
-    }
-    static const QRegularExpression dateTime(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})[T ](\\d{2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d{1,3}))?)?Z?$"));
-    const auto match = dateTime.match(t);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const QDate date = QDate::fromString(match.captured(1), Qt::ISODate);
-    const QString ms = match.captured(5).leftJustified(3, QLatin1Char('0'));
-    const QTime time(match.captured(2).toInt(), match.captured(3).toInt(), match.captured(4).toInt(), ms.toInt());
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    return storedTime(QDateTime(date, time, Qt::UTC));
 }
 
 } // namespace quillon::records

@@ -11,8 +11,8 @@
 namespace quillon::records {
 
 // Which runs a listing, an export or a yield covers. Empty fields do not filter.
-// Times are stored-form UTC texts ("2026-12-08T14:45:31.123Z"); parseTimeBound()
-// makes them from what a person types.
+// Times are stored-form UTC texts ("2026-12-08T14:45:31.123Z"); readRunFilter()
+// (RunFilterText.h) makes a filter from what a person types.
 struct RunFilter {
     QString since;              // started_utc >= since
     QString until;              // started_utc < until
@@ -170,10 +170,5 @@ private:
     mutable std::optional<bool> m_tallyIndexes;
     mutable std::optional<int> m_version;
 };
-
-// A person's date or time as a filter bound in stored form, or nullopt if malformed.
-// Accepts "2026-12-08", "2026-12-08T14:45", "2026-12-08T14:45:31[.123][Z]" (UTC).
-// A bare date as an upper bound means the end of that day (endOfDay).
-std::optional<QString> parseTimeBound(const QString &text, bool endOfDay);
 
 } // namespace quillon::records

@@ -1,13 +1,9 @@
 #include "app/records/LineCommands.h"
 
-#include "app/records/RecordsCli.h"
 #include "records/ReadOnlyStore.h"
-#include "records/RecordsSettings.h"
 #include "records/line/LineDatabase.h"
 #include "records/line/LineJournal.h"
 
-#include <QCommandLineParser>
-#include <QSettings>
 #include <QSqlDatabase>
 #include <QTextStream>
 
@@ -29,7 +25,21 @@ struct ConnectionGuard {
     }
 };
 
-int dbInit(const QString &url, const QString &station, QTextStream &out, QTextStream &err)
+// The line database as status names it. A store with uploads was written by a station
+// given its line database (--line-db) where this command was given none.
+QString lineDatabaseText(const QString &url, const LineDatabaseUrl &parsed, const LineUploadStatus &state)
+{
+    if (!url.isEmpty())
+        return parsed.display;
+    if (state.uploadedRuns > 0 || !state.lastUploadUtc.isEmpty() || !state.lastError.isEmpty())
+        return QStringLiteral("not configured here; the store has uploads (name the station's line database with "
+                              "--line-db URL)");
+    return QStringLiteral("not configured");
+}
+
+} // namespace
+
+int lineDbInit(const QString &url, const QString &station, QTextStream &out, QTextStream &err)
 {
     const LineDatabaseUrl parsed = LineDatabaseUrl::parse(url);
     ConnectionGuard guard{QStringLiteral("quillon-records-db-init")};
@@ -51,7 +61,7 @@ int dbInit(const QString &url, const QString &station, QTextStream &out, QTextSt
 }
 
 // The state of the uploader as the station's store has it, and a fresh look at the server.
-int status(const QString &path, const QString &url, QTextStream &out, QTextStream &err)
+int lineStatus(const QString &path, const QString &url, QTextStream &out, QTextStream &err)
 {
     const QString storeName = QStringLiteral("quillon-records-status");
     LineUploadStatus state;
@@ -59,7 +69,7 @@ int status(const QString &path, const QString &url, QTextStream &out, QTextStrea
     {
         ReadOnlyStore store = openReadOnlyStore(path, storeName);
         if (!store.isOpen()) {
-            err << "quillon-records: " << path << ": " << store.error << '\n';
+            err << "quillon-records: " << store.error << '\n';
             store.db = QSqlDatabase();
             closeReadOnlyStore(storeName);
             return Failed;
@@ -74,7 +84,7 @@ int status(const QString &path, const QString &url, QTextStream &out, QTextStrea
     }
     const LineDatabaseUrl parsed = LineDatabaseUrl::parse(url);
     out << "Local store    " << path << '\n';
-    out << "Line database  " << (url.isEmpty() ? QStringLiteral("not configured") : parsed.display) << '\n';
+    out << "Line database  " << lineDatabaseText(url, parsed, state) << '\n';
     out << "Pending runs   " << state.pendingRuns << '\n';
     out << "Uploaded runs  " << state.uploadedRuns << '\n';
     out << "Last upload    " << (state.lastUploadUtc.isEmpty() ? QStringLiteral("never") : state.lastUploadUtc) << '\n';
@@ -98,96 +108,6 @@ int status(const QString &path, const QString &url, QTextStream &out, QTextStrea
     }
     out << "Server now     " << now << '\n';
     return Done;
-}
-
-} // namespace
-
-int runLineCommand(const QStringList &arguments, QTextStream &out, QTextStream &err)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "The line database.\n"
-        "  db init --db URL [--station NAME]   create or migrate the line database's schema, print the grants\n"
-        "  status [--db FILE] [--line-db URL]  uploads of a station's store: pending runs, last upload, last "
-        "error"));
-    parser.addHelpOption();
-    const QCommandLineOption db(QStringLiteral("db"),
-                                QStringLiteral("db init: the line database (postgresql://user@host:port/dbname?...). "
-                                               "status: the station's records file (default: the station's own)."),
-                                QStringLiteral("URL|FILE"));
-    const QCommandLineOption lineDb(QStringLiteral("line-db"),
-                                    QStringLiteral("status: the line database (default: records/lineDatabase)."),
-                                    QStringLiteral("URL"));
-    const QCommandLineOption station(QStringLiteral("station"),
-                                     QStringLiteral("db init: the station whose role to show the grants for."),
-                                     QStringLiteral("NAME"));
-    parser.addOptions({db, lineDb, station});
-    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("db init | status"));
-    if (!parser.parse(arguments)) {
-        err << "quillon-records: " << parser.errorText() << '\n';
-        return Usage;
-    }
-    const QStringList positional = parser.positionalArguments();
-    const QString command = positional.value(0);
-    if (command == QLatin1String("db")) {
-        if (positional.value(1) != QLatin1String("init") || positional.size() != 2) {
-            err << "quillon-records: db knows one subcommand: db init --db URL\n";
-            return Usage;
-        }
-        if (parser.isSet(QStringLiteral("help"))) {
-            out << parser.helpText();
-            return Done;
-        }
-        if (!isLineDatabaseUrl(parser.value(db))) {
-            err << "quillon-records: db init needs --db postgresql://user@host:port/dbname\n";
-            return Usage;
-        }
-        return dbInit(parser.value(db), parser.value(station), out, err);
-    }
-    if (command == QLatin1String("status")) {
-        if (parser.isSet(QStringLiteral("help"))) {
-            out << parser.helpText();
-            return Done;
-        }
-        if (positional.size() != 1) {
-            err << "quillon-records: status takes no arguments besides its options\n";
-            return Usage;
-        }
-        QSettings settings(settingsFilePath(), QSettings::IniFormat);
-        const RecordsSettings configured = RecordsSettings::read(settings);
-        QString path = configured.file.isEmpty() ? defaultRecordsPath() : configured.file;
-        if (parser.isSet(db))
-            path = parser.value(db);
-        if (isLineDatabaseUrl(path)) {
-            err << "quillon-records: status reads a station's records file (--db FILE); the line database goes in "
-                   "--line-db\n";
-            return Usage;
-        }
-        return status(path, parser.isSet(lineDb) ? parser.value(lineDb) : configured.lineDatabase, out, err);
-    }
-    err << "quillon-records: not a line database command\n";
-    return Usage;
-}
-
-bool isLineCommand(const QStringList &arguments)
-{
-    // The first argument that is neither an option nor an option's value.
-    static const QStringList valued = {
-        QStringLiteral("--db"),      QStringLiteral("--line-db"), QStringLiteral("--station"),
-        QStringLiteral("--since"),   QStringLiteral("--until"),   QStringLiteral("--serial"),
-        QStringLiteral("--product"), QStringLiteral("--verdict"), QStringLiteral("--limit"),
-        QStringLiteral("--format"),  QStringLiteral("--output")};
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &a = arguments.at(i);
-        if (valued.contains(a)) {
-            ++i;
-            continue;
-        }
-        if (a.startsWith(QLatin1Char('-')))
-            continue;
-        return a == QLatin1String("db") || a == QLatin1String("status");
-    }
-    return false;
 }
 
 } // namespace quillon::records

@@ -10,12 +10,16 @@
 #include "records/StoredCalibration.h"
 #include "records/line/LineDatabase.h"
 
+#include "records/RunFilterText.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIODevice>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace quillon::records {
 
@@ -138,15 +142,192 @@ void printYield(QTextStream &out, const YieldReport &report)
         out << "First-pass yield: no serials recorded\n";
 }
 
-const QStringList Commands = {QStringLiteral("list"),  QStringLiteral("show"),        QStringLiteral("export"),
-                              QStringLiteral("yield"), QStringLiteral("certificate"), QStringLiteral("view")};
-
 // Closes the store's connection when the command is done with it.
 struct StoreCloser {
     ~StoreCloser() { closeReadOnlyStore(ConnectionName); }
 };
 
+const QString Program = QStringLiteral("quillon-records");
+// The longest argument an error text quotes whole.
+constexpr qsizetype MaxQuoted = 60;
+
+// A command, the options it takes and what its help says.
+struct CommandSpec {
+    QString name;
+    QString summary;
+    QStringList options;
+    QString operand; // "RUN", "init" or empty
+};
+
+const QStringList FilterOptions = {QStringLiteral("since"),   QStringLiteral("until"),   QStringLiteral("serial"),
+                                   QStringLiteral("product"), QStringLiteral("station"), QStringLiteral("verdict"),
+                                   QStringLiteral("limit")};
+
+const std::vector<CommandSpec> &commandSpecs()
+{
+    static const std::vector<CommandSpec> specs = {
+        {QString(), QString(), {QStringLiteral("db")}, QString()},
+        {QStringLiteral("list"), QStringLiteral("One line per run, newest first."),
+         QStringList{QStringLiteral("db")} + FilterOptions, QString()},
+        {QStringLiteral("show"),
+         QStringLiteral("Everything recorded about a run (id or unique prefix)."),
+         {QStringLiteral("db")},
+         QStringLiteral("RUN")},
+        {QStringLiteral("export"), QStringLiteral("The runs as csv, json or junit."),
+         QStringList{QStringLiteral("db"), QStringLiteral("format"), QStringLiteral("output")} + FilterOptions,
+         QString()},
+        {QStringLiteral("yield"), QStringLiteral("Per row runs/passes/fails, overall and first-pass yield."),
+         QStringList{QStringLiteral("db")} + FilterOptions, QString()},
+        {QStringLiteral("certificate"),
+         QStringLiteral("The run's test and calibration certificate (PDF)."),
+         {QStringLiteral("db"), QStringLiteral("output")},
+         QStringLiteral("RUN")},
+        {QStringLiteral("view"), QStringLiteral("The records window."), {QStringLiteral("db")}, QString()},
+        {QStringLiteral("status"),
+         QStringLiteral("Uploads of a station's store to the line database: pending runs, last upload, last error."),
+         {QStringLiteral("db"), QStringLiteral("line-db")},
+         QString()},
+        {QStringLiteral("db"),
+         QStringLiteral("Creates or migrates the line database's schema and prints the grants."),
+         {QStringLiteral("db"), QStringLiteral("station")},
+         QStringLiteral("init")},
+    };
+    return specs;
+}
+
+const CommandSpec *findSpec(const QString &name)
+{
+    for (const CommandSpec &spec : commandSpecs())
+        if (spec.name == name)
+            return &spec;
+    return nullptr;
+}
+
+// The option of this name as the command's help describes it.
+QCommandLineOption option(const QString &name, const QString &command)
+{
+    auto valued = [&](const QString &description, const QString &value) {
+        return QCommandLineOption(name, description, value);
+    };
+    const bool dbInit = command == QLatin1String("db");
+    if (name == QLatin1String("db")) {
+        if (dbInit)
+            return valued(QStringLiteral("The line database (postgresql://user@host:port/dbname?...)."),
+                          QStringLiteral("URL"));
+        if (command == QLatin1String("status"))
+            return valued(QStringLiteral("The station's records file (default: the station's own)."),
+                          QStringLiteral("FILE"));
+        return valued(
+            QStringLiteral("The records store, a file or postgresql://... (default: %1).").arg(defaultRecordsPath()),
+            QStringLiteral("FILE|URL"));
+    }
+    if (name == QLatin1String("line-db"))
+        return valued(QStringLiteral("status: the line database (default: records/lineDatabase)."),
+                      QStringLiteral("URL"));
+    if (name == QLatin1String("station"))
+        return dbInit ? valued(QStringLiteral("The station whose role to show the grants for."), QStringLiteral("NAME"))
+                      : valued(QStringLiteral("Runs of this station."), QStringLiteral("NAME"));
+    if (name == QLatin1String("since"))
+        return valued(QStringLiteral("Runs started at or after DATE (UTC)."), QStringLiteral("DATE"));
+    if (name == QLatin1String("until"))
+        return valued(QStringLiteral("Runs started before DATE's end (a day) or before a time (UTC)."),
+                      QStringLiteral("DATE"));
+    if (name == QLatin1String("serial"))
+        return valued(QStringLiteral("Runs of this unit serial."), QStringLiteral("SERIAL"));
+    if (name == QLatin1String("product"))
+        return valued(QStringLiteral("Runs of this product id (0x8140)."), QStringLiteral("ID"));
+    if (name == QLatin1String("verdict"))
+        return valued(QStringLiteral("pass, fail, aborted, interrupted or open."), QStringLiteral("VERDICT"));
+    if (name == QLatin1String("limit"))
+        return valued(QStringLiteral("At most N runs, newest first."), QStringLiteral("N"));
+    if (name == QLatin1String("format"))
+        return valued(QStringLiteral("Export format: csv, json or junit."), QStringLiteral("FORMAT"));
+    return valued(QStringLiteral("Write to FILE (export: default standard output)."), QStringLiteral("FILE"));
+}
+
+const QStringList &allOptionNames()
+{
+    static const QStringList names = {QStringLiteral("db"),      QStringLiteral("line-db"), QStringLiteral("since"),
+                                      QStringLiteral("until"),   QStringLiteral("serial"),  QStringLiteral("product"),
+                                      QStringLiteral("station"), QStringLiteral("verdict"), QStringLiteral("limit"),
+                                      QStringLiteral("format"),  QStringLiteral("output")};
+    return names;
+}
+
+const QString GeneralDescription =
+    QStringLiteral("Reads Quillon's run records.\n\n"
+                   "Commands:\n"
+                   "  list                     one line per run, newest first\n"
+                   "  show RUN                 everything recorded about a run (id or unique prefix)\n"
+                   "  export --format F        the runs as csv, json or junit\n"
+                   "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
+                   "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
+                   "  view                     the records window (also with no command)\n"
+                   "  status                   uploads to the line database: pending runs, last upload, last error\n"
+                   "  db init --db URL         create or migrate the line database (postgresql://...)\n\n"
+                   "--db also takes the line database: postgresql://user@host:port/dbname?sslmode=...\n"
+                   "quillon-records COMMAND --help lists the options of one command.");
+
+bool isGlobalName(const QString &name)
+{
+    static const QStringList names = {QStringLiteral("h"),        QStringLiteral("?"), QStringLiteral("help"),
+                                      QStringLiteral("help-all"), QStringLiteral("v"), QStringLiteral("version")};
+    return names.contains(name);
+}
+
+// Text with its control characters as \xNN, so it stays on one line and sends the
+// terminal nothing.
+QString visible(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// An error text with every argument it quotes shortened (see shortArgument), and no
+// control character left to break the line or reach the terminal.
+QString cleaned(QString message, const QStringList &arguments)
+{
+    QStringList pieces;
+    for (const QString &a : arguments.mid(1)) {
+        pieces << a;
+        if (!a.startsWith(QLatin1Char('-')))
+            continue;
+        // "--name=value": the value, and the name as the parser quotes it.
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        qsizetype dashes = 0;
+        while (dashes < a.size() && a.at(dashes) == QLatin1Char('-'))
+            ++dashes;
+        pieces << a.mid(dashes) << (eq > 0 ? a.mid(eq + 1) : QString()) << a.mid(dashes, eq > 0 ? eq - dashes : -1);
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    for (const QString &piece : pieces)
+        if (piece.size() > MaxQuoted)
+            message.replace(piece, shortArgument(piece));
+    return visible(message);
+}
+
 } // namespace
+
+QString shortArgument(const QString &argument)
+{
+    return argument.size() > MaxQuoted ? visible(argument.left(MaxQuoted)) + QStringLiteral("...") : visible(argument);
+}
+
+QString noWindowMessage()
+{
+    return Program
+           + QStringLiteral(": the records window needs a display (DISPLAY and WAYLAND_DISPLAY are unset); "
+                            "the commands are list, show, export, yield, certificate, status and db init "
+                            "(see --help)");
+}
 
 QString defaultRecordsPath()
 {
@@ -156,176 +337,224 @@ QString defaultRecordsPath()
     return file.isEmpty() ? defaultRecordsFile(false) : file;
 }
 
-bool wantsWindow(const QStringList &arguments)
-{
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &a = arguments.at(i);
-        if (a == QLatin1String("--db")) {
-            ++i;
-            continue;
+struct RecordsCommandLine::Private {
+    QStringList arguments;
+    QString problem; // bad usage, found while reading
+    bool help = false;
+    bool version = false;
+    const CommandSpec *spec = nullptr;
+    QStringList operands; // the positional arguments after the command
+    QCommandLineParser parser;
+
+    // An option of the command: set, and its value (empty when not set or not the command's).
+    bool isSet(const QString &name) const { return spec && spec->options.contains(name) && parser.isSet(name); }
+    QString value(const QString &name) const { return isSet(name) ? parser.value(name) : QString(); }
+
+    // The command's own parser: its options and operand, for its values and its help.
+    void setUpParser()
+    {
+        parser.addHelpOption();
+        if (spec->name.isEmpty()) {
+            parser.setApplicationDescription(GeneralDescription);
+            parser.addVersionOption();
+            for (const QString &name : allOptionNames())
+                parser.addOption(option(name, QString()));
+            parser.addPositionalArgument(QStringLiteral("command"),
+                                         QStringLiteral("list, show, export, yield, certificate, view, status, db"));
+            parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."),
+                                         QStringLiteral("[RUN]"));
+            return;
         }
-        if (a.startsWith(QLatin1Char('-')))
-            continue;
-        return a == QLatin1String("view");
+        parser.setApplicationDescription(spec->summary);
+        for (const QString &name : spec->options)
+            parser.addOption(option(name, spec->name));
+        parser.addPositionalArgument(spec->name, QStringLiteral("The command."), spec->name);
+        if (spec->operand == QLatin1String("RUN"))
+            parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."));
+        else if (!spec->operand.isEmpty())
+            parser.addPositionalArgument(spec->operand, QStringLiteral("The subcommand."));
     }
-    for (const QString &a : arguments.mid(1))
-        if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("--version")
-            || a == QLatin1String("-v"))
+
+    // First pass: every option the program knows, so an option's value is never taken
+    // for the command ("--station view list" lists station "view").
+    bool readCommand(QString *command)
+    {
+        QCommandLineParser first;
+        first.addHelpOption();
+        first.addVersionOption();
+        for (const QString &name : allOptionNames())
+            first.addOption(option(name, QString()));
+        if (!first.parse(arguments)) {
+            problem = first.errorText();
             return false;
-    return true;
-}
+        }
+        const QStringList positional = first.positionalArguments();
+        *command = positional.value(0);
+        operands = positional.mid(1);
+        spec = findSpec(*command);
+        if (!spec) {
+            problem = QStringLiteral("unknown command \"%1\" (see --help)").arg(*command);
+            return false;
+        }
+        for (const QString &name : first.optionNames()) {
+            if (isGlobalName(name) || spec->options.contains(name))
+                continue;
+            problem = command->isEmpty() ? QStringLiteral("--%1 goes with a command (see --help)").arg(name)
+                                         : QStringLiteral("%1 takes no --%2 (see %1 --help)").arg(*command, name);
+            return false;
+        }
+        return true;
+    }
+
+    bool checkOperands(const QString &command)
+    {
+        const QString &operand = spec->operand;
+        if (command == QLatin1String("db") && (operands.size() != 1 || operands.at(0) != QLatin1String("init"))) {
+            problem = QStringLiteral("db knows one subcommand: db init --db URL");
+            return false;
+        }
+        if (operand == QLatin1String("RUN") && operands.size() != 1) {
+            problem = QStringLiteral("%1 needs one run id or prefix").arg(command);
+            return false;
+        }
+        if (operand.isEmpty() && !operands.isEmpty()) {
+            problem = command == QLatin1String("status")
+                          ? QStringLiteral("status takes no arguments besides its options")
+                          : QStringLiteral("unexpected argument \"%1\"").arg(operands.at(0));
+            return false;
+        }
+        return true;
+    }
+
+    void read()
+    {
+        QString command;
+        if (!readCommand(&command))
+            return;
+        setUpParser();
+        // Second pass: the command's options only.
+        if (!parser.parse(arguments)) {
+            problem = parser.errorText();
+            return;
+        }
+        help = parser.isSet(QStringLiteral("help"));
+        version = command.isEmpty() && parser.isSet(QStringLiteral("version"));
+        if (!help && !version)
+            checkOperands(command);
+    }
+};
 
 namespace {
 
-const QString Program = QStringLiteral("quillon-records");
-const QString DateHint = QStringLiteral("(use 2026-12-08 or 2026-12-08T14:45:31)");
-
-// One command line: its options, its parsing into a filter, and each command's work.
+// One command's work on the arguments read.
 class Command {
 public:
-    Command(QIODevice &out, QTextStream &err) : m_out(&out), m_err(err)
+    Command(const RecordsCommandLine::Private &line, QIODevice &out, QTextStream &err)
+        : m_line(line), m_out(&out), m_err(err)
     {
-        m_parser.setApplicationDescription(QStringLiteral(
-            "Reads Quillon's run records.\n\n"
-            "Commands:\n"
-            "  list                     one line per run, newest first\n"
-            "  show RUN                 everything recorded about a run (id or unique prefix)\n"
-            "  export --format F        the runs as csv, json or junit\n"
-            "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
-            "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
-            "  view                     the records window (also with no command)\n"
-            "  status                   uploads to the line database: pending runs, last upload, last error\n"
-            "  db init --db URL         create or migrate the line database (postgresql://...)\n\n"
-            "--db also takes the line database: postgresql://user@host:port/dbname?sslmode=..."));
-        m_parser.addHelpOption();
-        m_parser.addVersionOption();
-        m_parser.addOptions(
-            {m_db, m_since, m_until, m_serial, m_product, m_station, m_verdict, m_limit, m_format, m_output});
-        m_parser.addPositionalArgument(QStringLiteral("command"),
-                                       QStringLiteral("list, show, export, yield, certificate, view"));
-        m_parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."),
-                                       QStringLiteral("[RUN]"));
     }
 
-    int run(const QStringList &arguments)
+    int run()
     {
-        if (!m_parser.parse(arguments))
-            return usage(m_parser.errorText());
-        if (m_parser.isSet(QStringLiteral("help"))) {
-            m_out << m_parser.helpText();
-            return Done;
-        }
-        if (m_parser.isSet(QStringLiteral("version"))) {
-            m_out << Program << ' ' << QCoreApplication::applicationVersion() << '\n';
-            return Done;
-        }
-        const QStringList positional = m_parser.positionalArguments();
-        m_command = positional.value(0, QStringLiteral("view"));
-        if (!Commands.contains(m_command))
-            return usage(QStringLiteral("unknown command \"%1\" (see --help)").arg(m_command));
-        const bool takesRun = m_command == QLatin1String("show") || m_command == QLatin1String("certificate");
-        if (takesRun && positional.size() != 2)
-            return usage(QStringLiteral("%1 needs one run id or prefix").arg(m_command));
-        if (!takesRun && positional.size() > 1)
-            return usage(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)));
-        if (m_command == QLatin1String("view"))
-            return usage(QStringLiteral("the records window needs a display"));
+        const QString &command = m_line.spec->name;
+        if (command == QLatin1String("status") || command == QLatin1String("db"))
+            return lineCommand(command);
         QString problem;
         if (!readFilter(&problem) || !readCommandOptions(&problem))
             return usage(problem);
-
-        m_path = m_parser.isSet(m_db) ? m_parser.value(m_db) : defaultRecordsPath();
+        m_path = m_line.isSet(QStringLiteral("db")) ? m_line.value(QStringLiteral("db")) : defaultRecordsPath();
         const StoreCloser closer;
-        const ReadOnlyStore store = isLineDatabaseUrl(m_path) ? openLineStore(m_path, ConnectionName)
-                                                              : openReadOnlyStore(m_path, ConnectionName);
+        const ReadOnlyStore store = openRecordsStore(m_path, ConnectionName);
         if (!store.isOpen())
             return fail(store.error);
         const RecordsQuery query(store.db);
-        if (m_command == QLatin1String("list"))
+        if (command == QLatin1String("list"))
             return list(query);
-        if (m_command == QLatin1String("yield"))
+        if (command == QLatin1String("yield"))
             return yield(query);
-        if (m_command == QLatin1String("export"))
+        if (command == QLatin1String("export"))
             return exportTo(query);
-        return oneRun(query, positional.at(1));
+        return oneRun(query, m_line.operands.at(0));
     }
 
-private:
     int usage(const QString &message)
     {
-        m_err << Program << ": " << message << '\n';
+        m_err << cleaned(Program + QStringLiteral(": ") + message, m_line.arguments) << '\n';
         m_err.flush();
         return Usage;
     }
 
+private:
     int fail(const QString &message)
     {
-        m_err << Program << ": " << message << '\n';
-        m_err.flush();
+        usage(message);
         return Failed;
     }
 
-    bool timeBound(const QCommandLineOption &option, bool endOfDay, QString &into, QString *problem)
+    int lineCommand(const QString &command)
     {
-        if (!m_parser.isSet(option))
-            return true;
-        const auto bound = parseTimeBound(m_parser.value(option), endOfDay);
-        if (!bound) {
-            *problem = QStringLiteral("malformed date \"%1\" %2").arg(m_parser.value(option), DateHint);
-            return false;
+        QString text;
+        QTextStream out(&text);
+        QString errors;
+        QTextStream err(&errors);
+        int exit = Done;
+        if (command == QLatin1String("db")) {
+            if (!isLineDatabaseUrl(m_line.value(QStringLiteral("db"))))
+                return usage(QStringLiteral("db init needs --db postgresql://user@host:port/dbname"));
+            exit = lineDbInit(m_line.value(QStringLiteral("db")), m_line.value(QStringLiteral("station")), out, err);
+        } else {
+            QSettings settings(settingsFilePath(), QSettings::IniFormat);
+            const RecordsSettings configured = RecordsSettings::read(settings);
+            const QString path =
+                m_line.isSet(QStringLiteral("db")) ? m_line.value(QStringLiteral("db")) : defaultRecordsPath();
+            if (isLineDatabaseUrl(path))
+                return usage(QStringLiteral("status reads a station's records file (--db FILE); the line database "
+                                            "goes in --line-db"));
+            const QString url = m_line.isSet(QStringLiteral("line-db")) ? m_line.value(QStringLiteral("line-db"))
+                                                                        : configured.lineDatabase;
+            exit = lineStatus(path, url, out, err);
         }
-        into = *bound;
-        return true;
+        out.flush();
+        err.flush();
+        m_out << text;
+        m_out.flush();
+        if (!errors.isEmpty())
+            m_err << cleaned(errors.trimmed(), m_line.arguments) << '\n';
+        m_err.flush();
+        return exit;
     }
 
     bool readFilter(QString *problem)
     {
-        if (!timeBound(m_since, false, m_filter.since, problem) || !timeBound(m_until, true, m_filter.until, problem))
-            return false;
-        m_filter.serial = m_parser.value(m_serial);
-        m_filter.station = m_parser.value(m_station);
-        if (m_parser.isSet(m_product)) {
-            bool ok = false;
-            const QString text = m_parser.value(m_product);
-            const int id = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toInt(&ok, 16)
-                                                                                     : text.toInt(&ok, 10);
-            if (!ok || id < 0) {
-                *problem = QStringLiteral("malformed product id \"%1\"").arg(text);
-                return false;
-            }
-            m_filter.product = id;
-        }
-        static const QStringList verdicts = {QStringLiteral("pass"), QStringLiteral("fail"), QStringLiteral("aborted"),
-                                             QStringLiteral("interrupted"), QStringLiteral("open")};
-        m_filter.verdict = m_parser.value(m_verdict).toLower();
-        if (m_parser.isSet(m_verdict) && !verdicts.contains(m_filter.verdict)) {
-            *problem = QStringLiteral("unknown verdict \"%1\" (pass, fail, aborted, interrupted, open)")
-                           .arg(m_parser.value(m_verdict));
-            return false;
-        }
-        if (m_parser.isSet(m_limit)) {
-            bool ok = false;
-            m_filter.limit = m_parser.value(m_limit).toInt(&ok);
-            if (!ok || m_filter.limit < 0) {
-                *problem = QStringLiteral("malformed limit \"%1\"").arg(m_parser.value(m_limit));
-                return false;
-            }
-        }
-        return true;
+        RunFilterText text;
+        text.since = m_line.value(QStringLiteral("since"));
+        text.until = m_line.value(QStringLiteral("until"));
+        text.serial = m_line.value(QStringLiteral("serial"));
+        text.product = m_line.value(QStringLiteral("product"));
+        text.station = m_line.value(QStringLiteral("station"));
+        text.verdict = m_line.value(QStringLiteral("verdict"));
+        text.limit = m_line.value(QStringLiteral("limit"));
+        const std::vector<RunFilterProblem> problems = readRunFilter(text, m_filter);
+        if (problems.empty())
+            return true;
+        *problem = problems.front().describe();
+        return false;
     }
 
     bool readCommandOptions(QString *problem)
     {
-        if (m_command == QLatin1String("export")) {
-            m_exportFormat = exportFormatFromName(m_parser.value(m_format));
+        const QString &command = m_line.spec->name;
+        if (command == QLatin1String("export")) {
+            const QString format = m_line.value(QStringLiteral("format"));
+            m_exportFormat = exportFormatFromName(format);
             if (!m_exportFormat) {
-                *problem = m_parser.isSet(m_format) ? QStringLiteral("unknown export format \"%1\" (csv, json, junit)")
-                                                          .arg(m_parser.value(m_format))
-                                                    : QStringLiteral("export needs --format csv|json|junit");
+                *problem = m_line.isSet(QStringLiteral("format"))
+                               ? QStringLiteral("unknown export format \"%1\" (csv, json, junit)").arg(format)
+                               : QStringLiteral("export needs --format csv|json|junit");
                 return false;
             }
         }
-        if (m_command == QLatin1String("certificate") && !m_parser.isSet(m_output)) {
+        if (command == QLatin1String("certificate") && !m_line.isSet(QStringLiteral("output"))) {
             *problem = QStringLiteral("certificate needs --output FILE.pdf");
             return false;
         }
@@ -355,13 +584,13 @@ private:
     int exportTo(const RecordsQuery &query)
     {
         QueryError error;
-        if (!m_parser.isSet(m_output)) {
+        if (!m_line.isSet(QStringLiteral("output"))) {
             m_out.flush();
             if (!exportRuns(query, m_filter, *m_exportFormat, *m_out.device(), &error))
                 return fail(error.message);
             return Done;
         }
-        const QString path = m_parser.value(m_output);
+        const QString path = m_line.value(QStringLiteral("output"));
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
@@ -381,60 +610,73 @@ private:
         const auto detail = query.run(*id, &error);
         if (!detail)
             return fail(error.message);
-        if (m_command == QLatin1String("show")) {
+        if (m_line.spec->name == QLatin1String("show")) {
             printShow(m_out, *detail);
             return Done;
         }
         QString reason;
-        if (!writeCertificate(*detail, m_parser.value(m_output), &reason))
+        if (!writeCertificate(*detail, m_line.value(QStringLiteral("output")), &reason))
             return fail(reason);
         return Done;
     }
 
+    const RecordsCommandLine::Private &m_line;
     QTextStream m_out;
     QTextStream &m_err;
-    QCommandLineParser m_parser;
-    QString m_command;
     QString m_path;
     RunFilter m_filter;
     std::optional<ExportFormat> m_exportFormat;
-    const QCommandLineOption m_db{
-        QStringLiteral("db"),
-        QStringLiteral("The records store, a file or postgresql://... (default: %1).").arg(defaultRecordsPath()),
-        QStringLiteral("FILE|URL")};
-    const QCommandLineOption m_since{QStringLiteral("since"), QStringLiteral("Runs started at or after DATE (UTC)."),
-                                     QStringLiteral("DATE")};
-    const QCommandLineOption m_until{QStringLiteral("until"),
-                                     QStringLiteral("Runs started before DATE's end (a day) or before a time (UTC)."),
-                                     QStringLiteral("DATE")};
-    const QCommandLineOption m_serial{QStringLiteral("serial"), QStringLiteral("Runs of this unit serial."),
-                                      QStringLiteral("SERIAL")};
-    const QCommandLineOption m_product{QStringLiteral("product"), QStringLiteral("Runs of this product id (0x8140)."),
-                                       QStringLiteral("ID")};
-    const QCommandLineOption m_station{QStringLiteral("station"), QStringLiteral("Runs of this station."),
-                                       QStringLiteral("NAME")};
-    const QCommandLineOption m_verdict{QStringLiteral("verdict"),
-                                       QStringLiteral("pass, fail, aborted, interrupted or open."),
-                                       QStringLiteral("VERDICT")};
-    const QCommandLineOption m_limit{QStringLiteral("limit"), QStringLiteral("At most N runs, newest first."),
-                                     QStringLiteral("N")};
-    const QCommandLineOption m_format{QStringLiteral("format"), QStringLiteral("Export format: csv, json or junit."),
-                                      QStringLiteral("FORMAT")};
-    const QCommandLineOption m_output{QStringLiteral("output"),
-                                      QStringLiteral("Write to FILE (export: default standard output)."),
-                                      QStringLiteral("FILE")};
 };
 
 } // namespace
 
+RecordsCommandLine::RecordsCommandLine(const QStringList &arguments) : d(std::make_unique<Private>())
+{
+    d->arguments = arguments;
+    d->read();
+}
+
+RecordsCommandLine::~RecordsCommandLine() = default;
+
+RecordsCommandLine::Needs RecordsCommandLine::needs() const
+{
+    if (!d->problem.isEmpty() || d->help || d->version || !d->spec)
+        return Needs::Core;
+    if (d->spec->name.isEmpty() || d->spec->name == QLatin1String("view"))
+        return Needs::Window;
+    return d->spec->name == QLatin1String("certificate") ? Needs::Gui : Needs::Core;
+}
+
+QString RecordsCommandLine::source() const
+{
+    return d->isSet(QStringLiteral("db")) ? d->value(QStringLiteral("db")) : defaultRecordsPath();
+}
+
+int RecordsCommandLine::run(QIODevice &out, QTextStream &err)
+{
+    Command command(*d, out, err);
+    if (!d->problem.isEmpty())
+        return command.usage(d->problem);
+    if (d->help || d->version) {
+        QTextStream text(&out);
+        if (d->help)
+            text << d->parser.helpText();
+        else
+            text << Program << ' ' << QCoreApplication::applicationVersion() << '\n';
+        return Done;
+    }
+    if (needs() == Needs::Window) {
+        err << noWindowMessage() << '\n';
+        err.flush();
+        return Usage;
+    }
+    return command.run();
+}
+
 int runRecordsCommand(const QStringList &arguments, QIODevice &out, QTextStream &err)
 {
-    if (isLineCommand(arguments)) {
-        QTextStream text(&out);
-        return runLineCommand(arguments, text, err);
-    }
-    Command command(out, err);
-    return command.run(arguments);
+    RecordsCommandLine line(arguments);
+    return line.run(out, err);
 }
 
 } // namespace quillon::records

@@ -6,6 +6,7 @@
 #include "app/records/RunsModel.h"
 #include "records/ReadOnlyStore.h"
 #include "records/RecordsExport.h"
+#include "records/RunFilterText.h"
 #include "records/StoreBackend.h"
 #include "records/line/LineDatabase.h"
 
@@ -428,31 +429,19 @@ void RecordsWindow::openSource(const QString &source)
 
 RunFilter RecordsWindow::filterFromFields(QString *problem) const
 {
+    // The command line's rules (records/RunFilterText.h), so the two pick the same runs.
     RunFilter filter;
+    const RunFilterText text{m_since->text(),
+                             m_until->text(),
+                             m_serial->text(),
+                             m_product->text(),
+                             m_station->currentData().toString(),
+                             m_verdict->currentData().toString(),
+                             {}};
     QStringList wrong;
-    auto bound = [&](QLineEdit *e, bool endOfDay, QString &into) {
-        if (e->text().trimmed().isEmpty())
-            return;
-        if (const auto b = parseTimeBound(e->text(), endOfDay))
-            into = *b;
-        else
-            wrong << tr("date \u201C%1\u201D").arg(e->text());
-    };
-    bound(m_since, false, filter.since);
-    bound(m_until, true, filter.until);
-    filter.station = m_station->currentData().toString();
-    filter.serial = m_serial->text().trimmed();
-    filter.verdict = m_verdict->currentData().toString();
-    const QString product = m_product->text().trimmed();
-    if (!product.isEmpty()) {
-        bool ok = false;
-        const int id = product.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? product.mid(2).toInt(&ok, 16)
-                                                                                    : product.toInt(&ok);
-        if (ok)
-            filter.product = id;
-        else
-            wrong << tr("product \u201C%1\u201D").arg(product);
-    }
+    for (const RunFilterProblem &p : readRunFilter(text, filter))
+        wrong << (p.field == RunFilterProblem::Field::Product ? tr("product \u201C%1\u201D").arg(p.text.trimmed())
+                                                              : tr("date \u201C%1\u201D").arg(p.text));
     if (problem)
         *problem = wrong.isEmpty() ? QString() : tr("Not understood: %1").arg(wrong.join(QStringLiteral(", ")));
     return filter;
@@ -665,16 +654,8 @@ void RecordsWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-int runRecordsWindow(const QStringList &arguments)
+int runRecordsWindow(const QString &source)
 {
-    QString source = defaultRecordsPath();
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &a = arguments.at(i);
-        if (a == QLatin1String("--db") && i + 1 < arguments.size())
-            source = arguments.at(++i);
-        else if (a.startsWith(QLatin1String("--db=")))
-            source = a.mid(5);
-    }
     RecordsWindow window(source);
     window.show();
     return QApplication::exec();

@@ -131,8 +131,8 @@ private:
     QPushButton *m_cancel;
 };
 
-// quillon-records' window on the arguments (no command, or "view [--db FILE|URL]").
-// Needs a QApplication; returns the exit status.
-int runRecordsWindow(const QStringList &arguments);
+// quillon-records' window on a store (a file or a line database URL). Needs a
+// QApplication; returns the exit status.
+int runRecordsWindow(const QString &source);
 
 } // namespace quillon::records

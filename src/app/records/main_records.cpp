@@ -1,7 +1,9 @@
 // quillon-records: reads the station's run records (list, show, export, yield,
-// certificate), or shows them in the records window.
+// certificate, status, db init), or shows them in the records window.
 #include "app/records/RecordsCli.h"
 #include "app/records/RecordsWindow.h"
+#include "app/station/PlatformNoise.h"
+#include "app/station/StationMain.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,12 +20,19 @@ int main(int argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    // A certificate is drawn with fonts, which need a GUI application but no display.
+    quillon::quietPlatformNoise();
+    using Line = quillon::records::RecordsCommandLine;
+    Line line(arguments);
+    const Line::Needs needs = line.needs();
+    if (needs == Line::Needs::Window && !quillon::hasDisplay()) {
+        std::fprintf(stderr, "%s\n", qPrintable(quillon::records::noWindowMessage()));
+        return 2;
+    }
     std::unique_ptr<QCoreApplication> app;
-    const bool window = quillon::records::wantsWindow(arguments);
-    if (window) {
+    if (needs == Line::Needs::Window) {
         app = std::make_unique<QApplication>(argc, argv);
-    } else if (arguments.contains(QStringLiteral("certificate"))) {
+    } else if (needs == Line::Needs::Gui) {
+        // A certificate is drawn with fonts, which need a GUI application but no display.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QGuiApplication>(argc, argv);
@@ -34,11 +43,11 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
 
-    if (window)
-        return quillon::records::runRecordsWindow(arguments);
+    if (needs == Line::Needs::Window)
+        return quillon::records::runRecordsWindow(line.source());
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly))
         return 1;
     QTextStream err(stderr);
-    return quillon::records::runRecordsCommand(arguments, out, err);
+    return line.run(out, err);
 }

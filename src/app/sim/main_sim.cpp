@@ -1,5 +1,5 @@
 // The station over the simulated board, for development, training and demonstrations.
-#include "app/sim/PlatformNoise.h"
+#include "app/station/PlatformNoise.h"
 #include "app/sim/SimScenarioRunner.h"
 #include "app/sim/SimStation.h"
 #include "app/station/StationMain.h"

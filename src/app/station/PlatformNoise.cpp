@@ -1,4 +1,4 @@
-#include "app/sim/PlatformNoise.h"
+#include "app/station/PlatformNoise.h"
 
 #include <QString>
 #include <QtGlobal>
