@@ -81,10 +81,17 @@ chmod 711 "$WORK" # the postgres account reaches its folders below
 ROOT=$WORK/root
 MOUNTS=()
 PG_STARTED=0
+CHILD=
+exec 3>&1 4>&2 # the clean-up reports here, also when a trap interrupts a redirected command
 cleanup() {
   local status=$? i
   set +e
+  exec 1>&3 2>&4
   step "cleaning up"
+  if [ -n "$CHILD" ]; then
+    kill -TERM "$CHILD" 2>/dev/null
+    wait "$CHILD" 2>/dev/null
+  fi
   if [ "$PG_STARTED" -eq 1 ]; then
     runuser -u postgres -- "$PGBIN/pg_ctl" -D "$WORK/pg/data" -m immediate -w stop >/dev/null 2>&1
   fi
@@ -115,9 +122,16 @@ mount_in_root() { # mount_in_root TARGET MOUNT-ARGS...
 # Runs a command in the root with a clean environment (nothing of the caller's Qt, libpq
 # or display settings), headless, as the root's own root account, for at most LIMIT
 # seconds (default 120).
+# It runs in the background and is waited for, so that an interrupt is handled at once
+# and the clean-up stops it before unmounting.
 in_root() {
+  local status=0
   timeout "${LIMIT:-120}" chroot "$ROOT" /usr/bin/env -i HOME=/root LANG=C.UTF-8 PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-    QT_QPA_PLATFORM=offscreen DEBIAN_FRONTEND=noninteractive "$@"
+    QT_QPA_PLATFORM=offscreen DEBIAN_FRONTEND=noninteractive "$@" &
+  CHILD=$!
+  wait "$CHILD" || status=$?
+  CHILD=
+  return "$status"
 }
 
 # ---- 1. the package -------------------------------------------------------------------
