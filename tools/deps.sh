@@ -11,6 +11,7 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-format clang-tidy
   locales xvfb xauth imagemagick xdotool desktop-file-utils file dpkg-dev time procps
   poppler-utils qt6-charts-dev libqt6opengl6-dev
+  debootstrap # tools/fresh-root-test.sh
 )
 
 missing=()
