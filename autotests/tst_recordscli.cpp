@@ -118,6 +118,27 @@ protected:
         single = store.add(row);
     }
 
+    // The certificate of run `id` in `store` as the real program writes it, as its text
+    // (pdftotext), simplified; empty with a failure when either program fails.
+    QString certificateText(const QString &store, const QString &id, const QString &pdf) const
+    {
+        QProcess program;
+        program.start(
+            QStringLiteral(QUILLON_RECORDS_BINARY),
+            {QStringLiteral("--db"), store, QStringLiteral("certificate"), id, QStringLiteral("--output"), pdf});
+        if (!program.waitForFinished(30000) || program.exitCode() != 0) {
+            ADD_FAILURE() << program.readAllStandardError().toStdString();
+            return {};
+        }
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        if (!text.waitForFinished(30000)) {
+            ADD_FAILURE() << "pdftotext (poppler-utils) is needed";
+            return {};
+        }
+        return QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    }
+
     QStringList ids(const Result &result) const
     {
         QStringList found;
@@ -246,16 +267,7 @@ TEST_F(RecordsCli, PicksAndOverwrittenMarkersReadAsWhatHappened)
                                                     "failed: status 31\n")))
         << shown.out.toStdString();
 
-    const QString pdf = dir.filePath(QStringLiteral("faults.pdf"));
-    QProcess program;
-    program.start(QStringLiteral(QUILLON_RECORDS_BINARY),
-                  {QStringLiteral("--db"), file, QStringLiteral("certificate"), id, QStringLiteral("--output"), pdf});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    QProcess text;
-    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
-    const QString page = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    const QString page = certificateText(file, id, dir.filePath(QStringLiteral("faults.pdf")));
     EXPECT_TRUE(page.contains(QStringLiteral("\"Max\" Yes"))) << page.toStdString();
     EXPECT_FALSE(page.contains(QStringLiteral("\"2\" Yes")));
     EXPECT_TRUE(page.contains(QStringLiteral("DACs no DAC constants written in this run")));
@@ -547,16 +559,7 @@ TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
 // The program itself: a certificate a person can read, and nothing created by a read.
 TEST_F(RecordsCli, CertificateHoldsSerialVerdictsAndConstantsAsText)
 {
-    const QString pdf = dir.filePath(QStringLiteral("cert.pdf"));
-    QProcess program;
-    program.start(QStringLiteral(QUILLON_RECORDS_BINARY), {QStringLiteral("--db"), path, QStringLiteral("certificate"),
-                                                           failing, QStringLiteral("--output"), pdf});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    QProcess text;
-    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
-    const QString page = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    const QString page = certificateText(path, failing, dir.filePath(QStringLiteral("cert.pdf")));
     EXPECT_TRUE(page.contains(QStringLiteral("Serial QN1002"))) << page.toStdString();
     EXPECT_TRUE(page.contains(QStringLiteral("Result FAIL")));
     for (int digit = 0; digit <= 10; ++digit)
@@ -572,6 +575,7 @@ TEST_F(RecordsCli, CertificateHoldsSerialVerdictsAndConstantsAsText)
     EXPECT_TRUE(page.contains(QStringLiteral("DAC High Reading \"9.9;9.9;9.9;9.9\" OK")));
 
     const QString missing = dir.filePath(QStringLiteral("absent.sqlite"));
+    QProcess program;
     program.start(QStringLiteral(QUILLON_RECORDS_BINARY), {QStringLiteral("--db"), missing, QStringLiteral("list")});
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitCode(), 1);
