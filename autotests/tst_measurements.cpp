@@ -250,8 +250,10 @@ TEST(Measurements, MarginalIsAPassNearTheBandEdge)
 // verdict, the memo's tolerance and the recorded limit together, and the set's id.
 TEST(Measurements, RecordedLimitIsTheAppliedOne)
 {
-    const QString defaultId = limitSetId();
+    registerProductionTests();
+    const QString defaultId = limitSetId(); // the registry's, as a recorder reads it
     EXPECT_EQ(defaultId.size(), 64);
+    EXPECT_EQ(defaultId, limitTableId());
     struct Case {
         double tolerance;
         TestStatus status;

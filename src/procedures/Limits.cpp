@@ -41,7 +41,7 @@ QString limitSetVersion()
     return QStringLiteral(QUILLON_VERSION);
 }
 
-QString limitSetId()
+QString limitTableId()
 {
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(QByteArrayLiteral("quillon ") + limitSetVersion().toUtf8() + '\n');

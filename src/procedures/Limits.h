@@ -44,7 +44,9 @@ std::vector<LimitEntry> limitEntries(const Limits &table = limits());
 
 // The limit set's identity: SHA-256 (hex) over the program version and every entry of
 // the table in force, so a run recorded under other limits shows a different id.
-QString limitSetId();
+// registerProductionTests() makes it station/RowRegistry.h's limitSetId(), which the
+// layers below the procedures can reach.
+QString limitTableId();
 // The program version that goes into it.
 QString limitSetVersion();
 
