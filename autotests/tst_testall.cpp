@@ -146,6 +146,44 @@ TEST(TestAll, RunsTheRealTestsThroughTheTestButtons)
     EXPECT_EQ(s.form->overallLabelText(), QStringLiteral("PASS"));
 }
 
+// Hears what the window passes on: row starts and ends, and each measurement with the
+// row that was running when it came.
+struct MeasureListener final : RunListener {
+    void detectionStarting() override {}
+    void detectionEnded(bool, const QString &, const BoardConfig &) override {}
+    bool testAllStarting() override { return true; }
+    void testAllEnded(bool, const QString &) override {}
+    void rowStarting(int digit) override { running = digit; }
+    void rowEnded(const RowOutcome &, bool) override { running = -1; }
+    void measured(const Measurement &m) override
+    {
+        heard << QStringLiteral("%1 %2 %3 %4").arg(running).arg(m.digit).arg(m.order).arg(m.name);
+    }
+    int running = -1;
+    QStringList heard; // "running digit order name"
+};
+
+TEST(TestAll, RowMeasurementsReachTheListenerNumberedPerRun)
+{
+    Station s;
+    MeasureListener listener;
+    s.form->setRunListener(&listener);
+    s.script({}, {{1, [&s] { s.form->row(1).measure({.name = QStringLiteral("one")}); }},
+                  {3, [&s] {
+                       s.form->row(3).measure({.name = QStringLiteral("three.a")});
+                       s.form->row(3).measure({.name = QStringLiteral("three.b")});
+                   }}});
+    s.form->setRowTest(4, runAddressDataLines);
+    s.testAll();
+    EXPECT_EQ(listener.heard, (QStringList{QStringLiteral("1 1 1 one"), QStringLiteral("3 3 2 three.a"),
+                                           QStringLiteral("3 3 3 three.b"), QStringLiteral("4 4 4 bus.verdict")}));
+    // A row's own Test button is a run of its own.
+    listener.heard.clear();
+    s.button(QStringLiteral("TagTest3GoButton"))->click();
+    EXPECT_EQ(listener.heard, (QStringList{QStringLiteral("3 3 1 three.a"), QStringLiteral("3 3 2 three.b")}));
+    s.form->setRunListener(nullptr);
+}
+
 TEST(TestAll, NestedClicksDuringARun)
 {
     // A second Test All inside a running one is ignored; another row's Test runs nested.

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 namespace quillon::testing {
 
@@ -31,9 +32,26 @@ public:
     }
 
     QString failText;
-    QList<TestStatus> refreshed; // status at every refresh(), in order
+    QList<TestStatus> refreshed;           // status at every refresh(), in order
+    std::vector<Measurement> measurements; // as measure() stamped them, numbered from 1
     int detailPresses = 0;
     void setDetailsDown(bool down) { m_down = down; }
+
+    // The measurement named `name`, or null.
+    const Measurement *measurement(const QString &name) const
+    {
+        for (const Measurement &m : measurements)
+            if (m.name == name)
+                return &m;
+        return nullptr;
+    }
+
+protected:
+    void measured(const Measurement &m) override
+    {
+        measurements.push_back(m);
+        measurements.back().order = int(measurements.size());
+    }
 
 private:
     int m_index;

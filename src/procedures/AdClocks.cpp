@@ -3,6 +3,8 @@
 #include "station/Operator.h"
 #include "station/Station.h"
 #include "procedures/AdcHelpers.h"
+#include "procedures/Limits.h"
+#include "procedures/Measure.h"
 #include "procedures/RowSteps.h"
 
 namespace quillon {
@@ -34,22 +36,28 @@ void runAdClocks(StationContext &ctx, TestRow &row)
     ctx.state.clocksSamples.fill(0);
     const quint32 bytes = 2u * static_cast<quint32>(count);
     quint32 bytesLeft = bytes;
+    const Limits &lim = limits();
     ctx.lib.ADC_BulkAcquire(diOnly, bytes, ctx.state.clocksSamples.data());
-    ctx.shell.sleepMs(1);
+    ctx.shell.sleepMs(lim.clocksUnclockedWaitMs);
     ctx.lib.ADC_BulkPoll(diOnly, &bytesLeft);
 
+    // Without the clock nothing may arrive: some bytes must still be outstanding.
+    measure::atLeast(row, QStringLiteral("adclocks.unclocked.bytes_left"), "bytes", bytesLeft, 1, bytesLeft != 0);
     if (bytesLeft == 0) {
         row.addLine(QStringLiteral("\tFail: Got data without counter 2 enabled."));
         row.setStatus(TestStatus::Fail);
     } else {
-        double runHz = 1000.0;
+        double runHz = lim.clocksHz;
+        const qint64 clockStartMs = ctx.shell.clockMs();
         ctx.lib.CTR_StartOutputFreq(diOnly, 0, &runHz);
-        ctx.shell.sleepMs(100);
+        ctx.shell.sleepMs(lim.clocksClockedWaitMs);
         double stopHz = 0.0;
         ctx.lib.CTR_StartOutputFreq(diOnly, 0, &stopHz);
         ctx.lib.ADC_BulkPoll(diOnly, &bytesLeft);
+        measure::shown(row, QStringLiteral("adclocks.clocked.time"), "ms", ctx.shell.clockMs() - clockStartMs);
 
-        if (bytesLeft != 0) {
+        if (!measure::equals(row, QStringLiteral("adclocks.clocked.bytes_left"), "bytes", bytesLeft,
+                             lim.clocksClockedBytesLeft)) {
             row.addLine(QStringLiteral("\tFail: Did not get data via counter 2."));
             row.addLine(QString());
             row.addLine(QStringLiteral("Aborting test, PLEASE HOTPLUG."));

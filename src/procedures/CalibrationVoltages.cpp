@@ -4,18 +4,18 @@
 #include "station/Station.h"
 #include "procedures/AdcHelpers.h"
 #include "procedures/Formats.h"
+#include "procedures/Limits.h"
+#include "procedures/Measure.h"
 #include "procedures/RowSteps.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quillon {
 
 namespace {
 
-// AGnd expectation and tolerance as the 32-bit values the memo shows (0.012, 0.006).
-constexpr float AgndExpected = 0.01234f;
-constexpr float AgndTolerance = 0.00595f;
 // 65536 counts per 10 V.
 constexpr double CountsPerVolt = 6553.6;
 constexpr quint8 EepromRequest = 0xA2;
@@ -51,16 +51,20 @@ bool agndWithinTolerance(StationContext &ctx, TestRow &row, const AdcConfigBlock
         row.addLine(QStringLiteral("\tError ") + QString::number(status) + QStringLiteral(" from ADC_GetScanV."));
         return false;
     }
+    // The expectation and tolerance are 32-bit values, as the memo shows them (0.012, 0.006).
+    const float expected = limits().agndExpected;
+    const float tolerance = limits().agndTolerance;
     const float reading = adc::toFloat(buffer[0]);
-    const double off = std::fabs(static_cast<double>(reading) - static_cast<double>(AgndExpected));
+    const double off = std::fabs(static_cast<double>(reading) - static_cast<double>(expected));
     // Written as "within" so that a NaN reading fails.
-    if (off <= static_cast<double>(AgndTolerance))
+    const bool within = off <= static_cast<double>(tolerance);
+    measure::within(row, QStringLiteral("agnd"), "V", double(reading), double(expected), double(tolerance), within);
+    if (within)
         return true;
     const std::optional<quint16> counts = agndCounts(reading, block[0]);
-    row.addLine(QStringLiteral("\tExpected ") + FixedText(3, AgndExpected) + QStringLiteral("V\u00B1")
-                + FixedText(3, AgndTolerance) + QStringLiteral("V, got ") + FixedText(3, reading)
-                + QStringLiteral("V [") + (counts ? hexText(*counts, 4) : QStringLiteral("????"))
-                + QStringLiteral(" counts]"));
+    row.addLine(QStringLiteral("\tExpected ") + FixedText(3, expected) + QStringLiteral("V\u00B1")
+                + FixedText(3, tolerance) + QStringLiteral("V, got ") + FixedText(3, reading) + QStringLiteral("V [")
+                + (counts ? hexText(*counts, 4) : QStringLiteral("????")) + QStringLiteral(" counts]"));
     return false;
 }
 
@@ -70,12 +74,17 @@ bool storeArefWord(StationContext &ctx, TestRow &row, const QString &typed)
 {
     const std::optional<double> volts = parseTypedNumber(typed, QLocale());
     const std::optional<std::int64_t> rounded = volts ? RoundHalfEven(*volts * CountsPerVolt) : std::nullopt;
+    measure::shown(row, QStringLiteral("aref.typed"), "V", volts.value_or(std::numeric_limits<double>::quiet_NaN()),
+                   !rounded);
     if (!rounded) {
         row.addLine(QStringLiteral("\tError parsing \"") + typed + QStringLiteral("\"."));
         return false;
     }
     const auto word = static_cast<quint16>(std::clamp<std::int64_t>(*rounded, 0, 0xFFFF));
-    if (word == 0 || word == 0xFFFF) {
+    const Limits &lim = limits();
+    const bool storable = word >= lim.arefWordLow && word <= lim.arefWordHigh;
+    measure::range(row, QStringLiteral("aref.word"), "counts", word, lim.arefWordLow, lim.arefWordHigh, storable);
+    if (!storable) {
         row.addLine(QStringLiteral("\t") + hexText(word, 4) + QStringLiteral(" counts is out of range."));
         return false;
     }

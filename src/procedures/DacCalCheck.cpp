@@ -2,6 +2,7 @@
 // the calibrated outputs and gives the verdict. The station itself measures nothing.
 #include "procedures/DacMath.h"
 #include "procedures/Formats.h"
+#include "procedures/Measure.h"
 #include "procedures/ProductionTests.h"
 #include "procedures/RowSteps.h"
 
@@ -18,9 +19,11 @@ namespace {
 
 struct ScaleItem {
     const char *prefix; // with the item's keyboard mnemonic
+    const char *measureName;
     quint16 code;
 };
-constexpr std::array<ScaleItem, 3> ScaleItems{{{"M&in (", 0}, {"&Mid (", 32768}, {"M&ax (", 65535}}};
+constexpr std::array<ScaleItem, 3> ScaleItems{
+    {{"M&in (", "dac.check.min", 0}, {"&Mid (", "dac.check.mid", 32768}, {"M&ax (", "dac.check.max", 65535}}};
 
 } // namespace
 
@@ -51,15 +54,18 @@ void runDacCalCheck(StationContext &ctx, TestRow &row)
     (void)ctx.lib.DACSetBoardRange(diOnly, 0);
 
     QStringList items;
-    for (const ScaleItem &item : ScaleItems)
-        items << QLatin1String(item.prefix) + FixedText(4, float(DacCountsToVolts(item.code, range)))
-                     + QStringLiteral(" V)");
+    for (const ScaleItem &item : ScaleItems) {
+        const auto volts = float(DacCountsToVolts(item.code, range));
+        items << QLatin1String(item.prefix) + FixedText(4, volts) + QStringLiteral(" V)");
+        measure::shown(row, QLatin1String(item.measureName), "V", double(volts));
+    }
     DeviceLibrary &lib = ctx.lib;
     const bool good = ctx.op.checkDacScale(
         QStringLiteral("Measure each DAC with a meter, at these three (calibrated) voltages. Are they all good?"),
         items, [&lib](int item) { DacScaleClick(lib, item); });
     if (ctx.shell.closing())
         return;
+    measure::verdict(row, QStringLiteral("dac.check.verdict"), good);
     if (!good) {
         row.addLine(QStringLiteral("\tTester reported at least one DAC bad."));
         failed = true;

@@ -3,6 +3,7 @@
 // board reload them. Also the D/A range the station keeps and the code/volt maths.
 #include "procedures/DacMath.h"
 #include "procedures/Formats.h"
+#include "procedures/Measure.h"
 #include "procedures/ProductionTests.h"
 #include "procedures/RowSteps.h"
 
@@ -56,14 +57,21 @@ void finish(TestRow &row, bool failed)
 // The technician's readings as ideal codes, per phase (low, high) and DAC. A DAC
 // without a reading drops every higher DAC too, so present is a run of trues.
 struct Readings {
+    std::array<std::array<double, Dacs>, 2> volts{};
     std::array<std::array<double, Dacs>, 2> counts{};
     std::array<bool, Dacs> present{true, true, true, true};
 };
 
 struct Phase {
     const char *name;
+    const char *measureName; // ".low" or ".high" after "dacN"
     quint16 code;
 };
+
+QString dacName(int i)
+{
+    return QStringLiteral("dac") + QString::number(i);
+}
 
 enum class PhaseEnd {
     Read,        // readings taken
@@ -75,31 +83,39 @@ enum class PhaseEnd {
 // Parses the visible fields into counts. A field that does not parse hides itself and
 // every higher field, in both phases.
 void takeReadings(DacReadingDialog &dialog, const DacRangeState &range, const QLocale &locale,
-                  std::array<double, Dacs> &counts, std::array<bool, Dacs> &present)
+                  std::array<double, Dacs> &volts, std::array<double, Dacs> &counts, std::array<bool, Dacs> &present)
 {
     for (int i = 0; i < Dacs; ++i) {
         if (!dialog.isFieldVisible(i))
             continue;
-        const std::optional<double> volts = parseTypedNumber(dialog.fieldText(i), locale);
-        if (!volts) {
+        const std::optional<double> parsed = parseTypedNumber(dialog.fieldText(i), locale);
+        if (!parsed) {
             for (int j = i; j < Dacs; ++j) {
                 present[size_t(j)] = false;
                 dialog.hideField(j);
             }
             continue;
         }
-        counts[size_t(i)] = DacVoltsToCounts(*volts, range);
+        volts[size_t(i)] = *parsed;
+        counts[size_t(i)] = DacVoltsToCounts(*parsed, range);
     }
 }
 
-// One memo line per reading; false at the first reading whose counts cannot be represented.
-bool listReadings(TestRow &row, const DacReadingDialog &dialog, const std::array<double, Dacs> &counts)
+// One memo line per reading, each reported with its counts; false at the first reading
+// whose counts cannot be represented.
+bool listReadings(TestRow &row, const DacReadingDialog &dialog, const Phase &phase,
+                  const std::array<double, Dacs> &volts, const std::array<double, Dacs> &counts)
 {
     for (int i = 0; i < Dacs; ++i) {
         if (!dialog.isFieldVisible(i))
             continue;
         const QString typed = dialog.fieldText(i);
         const std::optional<std::int64_t> rounded = RoundHalfEven(counts[size_t(i)]);
+        const QString name = dacName(i) + QLatin1String(phase.measureName);
+        measure::shown(row, name, "V", volts[size_t(i)]);
+        measure::finite(row, name + QStringLiteral(".counts"), "counts",
+                        rounded ? MeasuredValue(qint64(*rounded)) : MeasuredValue(counts[size_t(i)]),
+                        rounded.has_value());
         if (!rounded) {
             row.addLine(QStringLiteral("DAC ") + QString::number(i) + QStringLiteral(" reading ") + typed
                         + QStringLiteral(" V is out of range."));
@@ -138,8 +154,8 @@ PhaseEnd readPhase(StationContext &ctx, TestRow &row, DacReadingDialog &dialog, 
         row.addLine(QStringLiteral("Cancelled by tester."));
         return PhaseEnd::Stop;
     }
-    takeReadings(dialog, range, locale, readings.counts[phase], readings.present);
-    if (!listReadings(row, dialog, readings.counts[phase]))
+    takeReadings(dialog, range, locale, readings.volts[phase], readings.counts[phase], readings.present);
+    if (!listReadings(row, dialog, what, readings.volts[phase], readings.counts[phase]))
         return PhaseEnd::Stop;
     if (!readings.present[0]) {
         // Nothing left to calibrate: storing identity constants would pass a board
@@ -150,35 +166,52 @@ PhaseEnd readPhase(StationContext &ctx, TestRow &row, DacReadingDialog &dialog, 
     return PhaseEnd::Read;
 }
 
+// One DAC's gain and offset, each reported; false (the DAC named on the memo) when its
+// readings give no usable constants.
+bool fitDac(TestRow &row, int i, double low, double high, DacCodes codes, const DacRangeState &range, double correction,
+            float &gain, float &offset)
+{
+    const QString name = dacName(i);
+    const double span = double(codes.high) - double(codes.low);
+    if (high == low) {
+        measure::finite(row, name + QStringLiteral(".gain"), "ratio", std::numeric_limits<double>::infinity(), false);
+        row.addLine(QStringLiteral("DAC ") + QString::number(i) + QStringLiteral(": low and high readings are equal."));
+        return false;
+    }
+    double fitted = span / (high - low);
+    std::optional<float> m = toSingle(fitted);
+    if (m && !range.DacBipolar) {
+        fitted = double(*m) * (range.DacSpanVolts - correction) / range.DacSpanVolts;
+        m = toSingle(fitted);
+    }
+    measure::finite(row, name + QStringLiteral(".gain"), "ratio", m ? double(*m) : fitted, m.has_value());
+    std::optional<float> b;
+    if (m) {
+        const double fittedOffset = double(codes.low) - low * double(*m);
+        b = toSingle(fittedOffset);
+        measure::finite(row, name + QStringLiteral(".offset"), "counts", b ? double(*b) : fittedOffset, b.has_value());
+    }
+    if (!m || !b) {
+        row.addLine(QStringLiteral("DAC ") + QString::number(i)
+                    + QStringLiteral(": readings give a gain or offset out of range."));
+        return false;
+    }
+    gain = *m;
+    offset = *b;
+    return true;
+}
+
 // Gain and offset per DAC with readings; DACs without keep M = 1, B = 0. False when a
 // DAC's readings give no usable constants (each such DAC is named on the memo).
 bool fitConstants(TestRow &row, const Readings &readings, DacCodes codes, const DacRangeState &range, double correction,
                   DacCalConstants &constants, quint8 &dacCount)
 {
-    const double span = double(codes.high) - double(codes.low);
     bool fitted = true;
     for (int i = 0; i < Dacs && readings.present[size_t(i)]; ++i) {
         ++dacCount;
-        const double low = readings.counts[0][size_t(i)];
-        const double high = readings.counts[1][size_t(i)];
-        if (high == low) {
-            row.addLine(QStringLiteral("DAC ") + QString::number(i)
-                        + QStringLiteral(": low and high readings are equal."));
-            fitted = false;
-            continue;
-        }
-        std::optional<float> m = toSingle(span / (high - low));
-        if (m && !range.DacBipolar)
-            m = toSingle(double(*m) * (range.DacSpanVolts - correction) / range.DacSpanVolts);
-        const std::optional<float> b = m ? toSingle(double(codes.low) - low * double(*m)) : std::nullopt;
-        if (!m || !b) {
-            row.addLine(QStringLiteral("DAC ") + QString::number(i)
-                        + QStringLiteral(": readings give a gain or offset out of range."));
-            fitted = false;
-            continue;
-        }
-        constants.M[size_t(i)] = *m;
-        constants.B[size_t(i)] = *b;
+        fitted = fitDac(row, i, readings.counts[0][size_t(i)], readings.counts[1][size_t(i)], codes, range, correction,
+                        constants.M[size_t(i)], constants.B[size_t(i)])
+                 && fitted;
     }
     return fitted;
 }
@@ -261,7 +294,7 @@ void runDacCalSet(StationContext &ctx, TestRow &row)
 
     const QLocale locale;
     auto dialog = ctx.op.createDacReadingDialog();
-    const std::array<Phase, 2> phases{{{"Low", codes.low}, {"High", codes.high}}};
+    const std::array<Phase, 2> phases{{{"Low", ".low", codes.low}, {"High", ".high", codes.high}}};
     Readings readings;
     bool failed = false;
     for (size_t p = 0; p < phases.size(); ++p) {

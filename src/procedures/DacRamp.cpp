@@ -2,6 +2,7 @@
 // open. Events are served after every write, so the window stays live: a test started
 // from it meanwhile runs to its end inside processEvents(), and the ramp then goes on
 // from the code it had reached. Closing the window ends the ramp without a verdict.
+#include "procedures/Measure.h"
 #include "procedures/ProductionTests.h"
 #include "procedures/RowSteps.h"
 
@@ -54,7 +55,9 @@ void runDacRamp(StationContext &ctx, TestRow &row)
             break;
     }
 
-    if (question->answer() != IdYes) {
+    const bool good = question->answer() == IdYes;
+    measure::verdict(row, QStringLiteral("dac.ramp.verdict"), good);
+    if (!good) {
         row.addLine(QStringLiteral("\tTester reported at least one DAC bad."));
         failed = true;
     }

@@ -4,6 +4,8 @@
 #include "station/Operator.h"
 #include "station/Station.h"
 #include "procedures/Formats.h"
+#include "procedures/Limits.h"
+#include "procedures/Measure.h"
 
 namespace quillon {
 
@@ -41,6 +43,8 @@ enum class Direction { AToB, BToA };
 int loopDirection(StationContext &ctx, TestRow &row, Direction dir, int mask, int spread)
 {
     const QString name = dir == Direction::AToB ? QStringLiteral("A to B") : QStringLiteral("B to A");
+    const QString measureName =
+        dir == Direction::AToB ? QStringLiteral("dio.loopback.a_to_b.") : QStringLiteral("dio.loopback.b_to_a.");
     configurePorts(ctx.lib, dir == Direction::AToB ? PortAOut : PortBOut);
     int failures = 0;
     for (int p = 0; p <= mask; ++p) {
@@ -51,7 +55,7 @@ int loopDirection(StationContext &ctx, TestRow &row, Direction dir, int mask, in
         ctx.lib.DIO_ReadAll(diOnly, &word);
         const quint16 got = dir == Direction::AToB ? quint16(word >> 8) : quint16(word & 0xFF);
         const quint16 expected = quint16(p * spread);
-        if (expected != got) {
+        if (!measure::equals(row, measureName + hexText(quint32(p), 2), "byte", got, expected)) {
             ++failures;
             row.addLine(QStringLiteral("\t") + name + QStringLiteral(": expected ") + hexText(expected, 2)
                         + QStringLiteral(", got ") + hexText(got, 2));
@@ -80,9 +84,10 @@ void runDioPullup(StationContext &ctx, TestRow &row)
     // Preset low: a read that delivers nothing fails.
     quint16 word = 0;
     ctx.lib.DIO_ReadAll(diOnly, &word);
-    if (word != AllHigh) {
+    const quint16 pulledUp = limits().dioPullupWord;
+    if (!measure::equals(row, QStringLiteral("dio.pullup"), "word", word, pulledUp)) {
         failures = 1;
-        row.addLine(QStringLiteral("\tExpected ") + hexText(AllHigh, 4) + QStringLiteral(", got ") + hexText(word, 4));
+        row.addLine(QStringLiteral("\tExpected ") + hexText(pulledUp, 4) + QStringLiteral(", got ") + hexText(word, 4));
     }
     row.addLine(QString());
     if (failures == 0) {

@@ -4,6 +4,8 @@
 #include "station/Station.h"
 #include "procedures/AdcHelpers.h"
 #include "procedures/Formats.h"
+#include "procedures/Limits.h"
+#include "procedures/Measure.h"
 #include "procedures/RowSteps.h"
 
 #include <cmath>
@@ -15,22 +17,24 @@ namespace {
 constexpr std::uint8_t TriggerMode = 0x15;
 constexpr std::uint8_t SampleCount = 0x17;
 constexpr std::uint8_t DifferentialRange = 9;
-// The memo shows the tolerance as the 32-bit value; the check uses the constant.
-constexpr float ShownTolerance = 0.3f;
-constexpr double Tolerance = 0.3;
-
 const QString NoChannelsLine = QStringLiteral("\tNo channels to test: press Detect first.");
 
-bool withinTolerance(float reading, float expected)
+// Judges one reading against the limits table and reports it as `name`.
+bool withinTolerance(TestRow &row, QString name, float reading, float expected)
 {
+    const double tolerance = limits().ladderTolerance;
     // Both are floats: their difference is exact in double. NaN fails.
-    return std::fabs(static_cast<double>(reading) - static_cast<double>(expected)) <= Tolerance;
+    const bool within = std::fabs(static_cast<double>(reading) - static_cast<double>(expected)) <= tolerance;
+    measure::within(row, std::move(name), "V", double(reading), double(expected), tolerance, within);
+    return within;
 }
 
 QString expectationText(float expected, float reading)
 {
+    // The memo shows the tolerance as its 32-bit value; the check uses the double.
     return QStringLiteral("expected ") + FixedText(3, expected) + QStringLiteral("V\u00B1")
-           + FixedText(3, ShownTolerance) + QStringLiteral("V, got ") + FixedText(3, reading) + QStringLiteral("V");
+           + FixedText(3, adc::toFloat(limits().ladderTolerance)) + QStringLiteral("V, got ") + FixedText(3, reading)
+           + QStringLiteral("V");
 }
 
 QString scanErrorText(quint32 status)
@@ -55,9 +59,10 @@ void writeScanBlock(AdcConfigBlock &block, std::uint8_t range, int lastChannel)
 }
 
 // One full scan into a zeroed buffer and the check of channels 0..count-1 against
-// expected(n). Returns true when anything failed.
+// expected(n), each reported as `prefix` + "chNN". Returns true when anything failed.
 template <typename Expected>
-bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, int count, Expected expected)
+bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, int count, const QString &prefix,
+                  Expected expected)
 {
     buffer.fill(0.0);
     const quint32 status = ctx.lib.ADC_GetScanV(diOnly, buffer.data());
@@ -69,7 +74,7 @@ bool scanAndCheck(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer, in
     for (int n = 0; n < count && n < MaxChannels; ++n) {
         const float reading = adc::toFloat(buffer[static_cast<std::size_t>(n)]);
         const float want = expected(n);
-        if (!withinTolerance(reading, want)) {
+        if (!withinTolerance(row, measure::numbered(prefix, n), reading, want)) {
             failed = true;
             row.addLine(QStringLiteral("\tChannel ") + QString::number(n) + QStringLiteral(": ")
                         + expectationText(want, reading));
@@ -103,7 +108,8 @@ bool channelOneSweep(StationContext &ctx, TestRow &row, adc::ScanBuffer &buffer)
             failed = true;
         } else {
             const float reading = adc::toFloat(buffer[1]);
-            if (withinTolerance(reading, expected)) {
+            if (withinTolerance(row, QStringLiteral("ladder.se_unipolar.ch01.range") + QString::number(code), reading,
+                                expected)) {
                 result = FixedText(3, reading) + QStringLiteral("V, OK");
             } else {
                 result = expectationText(expected, reading);
@@ -146,7 +152,8 @@ void runAdSeUnipolar(StationContext &ctx, TestRow &row)
     adc::sendConfig(ctx);
 
     adc::ScanBuffer buffer{};
-    bool failed = scanAndCheck(ctx, row, buffer, count, [mux32](int n) { return singleEnded(1.0, n, mux32); });
+    bool failed = scanAndCheck(ctx, row, buffer, count, QStringLiteral("ladder.se_unipolar.ch"),
+                               [mux32](int n) { return singleEnded(1.0, n, mux32); });
     if (!failed)
         failed = channelOneSweep(ctx, row, buffer);
     finishRun(row, failed);
@@ -176,7 +183,8 @@ void runAdSeBipolar(StationContext &ctx, TestRow &row)
     if (failed)
         row.addLine(NoChannelsLine);
     else
-        failed = scanAndCheck(ctx, row, buffer, count, [mux32](int n) { return singleEnded(-1.0, n, mux32); });
+        failed = scanAndCheck(ctx, row, buffer, count, QStringLiteral("ladder.se_bipolar.ch"),
+                              [mux32](int n) { return singleEnded(-1.0, n, mux32); });
     finishRun(row, failed);
 }
 
@@ -200,11 +208,12 @@ void runAdDifferential(StationContext &ctx, TestRow &row)
 
     const bool mux32 = ctx.state.board.Mux32;
     adc::ScanBuffer buffer{};
-    const bool failed = scanAndCheck(ctx, row, buffer, half, [mux32, half](int n) {
-        // The difference is narrowed to 32 bits before it is scaled.
-        const float difference = LadderFraction(n, mux32) - LadderFraction(n + half, mux32);
-        return adc::toFloat(-10.0 * static_cast<double>(difference));
-    });
+    const bool failed =
+        scanAndCheck(ctx, row, buffer, half, QStringLiteral("ladder.differential.ch"), [mux32, half](int n) {
+            // The difference is narrowed to 32 bits before it is scaled.
+            const float difference = LadderFraction(n, mux32) - LadderFraction(n + half, mux32);
+            return adc::toFloat(-10.0 * static_cast<double>(difference));
+        });
     finishRun(row, failed);
 }
 

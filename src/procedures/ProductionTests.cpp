@@ -1,6 +1,7 @@
 #include "procedures/ProductionTests.h"
 
 #include "station/RowRegistry.h"
+#include "procedures/Limits.h"
 
 namespace quillon {
 
@@ -18,6 +19,7 @@ void registerProductionTests()
         registerRowProcedure(0x8, runDacCalSet);
         registerRowProcedure(0x9, runDacCalCheck);
         registerRowProcedure(0xA, runDacRamp);
+        registerLimitSetSource(limitTableId);
         return true;
     }();
     (void)registered;

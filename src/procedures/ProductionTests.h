@@ -20,7 +20,8 @@ void runDacCalSet(StationContext &ctx, TestRow &row);
 void runDacCalCheck(StationContext &ctx, TestRow &row);
 void runDacRamp(StationContext &ctx, TestRow &row);
 
-// Registers every test above with its row of the row registry (station/RowRegistry.h).
+// Registers every test above with its row of the row registry (station/RowRegistry.h),
+// and the limits table's identity as the registry's limitSetId().
 // Idempotent; the main window calls it before it builds its table.
 void registerProductionTests();
 

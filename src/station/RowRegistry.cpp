@@ -20,7 +20,23 @@ std::vector<RowEntry> &registry()
     return rows;
 }
 
+QString (*&limitSetSource())()
+{
+    static QString (*source)() = nullptr;
+    return source;
+}
+
 } // namespace
+
+QString limitSetId()
+{
+    return limitSetSource() ? limitSetSource()() : QString();
+}
+
+void registerLimitSetSource(QString (*source)())
+{
+    limitSetSource() = source;
+}
 
 const std::vector<RowEntry> &rowRegistry()
 {

@@ -36,6 +36,13 @@ private:
 // its buttons and runs Test All from it; the scenario reader and the records read it.
 const std::vector<RowEntry> &rowRegistry();
 
+// The identity of the limits the rows judge against (procedures' limits table): SHA-256
+// over the program version and every limit, so whoever records a run (below the
+// procedures layer) can tell runs under other limits apart. Empty until registered.
+QString limitSetId();
+// Registers where limitSetId() comes from (procedures: registerProductionTests()).
+void registerLimitSetSource(QString (*source)());
+
 // Sets the procedure a registered row runs (the procedures layer registers them all:
 // registerProductionTests()). An unknown digit is ignored.
 void registerRowProcedure(int digit, RowProcedure procedure);

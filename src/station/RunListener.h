@@ -1,6 +1,7 @@
 #pragma once
 
 #include "station/BoardConfig.h"
+#include "station/Measurement.h"
 #include "station/TestStatus.h"
 
 #include <QString>
@@ -42,6 +43,11 @@ public:
     // the window began to close while the test ran.
     virtual void rowStarting(int digit) = 0;
     virtual void rowEnded(const RowOutcome &outcome, bool closing) = 0;
+
+    // One number a row's test judged, in the order the rows report them, between that
+    // row's rowStarting() and rowEnded(). order counts from 1 across the run (a Test
+    // All, or one row's own Test button).
+    virtual void measured(const Measurement &m) { (void)m; }
 };
 
 } // namespace quillon

@@ -2,6 +2,7 @@
 
 #include "device/AdcConfigBlock.h"
 #include "station/BoardConfig.h"
+#include "station/Measurement.h"
 #include "station/TestStatus.h"
 
 #include <QString>
@@ -39,6 +40,22 @@ public:
     virtual bool detailsDown() const = 0;
     // Puts the Details toggle down and runs its click handler.
     virtual void pressDetails() = 0;
+
+    // One number the test judged, reported beside the memo line it writes: stamps the
+    // row's digit and, for a passing value near its band's edge, Marginal, then hands
+    // it to measured(). Changes nothing the row shows.
+    void measure(Measurement m);
+    // Closer than this share of its band's width to an edge, a passing value is
+    // marginal (percent; 0 turns it off).
+    void setMarginPercent(double percent) { m_marginPercent = percent; }
+    double marginPercent() const { return m_marginPercent; }
+
+protected:
+    // Where the row's owner hears its measurements; the default drops them.
+    virtual void measured(const Measurement &m) { (void)m; }
+
+private:
+    double m_marginPercent = 10.0;
 };
 
 // The cyclic monitor's controls.

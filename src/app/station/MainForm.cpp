@@ -344,6 +344,7 @@ void MainForm::TestAllButtonClick()
     if (m_listener && !m_listener->testAllStarting())
         return;
     m_testAllRunning = true;
+    m_measureOrder = 0;
     struct RunningFlag {
         bool &flag;
         ~RunningFlag() { flag = false; }
@@ -442,11 +443,20 @@ void MainForm::runRow(int index)
     const RowTest &test = m_tests[std::size_t(index)];
     if (!test)
         return;
+    if (!m_testAllRunning)
+        m_measureOrder = 0; // a row's own Test button starts a run of its own
     if (m_listener)
         m_listener->rowStarting(index);
     test(m_context, *m_rows[std::size_t(index)]);
     if (m_listener)
         m_listener->rowEnded(outcomeOf(index), m_closing);
+}
+
+void MainForm::rowMeasured(Measurement m)
+{
+    m.order = ++m_measureOrder;
+    if (m_listener)
+        m_listener->measured(m);
 }
 
 RowOutcome MainForm::outcomeOf(int index) const

@@ -128,6 +128,8 @@ private:
     void FormCreate();
     void connectHandlers();
     void runRow(int index);
+    // A row's measurement: numbered within the run and passed to the listener.
+    void rowMeasured(Measurement m);
     void setPanelHeight(QWidget *panel, int height);
     void followPanelWidth(QWidget *panel);
     void leaveHandler();
@@ -157,6 +159,7 @@ private:
     QPointer<QCheckBox> m_correctionCheck;
     QPointer<BlurbForm> m_blurb;
     RunListener *m_listener = nullptr;
+    int m_measureOrder = 0; // measurements reported in the current run
 
     int m_columns = 1;
     int m_depth = 0;

@@ -55,6 +55,11 @@ void QtTestRow::setMemoText(const QString &text)
         m_memo->setPlainText(m_lines.join(QLatin1Char('\n')));
 }
 
+void QtTestRow::measured(const Measurement &m)
+{
+    m_form.rowMeasured(m);
+}
+
 void QtTestRow::setFailText(const QString &text)
 {
     if (m_failLabel)

@@ -35,6 +35,10 @@ public:
     QString failText() const;
     bool hasFailLabel() const { return !m_failLabel.isNull(); }
 
+protected:
+    // Hands the measurement to the window, which tells its run listener.
+    void measured(const Measurement &m) override;
+
 private:
     MainForm &m_form;
     int m_index;
