@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -470,7 +471,8 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
     std::tie(exit, text) = command(status);
     EXPECT_EQ(exit, 0);
     EXPECT_TRUE(text.contains(QLatin1String("Pending runs   0\nUploaded runs  40\n"))) << qPrintable(text);
-    EXPECT_TRUE(text.contains(QLatin1String("Last error     none\nServer now     reachable, schema version 1")))
+    EXPECT_TRUE(text.contains(
+        QStringLiteral("Last error     none\nServer now     reachable, schema version %1").arg(lineSchemaVersion())))
         << qPrintable(text);
 
     const QList<QStringList> reads = {
@@ -598,7 +600,8 @@ TEST(LineDatabase, RollingUpgradeOneVersionApart)
         << qPrintable(status.second);
 }
 
-// Both backends hold exactly the columns of the column table, in its order and types.
+// Both backends hold exactly the columns of the column table, in the order its versions
+// added them, with their types.
 TEST(LineDatabase, BothBackendsHaveTheColumnTable)
 {
     QUILLON_REQUIRE_PG(pg);
@@ -609,17 +612,23 @@ TEST(LineDatabase, BothBackendsHaveTheColumnTable)
     Connection admin;
     QString error;
     ASSERT_TRUE(openLineDatabase(LineDatabaseUrl::parse(pg->socketUrl(line.name)), admin.name, &error));
+    // The type of a declaration: what comes before its constraints.
+    const auto typeOf = [](const char *declaration) {
+        static const QRegularExpression constraints(QStringLiteral(" (NOT NULL|PRIMARY KEY|REFERENCES|DEFAULT).*$"));
+        return QString::fromLatin1(declaration).remove(constraints).toLower();
+    };
     for (const TableInfo &table : tables()) {
         const QString name = QLatin1String(table.name);
         for (const Backend backend : {Backend::File, Backend::Line}) {
+            if (table.backend != Backend::Both && table.backend != backend)
+                continue;
+            QList<const Column *> columns = columnsAt(table, backend);
+            std::stable_sort(columns.begin(), columns.end(),
+                             [](const Column *a, const Column *b) { return a->since < b->since; });
             QStringList expected;
-            const bool has = table.backend == Backend::Both || table.backend == backend;
-            for (const Column *c : columnsAt(table, backend))
-                if (has)
-                    expected << QLatin1String(c->name) + QLatin1Char(' ')
-                                    + QString::fromLatin1(backend == Backend::File ? c->sqlite : c->postgres)
-                                          .section(QLatin1Char(' '), 0, 0)
-                                          .toLower();
+            for (const Column *c : std::as_const(columns))
+                expected << QLatin1String(c->name) + QLatin1Char(' ')
+                                + typeOf(backend == Backend::File ? c->sqlite : c->postgres);
             const QStringList found =
                 backend == Backend::File
                     ? rows(journal.connection.db(),
@@ -629,7 +638,8 @@ TEST(LineDatabase, BothBackendsHaveTheColumnTable)
                                                       "information_schema.columns WHERE table_name = '%1' AND "
                                                       "table_schema = 'public' ORDER BY ordinal_position")
                                            .arg(name));
-            EXPECT_EQ(found, expected) << table.name << (backend == Backend::File ? " in a file" : " on the line");
+            EXPECT_EQ(found.join(QLatin1String(", ")), expected.join(QLatin1String(", ")))
+                << table.name << (backend == Backend::File ? " in a file" : " on the line");
         }
     }
 }

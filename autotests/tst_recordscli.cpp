@@ -713,11 +713,14 @@ TEST_F(RecordsCli, ReadsAStoreInAFolderItMayNotWrite)
     {
         QSqlQuery q(station);
         ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0")));
-        ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO runs SELECT '") + added
-                           + QStringLiteral("', "
-                                            "station_id, session_id, seq + 10, kind, row_digit, product_id, serial, "
-                                            "'2026-12-09T08:00:00.000Z', simulated FROM runs WHERE id = '")
-                           + single + QLatin1Char('\'')))
+        ASSERT_TRUE(q.exec(
+            QStringLiteral("INSERT INTO runs (id, station_id, session_id, seq, kind, row_digit, product_id, serial, "
+                           "started_utc, simulated) SELECT '")
+            + added
+            + QStringLiteral("', "
+                             "station_id, session_id, seq + 10, kind, row_digit, product_id, serial, "
+                             "'2026-12-09T08:00:00.000Z', simulated FROM runs WHERE id = '")
+            + single + QLatin1Char('\'')))
             << q.lastError().text().toStdString();
     }
     ASSERT_GT(QFileInfo(file + QStringLiteral("-wal")).size(), 0);

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 
 #include <algorithm>
 
@@ -55,6 +56,9 @@ const Column RunColumns[] = {
     {"serial", "TEXT", "TEXT", 1, JsonAs::Text, nullptr, CsvAs::Text, "serial", 4},
     {"started_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text, nullptr, CsvAs::Text, "started_utc", 2},
     {"simulated", "INTEGER NOT NULL", "INTEGER NOT NULL", 1, JsonAs::Bool},
+    // The identity of the limits table the run's checks used (a hash of its entries and
+    // the program version).
+    {"limits_id", "TEXT", "TEXT", 3, JsonAs::Text},
     // Who uploaded the run and when: the line database's own (row policies name the role).
     {"uploaded_by", nullptr, "TEXT NOT NULL", 1, JsonAs::None, nullptr, CsvAs::None, nullptr, 0, Backend::Line},
     {"uploaded_utc", nullptr,
@@ -107,6 +111,25 @@ const Column EepromWriteColumns[] = {
     {"at_utc", "TEXT NOT NULL", "TEXT NOT NULL", 1, JsonAs::Text},
 };
 
+// Every number a row judged, with the limits it was judged against (from version 3).
+// NaN (a reading that could not be converted) is stored as NULL.
+const Column MeasurementColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 3},
+    {"run_id", "TEXT NOT NULL REFERENCES runs(id)", "TEXT NOT NULL REFERENCES runs(id)", 3},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 3, JsonAs::Number},
+    {"digit", "INTEGER NOT NULL", "BIGINT NOT NULL", 3, JsonAs::Number},
+    {"name", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
+    {"value", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
+    {"kind", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
+    {"unit", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
+    {"comparison", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
+    {"expected", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
+    {"tolerance", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
+    {"low", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
+    {"high", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
+    {"outcome", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
+};
+
 // The line-database uploader's progress in a station's file (a run is uploaded once its
 // id is in line_uploads; errors as they change).
 const Column LineUploadColumns[] = {
@@ -127,6 +150,7 @@ const TableInfo Tables[] = {
     {"row_results", 1, Backend::Both, RowResultColumns},
     {"prompts", 1, Backend::Both, PromptColumns},
     {"eeprom_writes", 1, Backend::Both, EepromWriteColumns},
+    {"measurements", 3, Backend::Both, MeasurementColumns},
     {"meta", 1, Backend::Both, MetaColumns},
     {"line_uploads", 2, Backend::File, LineUploadColumns},
     {"line_upload_errors", 2, Backend::File, LineUploadErrorColumns},
@@ -142,6 +166,8 @@ const IndexInfo Indexes[] = {
     {"row_results_run", "row_results", "run_id, seq", 1, Backend::Both},
     {"prompts_run", "prompts", "run_id, seq", 1, Backend::Both},
     {"eeprom_writes_run", "eeprom_writes", "run_id, seq", 1, Backend::Both},
+    {"measurements_run", "measurements", "run_id, seq", 3, Backend::Both},
+    {"measurements_name", "measurements", "name, run_id", 3, Backend::Both},
 };
 // clang-format on
 
@@ -255,6 +281,7 @@ QJsonValue jsonValue(const Column &column, const QVariant &value)
     case JsonAs::None: break;
     case JsonAs::Text: return value.isNull() ? QJsonValue() : QJsonValue(value.toString());
     case JsonAs::Number: return value.isNull() ? QJsonValue() : QJsonValue(value.toLongLong());
+    case JsonAs::Real: return value.isNull() ? QJsonValue() : QJsonValue(value.toDouble());
     case JsonAs::Bool: return value.toLongLong() != 0;
     case JsonAs::TextArray: return QJsonDocument::fromJson(value.toString().toUtf8()).array();
     }
@@ -266,6 +293,8 @@ QString csvValue(const Column &column, const QVariant &value)
     switch (column.csv) {
     case CsvAs::None: break;
     case CsvAs::Text: return value.toString();
+    case CsvAs::Real:
+        return value.isNull() ? QString() : QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
     case CsvAs::HexDigit: return value.isNull() ? QString() : QString::number(value.toLongLong(), 16).toUpper();
     case CsvAs::Lines: {
         QStringList lines;

@@ -19,13 +19,14 @@ namespace quillon::records {
 
 // The records schema version this build writes. A SQLite file and the line database
 // share the numbering: a column added in version N is there in both from N on.
-inline constexpr int SchemaVersion = 2;
+inline constexpr int SchemaVersion = 3;
 
 // How a stored value becomes a JSON value in an export.
 enum class JsonAs {
     None,      // not exported at this level (a key, or exported nested)
     Text,      // a string; SQL NULL stays null
     Number,    // an integer; SQL NULL stays null
+    Real,      // a floating-point number; SQL NULL stays null
     Bool,      // an integer flag as true/false
     TextArray, // a JSON array stored as text (memo lines)
 };
@@ -34,6 +35,7 @@ enum class JsonAs {
 enum class CsvAs {
     None,     // not in the CSV
     Text,     // as stored, empty for NULL
+    Real,     // a floating-point number in its shortest exact form, empty for NULL
     HexDigit, // a row digit as the station names it: 0-9, A, B
     Lines,    // a JSON array of lines, joined by a line feed
 };

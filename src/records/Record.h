@@ -11,7 +11,17 @@
 namespace quillon::records {
 
 // The record tables. Every record is one INSERT into one of them; nothing is updated.
-enum class Table { Stations, Sessions, Runs, RunEnds, RowResults, Prompts, EepromWrites, Last = EepromWrites };
+enum class Table {
+    Stations,
+    Sessions,
+    Runs,
+    RunEnds,
+    RowResults,
+    Prompts,
+    EepromWrites,
+    Measurements,
+    Last = Measurements
+};
 inline constexpr std::size_t RecordKinds = std::size_t(Table::Last) + 1;
 
 // One row to insert, filled by column name (records/Columns.h names them). A column

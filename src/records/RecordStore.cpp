@@ -5,6 +5,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <array>
+#include <vector>
+
 namespace quillon::records {
 
 namespace {
@@ -107,9 +110,12 @@ bool RecordStore::write(const QList<Record> &records, QString *reason)
             *reason = reasonOf(begin.lastError());
         return false;
     }
-    QSqlQuery inserts[7] = {QSqlQuery(m_db), QSqlQuery(m_db), QSqlQuery(m_db), QSqlQuery(m_db),
-                            QSqlQuery(m_db), QSqlQuery(m_db), QSqlQuery(m_db)};
-    bool prepared[7] = {};
+    // One prepared insert per record kind, made when the batch first needs it.
+    std::vector<QSqlQuery> inserts;
+    inserts.reserve(RecordKinds);
+    for (std::size_t t = 0; t < RecordKinds; ++t)
+        inserts.emplace_back(m_db);
+    std::array<bool, RecordKinds> prepared{};
     QString why;
     bool ok = true;
     for (const Record &record : records) {

@@ -2,10 +2,13 @@
 
 #include "records/Schema.h"
 #include "station/Operator.h"
+#include "station/RowRegistry.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUuid>
+
+#include <cmath>
 
 namespace quillon::records {
 
@@ -158,7 +161,8 @@ void Recorder::beginRun(const QString &kind, int digit, const QString &serial, c
           {"product_id", m_productId},
           {"serial", orNull(serial)},
           {"started_utc", utcNow()},
-          {"simulated", int(m_station.simulated)}}});
+          {"simulated", int(m_station.simulated)},
+          {"limits_id", orNull(limitSetId())}}});
     m_runs.push_back(run);
 }
 
@@ -293,6 +297,48 @@ void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
         return;
     }
     waitDurable(ticket);
+}
+
+namespace {
+
+QVariant storedNumber(double value)
+{
+    return std::isfinite(value) ? QVariant(value) : QVariant();
+}
+
+const char *valueKind(const MeasuredValue &value)
+{
+    if (std::holds_alternative<qint64>(value))
+        return "integer";
+    if (std::holds_alternative<bool>(value))
+        return "bool";
+    return "number";
+}
+
+} // namespace
+
+void Recorder::measured(const Measurement &m)
+{
+    if (m_runs.empty())
+        return;
+    const bool within = m.comparison == Comparison::Within;
+    const bool banded = within || m.comparison == Comparison::Range;
+    const bool expects = within || m.comparison == Comparison::Equals;
+    put({Table::Measurements,
+         {{"id", newKey()},
+          {"run_id", m_runs.back().id},
+          {"seq", m.order},
+          {"digit", m.digit},
+          {"name", notNull(m.name)},
+          {"value", storedNumber(measuredNumber(m.value))},
+          {"kind", QLatin1String(valueKind(m.value))},
+          {"unit", QLatin1String(m.unit)},
+          {"comparison", QLatin1String(comparisonName(m.comparison))},
+          {"expected", expects ? storedNumber(measuredNumber(m.expected)) : QVariant()},
+          {"tolerance", within ? storedNumber(m.tolerance) : QVariant()},
+          {"low", banded || m.comparison == Comparison::AtLeast ? storedNumber(m.low) : QVariant()},
+          {"high", banded ? storedNumber(m.high) : QVariant()},
+          {"outcome", QLatin1String(outcomeName(m.outcome))}}});
 }
 
 void Recorder::prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,

@@ -77,6 +77,7 @@ public:
     void testAllEnded(bool completed, const QString &overall) override;
     void rowStarting(int digit) override;
     void rowEnded(const RowOutcome &outcome, bool closing) override;
+    void measured(const Measurement &m) override;
 
     // From the decorators. shown/answered are utcNow() stamps; answered empty: none.
     void prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,

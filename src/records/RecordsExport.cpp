@@ -112,8 +112,18 @@ QJsonObject runToJson(const RunDetail &detail)
     run.insert(QStringLiteral("session"),
                detail.session ? QJsonValue(exported(Table::Sessions, detail.session->fields)) : QJsonValue());
     QJsonArray rows, prompts, writes;
-    for (const RowRecord &row : detail.rows)
-        rows.append(exported(Table::RowResults, row.fields));
+    for (const RowRecord &row : detail.rows) {
+        QJsonObject object = exported(Table::RowResults, row.fields);
+        // A row's measurements beside it, where the store keeps them.
+        if (detail.keepsMeasurements) {
+            QJsonArray measured;
+            for (const MeasurementRecord &m : detail.measurements)
+                if (m.digit == row.digit)
+                    measured.append(exported(Table::Measurements, m.fields));
+            object.insert(QStringLiteral("measurements"), measured);
+        }
+        rows.append(object);
+    }
     for (const PromptRecord &p : detail.prompts)
         prompts.append(exported(Table::Prompts, p.fields));
     for (const EepromWrite &w : detail.eepromWrites)

@@ -367,6 +367,7 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
             take(fieldsOf(q, 0, s));
         return true;
     };
+    detail.keepsMeasurements = version >= tableInfo(Table::Measurements).since;
     const auto text = [](const QVariantHash &f, const char *name) { return f.value(QLatin1String(name)).toString(); };
     const auto number = [](const QVariantHash &f, const char *name) {
         return f.value(QLatin1String(name)).toLongLong();
@@ -419,11 +420,35 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
                     p.fields = std::move(f);
                     detail.prompts.push_back(std::move(p));
                 })
-        && each(Table::EepromWrites, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
-               detail.eepromWrites.push_back(EepromWrite{
-                   int(number(f, "seq")), int(number(f, "address")), QByteArray::fromHex(text(f, "bytes").toLatin1()),
-                   quint32(number(f, "status")), text(f, "at_utc"), std::move(f)});
-           });
+        && each(Table::EepromWrites, "t.run_id = ? ORDER BY t.seq", id,
+                [&](QVariantHash f) {
+                    detail.eepromWrites.push_back(EepromWrite{int(number(f, "seq")), int(number(f, "address")),
+                                                              QByteArray::fromHex(text(f, "bytes").toLatin1()),
+                                                              quint32(number(f, "status")), text(f, "at_utc"),
+                                                              std::move(f)});
+                })
+        && (!detail.keepsMeasurements
+            || each(Table::Measurements, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
+                   const auto real = [&f](const char *name) {
+                       const QVariant v = f.value(QLatin1String(name));
+                       return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+                   };
+                   MeasurementRecord m;
+                   m.seq = int(number(f, "seq"));
+                   m.digit = int(number(f, "digit"));
+                   m.name = text(f, "name");
+                   m.kind = text(f, "kind");
+                   m.unit = text(f, "unit");
+                   m.comparison = text(f, "comparison");
+                   m.outcome = text(f, "outcome");
+                   m.value = real("value");
+                   m.expected = real("expected");
+                   m.tolerance = real("tolerance");
+                   m.low = real("low");
+                   m.high = real("high");
+                   m.fields = std::move(f);
+                   detail.measurements.push_back(std::move(m));
+               }));
     if (!ok)
         return std::nullopt;
     return detail;

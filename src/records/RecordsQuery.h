@@ -98,6 +98,16 @@ struct EepromWrite {
     QVariantHash fields; // every stored column by name
 };
 
+// One number a row judged (records/Columns.cpp: measurements). A value or limit
+// that is not there (NaN, or not used by the comparison) is nullopt.
+struct MeasurementRecord {
+    int seq = 0; // its place in the run
+    int digit = 0;
+    QString name, kind, unit, comparison, outcome;
+    std::optional<double> value, expected, tolerance, low, high;
+    QVariantHash fields; // every stored column by name
+};
+
 // Everything recorded about one run.
 struct RunDetail {
     RunSummary run;
@@ -106,6 +116,8 @@ struct RunDetail {
     std::vector<RowRecord> rows;
     std::vector<PromptRecord> prompts;
     std::vector<EepromWrite> eepromWrites;
+    std::vector<MeasurementRecord> measurements; // in the order they were taken
+    bool keepsMeasurements = false;              // the store has them (schema 3 on)
 };
 
 struct RowYield {

@@ -18,7 +18,7 @@ const char *comparisonName(Comparison comparison)
     switch (comparison) {
     case Comparison::Within: return "within";
     case Comparison::Range: return "range";
-    case Comparison::AtLeast: return "at least";
+    case Comparison::AtLeast: return "at-least";
     case Comparison::Equals: return "equals";
     case Comparison::Finite: return "finite";
     case Comparison::None: break;
@@ -34,7 +34,7 @@ const char *outcomeName(MeasureOutcome outcome)
     case MeasureOutcome::Marginal: return "marginal";
     case MeasureOutcome::NotJudged: break;
     }
-    return "not judged";
+    return "not-judged";
 }
 
 MeasureOutcome judgeMargin(const Measurement &m, double marginPercent)

@@ -47,7 +47,8 @@ struct Measurement {
 // The value as a double (an integer as its nearest double, a verdict as 1 or 0).
 double measuredNumber(const MeasuredValue &value);
 
-// Stable words for the enums ("within", "range", ...; "pass", "fail", ...).
+// Stable words for the enums, as records keep them ("within", "range", "at-least",
+// ...; "pass", "fail", "marginal", "not-judged").
 const char *comparisonName(Comparison comparison);
 const char *outcomeName(MeasureOutcome outcome);
 
