@@ -181,14 +181,18 @@ void Recorder::endRun(const QString &state, const QString &overall)
 
 bool Recorder::refuseUnwritable()
 {
-    // The first attempt to open the file decides whether a first Test All may start.
-    m_writer->waitOpened(DurableWaitMs);
-    if (!m_writer->failing())
+    // The first attempt to open the file decides whether a first Test All may start; a
+    // file that has not opened by then is not known to be writable, so it does not.
+    const bool opened = m_writer->waitOpened(DurableWaitMs);
+    if (opened && !m_writer->failing())
         return false;
     const QString caption = QStringLiteral("Records required");
-    const QString text = QStringLiteral("Test All does not start: this station must keep records, but the "
-                                        "records file %1 cannot be written (%2).")
-                             .arg(m_writer->path(), m_writer->failureReason());
+    const QString text =
+        QStringLiteral("Test All does not start: this station must keep records, but the "
+                       "records file %1 cannot be written (%2).")
+            .arg(m_writer->path(), m_writer->failureReason().isEmpty()
+                                       ? QStringLiteral("it did not open within %1 s").arg(DurableWaitMs / 1000)
+                                       : m_writer->failureReason());
     const QString shown = utcNow();
     const int answer = m_op ? m_op->messageBox(BoxStyle::Warning, caption, text) : IdOk;
     prompt(QStringLiteral("message"), caption, text, answer == IdOk ? QStringLiteral("OK") : QString::number(answer),
