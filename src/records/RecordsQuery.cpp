@@ -114,6 +114,7 @@ bool exec(QSqlQuery &query, const QString &sql, const QVariantList &values, Quer
 // `version`: a column added later reads as NULL.
 struct Selection {
     QList<const Column *> columns;
+    QStringList names; // the columns' names, made once (every row's fields share them)
     QString sql;
 };
 
@@ -122,6 +123,8 @@ Selection selection(Table table, const char *alias, int version)
     Selection s;
     s.columns = columnsAt(tableInfo(table), Backend::File);
     QStringList parts;
+    for (const Column *c : std::as_const(s.columns))
+        s.names << QLatin1String(c->name);
     for (const Column *c : std::as_const(s.columns))
         parts << (c->since <= version ? QLatin1String(alias) + QLatin1Char('.') + QLatin1String(c->name)
                                       : QStringLiteral("NULL"));
@@ -134,8 +137,8 @@ QVariantHash fieldsOf(const QSqlQuery &q, int first, const Selection &s)
 {
     QVariantHash fields;
     fields.reserve(s.columns.size());
-    for (int i = 0; i < s.columns.size(); ++i)
-        fields.insert(QLatin1String(s.columns[i]->name), q.value(first + i));
+    for (int i = 0; i < s.names.size(); ++i)
+        fields.insert(s.names[i], q.value(first + i));
     return fields;
 }
 
