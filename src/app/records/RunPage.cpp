@@ -138,8 +138,8 @@ private:
     {
         if (column == Seq)
             return m.seq;
-        if (column == Value)
-            return m.value.value_or(std::numeric_limits<double>::quiet_NaN());
+        if (column == Value) // a NaN (stored as none) before every number: an order a sort can keep
+            return m.value.value_or(-std::numeric_limits<double>::infinity());
         if (column == Outcome) // the worst first when sorted down
             return m.outcome == QLatin1String("fail") ? 3 : m.outcome == QLatin1String("marginal") ? 2 : 1;
         return text;
@@ -219,6 +219,7 @@ RunPage::RunPage(QWidget *parent)
     m_measurements->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_measurements->setWordWrap(false);
     m_measurements->verticalHeader()->hide();
+    m_measurements->horizontalHeader()->setResizeContentsPrecision(200); // widths from the first rows
     m_measurements->verticalHeader()->setDefaultSectionSize(m_measurements->fontMetrics().height() + 6);
     m_outcomeFilter->setObjectName(QStringLiteral("RunMeasurementOutcome"));
     m_outcomeFilter->addItem(tr("All outcomes"), QString());
