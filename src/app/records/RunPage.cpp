@@ -241,7 +241,7 @@ RunPage::RunPage(QWidget *parent)
     auto *memoAndMeasurements = new QSplitter(Qt::Vertical);
     memoAndMeasurements->addWidget(m_memo);
     memoAndMeasurements->addWidget(m_measurePanel);
-    memoAndMeasurements->setStretchFactor(0, 2);
+    memoAndMeasurements->setStretchFactor(0, 1);
     memoAndMeasurements->setStretchFactor(1, 2);
 
     auto *rowsAndMemo = new QSplitter(Qt::Horizontal);
