@@ -582,6 +582,39 @@ TEST_F(RecordsCli, CertificateHoldsSerialVerdictsAndConstantsAsText)
     EXPECT_FALSE(QFileInfo::exists(missing));
 }
 
+// A run's measurements follow its first page, which reads as it did without them:
+// each with value, unit, limits and outcome under its row, "page n of N" at the foot.
+TEST_F(RecordsCli, CertificateListsMeasurementsWithUnitsAfterTheFirstPage)
+{
+    const QString before = certificateText(path, failing, dir.filePath(QStringLiteral("before.pdf")));
+    ASSERT_FALSE(before.isEmpty());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("measured"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(
+            QStringLiteral(
+                "INSERT INTO measurements VALUES "
+                "('m1', '%1', 1, 6, 'ladder.ch03', 2.49893, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'fail'),"
+                "('m2', '%1', 2, 6, 'ladder.ch04', 2.27, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'marginal'),"
+                "('m3', '%1', 3, 3, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass')")
+                .arg(failing)))
+            << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("measured"));
+    const QString page = certificateText(path, failing, dir.filePath(QStringLiteral("after.pdf")));
+    EXPECT_TRUE(page.startsWith(before + QStringLiteral(" Results with units "))) << page.toStdString();
+    const QString results = page.mid(before.size());
+    EXPECT_TRUE(results.contains(QStringLiteral("6 %1 Measurement Value Unit Limits Outcome ladder.ch03 2.49893 V 2 "
+                                                "\u00B1 0.3 (1.7 to 2.3) FAIL ladder.ch04 2.27 V 2 \u00B1 0.3 "
+                                                "(1.7 to 2.3) marginal 3 %2")
+                                     .arg(SyntheticStore::rowName(6), SyntheticStore::rowName(3))))
+        << results.toStdString();
+    EXPECT_TRUE(results.contains(QStringLiteral("aref.word 65077 counts 1 to 65534 pass")));
+    EXPECT_TRUE(results.endsWith(QStringLiteral("page 2 of 2"))) << results.toStdString();
+}
+
 // Arguments a person gets wrong, or an attacker chooses: the program answers in one
 // line, never opens a window nor waits for one, and no file appears beside a store.
 TEST_F(RecordsCli, HostileArgumentsGetOneLineAndCreateNothing)

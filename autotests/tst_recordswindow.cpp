@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTableView>
@@ -161,6 +162,86 @@ TEST_F(RecordsWindowTest, RunPageAndPlotsShowWhatTheStationRecorded)
     }
     EXPECT_TRUE(opened.contains(failing));
     EXPECT_LE(opened.size(), 4); // a few of 451 runs, not the spread itself
+}
+
+// The failing row's measurements under its memo, as the station judged them: each
+// comparison's limits read as such, failed ones bold with the station's FAIL colours,
+// a marginal one with its word on amber; the outcome filter picks them; a row that
+// measured nothing and a run without measurements show none.
+TEST_F(RecordsWindowTest, RunPageTablesARowsMeasurementsWithTheirMarks)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("measured"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(
+            QStringLiteral(
+                "INSERT INTO measurements VALUES "
+                "('m1', '%1', 1, 6, 'ladder.ch03', 2.49893, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'fail'),"
+                "('m2', '%1', 2, 6, 'ladder.ch04', 2.27, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'marginal'),"
+                "('m3', '%1', 3, 6, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass'),"
+                "('m4', '%1', 4, 6, 'dio.pullup', 0, 'bool', 'verdict', 'equals', 1, NULL, NULL, NULL, 'fail'),"
+                "('m5', '%1', 5, 6, 'left', 32, 'integer', 'bytes', 'at-least', NULL, NULL, 1, NULL, 'pass'),"
+                "('m6', '%1', 6, 6, 'dac0.gain', NULL, 'number', '', 'finite', NULL, NULL, NULL, NULL, 'fail'),"
+                "('m7', '%1', 7, 6, 'aref.typed', 9.93, 'number', 'V', 'none', NULL, NULL, NULL, NULL, 'not-judged')")
+                .arg(failing)))
+            << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("measured"));
+    records::RecordsWindow window(path);
+    ASSERT_TRUE(window.isOpen()) << window.problem().toStdString();
+    window.serialField()->setText(QStringLiteral("QN-BAD"));
+    window.applyFilter();
+    records::RunPage *page = window.runPage();
+    ASSERT_TRUE(page->run());
+    auto *table = page->findChild<QTableView *>(QStringLiteral("RunMeasurements"));
+    auto *outcome = page->findChild<QComboBox *>(QStringLiteral("RunMeasurementOutcome"));
+    ASSERT_TRUE(table && outcome);
+    EXPECT_TRUE(table->isVisibleTo(page));
+    const QAbstractItemModel *shown = table->model();
+    const QStringList expected[] = {
+        {QStringLiteral("1"), QStringLiteral("ladder.ch03"), QStringLiteral("2.49893 V"),
+         QStringLiteral("2 V \u00B1 0.3 (1.7 to 2.3)"), QStringLiteral("FAIL")},
+        {QStringLiteral("2"), QStringLiteral("ladder.ch04"), QStringLiteral("2.27 V"),
+         QStringLiteral("2 V \u00B1 0.3 (1.7 to 2.3)"), QStringLiteral("marginal")},
+        {QStringLiteral("3"), QStringLiteral("aref.word"), QStringLiteral("65077 counts"),
+         QStringLiteral("1 to 65534 counts"), QStringLiteral("pass")},
+        {QStringLiteral("4"), QStringLiteral("dio.pullup"), QStringLiteral("no"), QStringLiteral("= yes"),
+         QStringLiteral("FAIL")},
+        {QStringLiteral("5"), QStringLiteral("left"), QStringLiteral("32 bytes"), QStringLiteral("\u2265 1 bytes"),
+         QStringLiteral("pass")},
+        {QStringLiteral("6"), QStringLiteral("dac0.gain"), QStringLiteral("NaN"), QStringLiteral("finite"),
+         QStringLiteral("FAIL")},
+        {QStringLiteral("7"), QStringLiteral("aref.typed"), QStringLiteral("9.93 V"), QString(),
+         QStringLiteral("not judged")},
+    };
+    ASSERT_EQ(shown->rowCount(), 7);
+    for (int r = 0; r < 7; ++r) {
+        QStringList cells;
+        for (int c = 0; c < shown->columnCount(); ++c)
+            cells << shown->index(r, c).data().toString();
+        EXPECT_EQ(cells, expected[r]) << r;
+        const bool failed = expected[r].last() == QLatin1String("FAIL");
+        EXPECT_EQ(shown->index(r, 1).data(Qt::FontRole).value<QFont>().bold(), failed) << r;
+        const QVariant mark = shown->index(r, 4).data(Qt::BackgroundRole);
+        EXPECT_EQ(mark.isValid(), failed || r == 1) << r;
+        if (failed) {
+            EXPECT_EQ(mark.value<QColor>(), statusBackground(TestStatus::Fail));
+        }
+    }
+    EXPECT_NE(shown->index(1, 4).data(Qt::BackgroundRole).value<QColor>(), statusBackground(TestStatus::Pass));
+    outcome->setCurrentIndex(outcome->findText(QStringLiteral("Failed or marginal")));
+    ASSERT_EQ(shown->rowCount(), 4);
+    EXPECT_EQ(shown->index(3, 1).data().toString(), QStringLiteral("dac0.gain"));
+    outcome->setCurrentIndex(0);
+
+    page->selectRow(0);
+    EXPECT_EQ(shown->rowCount(), 0);
+    records::RunDetail older = *page->run();
+    older.measurements.clear();
+    page->showRun(older);
+    EXPECT_FALSE(table->isVisibleTo(page));
 }
 
 TEST_F(RecordsWindowTest, StoresItCannotReadGetAMessageInTheWindow)

@@ -1,5 +1,6 @@
 #include "records/RunText.h"
 
+#include <cmath>
 #include <tuple>
 
 namespace quillon::records {
@@ -37,6 +38,22 @@ QStringList markersTexts(const StoredCalibration &stored)
                     .arg(*stored.markerFailedRecord)
                     .arg(*stored.markerFailedStatus);
     return said;
+}
+
+// A stored number of a measurement: an integer or verdict as such, a reading to six
+// significant figures.
+QString measuredFigure(const MeasurementRecord &m, const std::optional<double> &value)
+{
+    if (!value)
+        return QStringLiteral("NaN");
+    if (m.kind == QLatin1String("integer") && std::abs(*value) < 9.0e15)
+        return QString::number(qint64(*value));
+    return QString::number(*value, 'g', 6);
+}
+
+QString withUnit(const QString &figure, const QString &unit)
+{
+    return unit.isEmpty() ? figure : figure + QLatin1Char(' ') + unit;
 }
 
 } // namespace
@@ -145,6 +162,43 @@ std::vector<ConstantLine> storedConstantLines(const StoredCalibration &stored, F
                          QStringLiteral("gain %1 offset %2")
                              .arg(figure((*stored.dacs)[i].gain, figures), figure((*stored.dacs)[i].offset, figures))});
     return lines;
+}
+
+QString measuredValueText(const MeasurementRecord &m)
+{
+    if (m.kind == QLatin1String("bool") && m.value)
+        return *m.value != 0 ? QStringLiteral("yes") : QStringLiteral("no");
+    return withUnit(measuredFigure(m, m.value), m.unit);
+}
+
+QString limitsText(const MeasurementRecord &m)
+{
+    const QString &c = m.comparison;
+    if (c == QLatin1String("within"))
+        return QStringLiteral("%1 \u00B1 %2 (%3 to %4)")
+            .arg(withUnit(measuredFigure(m, m.expected), m.unit), QString::number(m.tolerance.value_or(0), 'g', 6),
+                 measuredFigure(m, m.low), measuredFigure(m, m.high));
+    if (c == QLatin1String("range"))
+        return withUnit(measuredFigure(m, m.low) + QStringLiteral(" to ") + measuredFigure(m, m.high), m.unit);
+    if (c == QLatin1String("at-least"))
+        return QStringLiteral("\u2265 ") + withUnit(measuredFigure(m, m.low), m.unit);
+    if (c == QLatin1String("equals")) {
+        if (m.kind == QLatin1String("bool") && m.expected)
+            return *m.expected != 0 ? QStringLiteral("= yes") : QStringLiteral("= no");
+        return QStringLiteral("= ") + withUnit(measuredFigure(m, m.expected), m.unit);
+    }
+    if (c == QLatin1String("finite"))
+        return QStringLiteral("finite");
+    return c == QLatin1String("none") ? QString() : c;
+}
+
+QString outcomeText(const MeasurementRecord &m)
+{
+    if (m.outcome == QLatin1String("fail"))
+        return QStringLiteral("FAIL");
+    if (m.outcome == QLatin1String("not-judged"))
+        return QStringLiteral("not judged");
+    return m.outcome;
 }
 
 bool firstPassBefore(const RunDigest::Run &a, const RunDigest::Run &b)

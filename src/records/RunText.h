@@ -56,6 +56,14 @@ std::vector<ConstantLine> storedConstantLines(const StoredCalibration &stored, F
 // True when the run wrote any calibration constant or marker.
 bool wroteCalibration(const StoredCalibration &stored);
 
+// A measurement as readers show it: the value with its unit ("2.49893 V", "7648 word",
+// "yes"), "NaN" for a stored NaN; the limits it was judged by ("2 V ± 0.3 (1.7 to 2.3)",
+// "0 to 65535 counts", "≥ 3 bytes", "= 42 byte", "finite"; empty when not judged); its
+// outcome ("pass", "FAIL", "marginal", "not judged").
+QString measuredValueText(const MeasurementRecord &m);
+QString limitsText(const MeasurementRecord &m);
+QString outcomeText(const MeasurementRecord &m);
+
 // First-pass yield: a serial's first Test All ever (on any station) decides; runs
 // started in the same millisecond are ordered by run number, then id. The SQL order
 // of the same rule, over runs r:

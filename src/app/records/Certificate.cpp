@@ -14,6 +14,8 @@
 #include <QPdfWriter>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace quillon::records {
 
 namespace {
@@ -193,6 +195,151 @@ void drawReadings(PageText &page, const RunDetail &detail, double bottom)
         page.line(QStringLiteral("none recorded"));
 }
 
+// One line of the results pages: a row's heading (with the columns' names) or one of
+// its measurements.
+struct ResultLine {
+    const RowRecord *row = nullptr;       // a heading
+    const MeasurementRecord *m = nullptr; // a measurement
+    int digit = 0;
+    bool continued = false; // a heading repeated at the top of a page
+};
+
+// The results as pages of lines: each row's measurements under its heading, a heading
+// repeated where a row goes on over a page, none left alone at a page's foot.
+std::vector<std::vector<ResultLine>> resultPages(const RunDetail &detail, int linesPerPage)
+{
+    std::vector<int> digits;
+    for (const MeasurementRecord &m : detail.measurements)
+        if (std::find(digits.begin(), digits.end(), m.digit) == digits.end())
+            digits.push_back(m.digit);
+    std::vector<std::vector<ResultLine>> pages(1);
+    int used = 0; // lines on the last page
+    auto rowOf = [&](int digit) -> const RowRecord * {
+        for (const RowRecord &row : detail.rows)
+            if (row.digit == digit)
+                return &row;
+        return nullptr;
+    };
+    for (const int digit : digits) {
+        const RowRecord *row = rowOf(digit);
+        bool headed = false;
+        for (const MeasurementRecord &m : detail.measurements) {
+            if (m.digit != digit)
+                continue;
+            // A heading takes two lines and wants one measurement after it.
+            const int needs = headed ? 1 : 3;
+            if (used + needs > linesPerPage && used > 0) {
+                pages.emplace_back();
+                used = 0;
+                headed = false;
+            }
+            if (!headed) {
+                const bool continued = std::any_of(pages.begin(), pages.end(), [&](const auto &lines) {
+                    return std::any_of(lines.begin(), lines.end(),
+                                       [&](const ResultLine &l) { return l.m && l.digit == digit; });
+                });
+                pages.back().push_back({row, nullptr, digit, continued});
+                used += 2;
+                headed = true;
+            }
+            pages.back().push_back({nullptr, &m, digit, false});
+            ++used;
+        }
+    }
+    return pages;
+}
+
+// The columns of the results table, in points from the left margin.
+struct ResultColumns {
+    double value = 160, unit = 222, limits = 258, outcome = 442;
+};
+
+void drawResultLine(QPainter &painter, const ResultLine &line, double y, double width, double step)
+{
+    const ResultColumns at;
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    f.setPointSizeF(8);
+    const bool heading = line.m == nullptr;
+    const bool failed = !heading && line.m->outcome == QLatin1String("fail");
+    f.setBold(heading || failed);
+    painter.setFont(f);
+    const QFontMetricsF metrics(f, painter.device());
+    auto text = [&](double x, double right, const QString &s, Qt::Alignment align = Qt::AlignLeft) {
+        painter.drawText(QRectF(x, y, right - x - 4, step), align | Qt::AlignVCenter,
+                         metrics.elidedText(s, Qt::ElideRight, right - x - 4));
+    };
+    if (heading) {
+        const QString name = line.row ? line.row->name : QString();
+        text(0, width,
+             QStringLiteral("%1  %2%3")
+                 .arg(digitText(line.digit), name, line.continued ? QStringLiteral(" (continued)") : QString()));
+        return;
+    }
+    const MeasurementRecord &m = *line.m;
+    // The value without its unit: the unit has its own column.
+    MeasurementRecord bare = m;
+    bare.unit.clear();
+    text(12, at.value, m.name);
+    text(at.value, at.unit - 6, measuredValueText(bare), Qt::AlignRight);
+    text(at.unit, at.limits, m.unit);
+    text(at.limits, at.outcome, limitsText(bare));
+    text(at.outcome, width, outcomeText(m));
+}
+
+void drawColumnNames(QPainter &painter, double y, double width, double step)
+{
+    const ResultColumns at;
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    f.setPointSizeF(7);
+    f.setItalic(true);
+    painter.setFont(f);
+    const std::pair<double, QString> names[] = {{12, QStringLiteral("Measurement")},
+                                                {at.value, QStringLiteral("Value")},
+                                                {at.unit, QStringLiteral("Unit")},
+                                                {at.limits, QStringLiteral("Limits")},
+                                                {at.outcome, QStringLiteral("Outcome")}};
+    for (const auto &[x, name] : names)
+        painter.drawText(QRectF(x, y, width - x, step), Qt::AlignLeft | Qt::AlignVCenter,
+                         x == at.value ? QString() : name);
+    painter.drawText(QRectF(at.value, y, at.unit - 6 - at.value - 4, step), Qt::AlignRight | Qt::AlignVCenter,
+                     QStringLiteral("Value"));
+}
+
+// The pages after the first: every measurement of the run with its unit and limits,
+// "page n of N" at the foot.
+void drawResultPages(QPdfWriter &pdf, QPainter &painter, const RunDetail &detail)
+{
+    const double width = pdf.width();
+    const double height = pdf.height();
+    constexpr double Step = 11;
+    constexpr double Top = 36; // the page's title and the table's head
+    const int perPage = int((height - Top - 20) / Step);
+    const auto pages = resultPages(detail, perPage);
+    const int total = int(pages.size()) + 1;
+    for (size_t p = 0; p < pages.size(); ++p) {
+        pdf.newPage();
+        PageText title(painter, width);
+        title.font(11, true);
+        title.line(p == 0 ? QStringLiteral("Results with units") : QStringLiteral("Results with units (continued)"));
+        double y = Top - Step;
+        for (const ResultLine &line : pages[p]) {
+            drawResultLine(painter, line, y, width, Step);
+            y += Step;
+            if (!line.m) {
+                drawColumnNames(painter, y, width, Step);
+                y += Step;
+            }
+        }
+        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 7));
+        painter.drawText(QRectF(0, height - 12, width, 12), Qt::AlignLeft | Qt::AlignVCenter,
+                         QStringLiteral("Run %1").arg(detail.run.id));
+        painter.drawText(QRectF(0, height - 12, width, 12), Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("page %1 of %2").arg(int(p) + 2).arg(total));
+    }
+}
+
 } // namespace
 
 bool writeCertificate(const RunDetail &detail, const QString &path, QString *error)
@@ -226,6 +373,8 @@ bool writeCertificate(const RunDetail &detail, const QString &path, QString *err
         painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 7));
         painter.drawText(QRectF(0, height - 12, width, 12), Qt::AlignLeft | Qt::AlignVCenter,
                          QStringLiteral("From the records of Quillon; times in UTC."));
+        if (!detail.measurements.empty())
+            drawResultPages(pdf, painter, detail);
         drawn = painter.end();
     }
     if (!drawn || !file.commit()) {

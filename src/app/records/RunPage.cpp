@@ -5,6 +5,8 @@
 #include "records/RunText.h"
 #include "records/StoredCalibration.h"
 
+#include <QAbstractTableModel>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,10 +16,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <limits>
 
 namespace quillon::records {
 
@@ -54,6 +61,100 @@ QTableWidgetItem *item(const QString &text)
 
 } // namespace
 
+// The selected row's measurements, texts made once per row: a thousand rows stay
+// quick to show, sort and filter.
+class MeasurementsModel : public QAbstractTableModel {
+public:
+    enum Column { Seq, Name, Value, Limits, Outcome, Columns };
+    static constexpr int SortRole = Qt::UserRole;
+    static constexpr int OutcomeRole = Qt::UserRole + 1;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void show(const std::vector<MeasurementRecord> &all, std::optional<int> digit)
+    {
+        beginResetModel();
+        m_lines.clear();
+        for (const MeasurementRecord &m : all)
+            if (digit && m.digit == *digit)
+                m_lines.push_back(
+                    {m, {QString::number(m.seq), m.name, measuredValueText(m), limitsText(m), outcomeText(m)}});
+        endResetModel();
+    }
+
+    int count(const QString &outcome) const
+    {
+        return int(
+            std::count_if(m_lines.begin(), m_lines.end(), [&](const Line &l) { return l.record.outcome == outcome; }));
+    }
+
+    int rowCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : int(m_lines.size()); }
+    int columnCount(const QModelIndex &parent = {}) const override { return parent.isValid() ? 0 : Columns; }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return {};
+        const QStringList names = {tr("#"), tr("Measurement"), tr("Value"), tr("Limits"), tr("Outcome")};
+        return section >= 0 && section < Columns ? names.at(section) : QVariant();
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= int(m_lines.size()))
+            return {};
+        const Line &line = m_lines[size_t(index.row())];
+        const QString &outcome = line.record.outcome;
+        const bool failed = outcome == QLatin1String("fail");
+        const bool marginal = outcome == QLatin1String("marginal");
+        switch (role) {
+        case Qt::DisplayRole: return line.texts.at(index.column());
+        case SortRole: return sortKey(line.record, Column(index.column()), line.texts.at(index.column()));
+        case OutcomeRole: return outcome;
+        case Qt::TextAlignmentRole:
+            return index.column() == Seq || index.column() == Value ? int(Qt::AlignRight | Qt::AlignVCenter)
+                                                                    : int(Qt::AlignLeft | Qt::AlignVCenter);
+        case Qt::FontRole: return failed ? boldFont() : QVariant();
+        case Qt::BackgroundRole:
+            if (index.column() == Outcome && (failed || marginal))
+                return failed ? statusBackground(TestStatus::Fail) : QColor(0xFF, 0xD8, 0x66);
+            return {};
+        case Qt::ForegroundRole:
+            if (index.column() == Outcome && (failed || marginal))
+                return failed ? statusTextColour(TestStatus::Fail) : QColor(Qt::black);
+            return {};
+        case Qt::ToolTipRole: return marginal ? tr("Passed, but close to an edge of its band") : QVariant();
+        default: return {};
+        }
+    }
+
+private:
+    struct Line {
+        MeasurementRecord record;
+        QStringList texts;
+    };
+
+    static QVariant sortKey(const MeasurementRecord &m, Column column, const QString &text)
+    {
+        if (column == Seq)
+            return m.seq;
+        if (column == Value) // a NaN (stored as none) before every number: an order a sort can keep
+            return m.value.value_or(-std::numeric_limits<double>::infinity());
+        if (column == Outcome) // the worst first when sorted down
+            return m.outcome == QLatin1String("fail") ? 3 : m.outcome == QLatin1String("marginal") ? 2 : 1;
+        return text;
+    }
+
+    static QFont boldFont()
+    {
+        QFont f;
+        f.setBold(true);
+        return f;
+    }
+
+    std::vector<Line> m_lines;
+};
+
 bool writeRunFile(const RunDetail &run, ExportFormat format, const QString &path, QString *error)
 {
     QSaveFile file(path);
@@ -80,7 +181,9 @@ bool writeRunFile(const RunDetail &run, ExportFormat format, const QString &path
 RunPage::RunPage(QWidget *parent)
     : QWidget(parent), m_title(new QLabel), m_facts(new QLabel),
       m_rows(table({tr("Row"), tr("Test"), tr("Result"), tr("Fail label")})), m_memo(new QPlainTextEdit),
-      m_tabs(new QTabWidget),
+      m_measurePanel(new QWidget), m_measureCount(new QLabel), m_outcomeFilter(new QComboBox),
+      m_measureModel(new MeasurementsModel(this)), m_measureSorted(new QSortFilterProxyModel(this)),
+      m_measurements(new QTableView), m_tabs(new QTabWidget),
       m_prompts(table({tr("#"), tr("Kind"), tr("Caption"), tr("Answer"), tr("Typed"), tr("Text")})),
       m_writes(table({tr("#"), tr("Address"), tr("Bytes"), tr("Status")})), m_constants(new QLabel),
       m_json(new QPushButton(tr("Export JSON\u2026"))), m_junit(new QPushButton(tr("Export JUnit\u2026"))),
@@ -105,9 +208,45 @@ RunPage::RunPage(QWidget *parent)
     m_constants->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_constants->setMargin(6);
 
+    m_measureSorted->setSourceModel(m_measureModel);
+    m_measureSorted->setSortRole(MeasurementsModel::SortRole);
+    m_measureSorted->setFilterRole(MeasurementsModel::OutcomeRole);
+    m_measureSorted->setFilterKeyColumn(MeasurementsModel::Outcome);
+    m_measurements->setObjectName(QStringLiteral("RunMeasurements"));
+    m_measurements->setModel(m_measureSorted);
+    m_measurements->setSortingEnabled(true);
+    m_measurements->sortByColumn(MeasurementsModel::Seq, Qt::AscendingOrder);
+    m_measurements->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_measurements->setWordWrap(false);
+    m_measurements->verticalHeader()->hide();
+    m_measurements->horizontalHeader()->setResizeContentsPrecision(200); // widths from the first rows
+    m_measurements->verticalHeader()->setDefaultSectionSize(m_measurements->fontMetrics().height() + 6);
+    m_outcomeFilter->setObjectName(QStringLiteral("RunMeasurementOutcome"));
+    m_outcomeFilter->addItem(tr("All outcomes"), QString());
+    m_outcomeFilter->addItem(tr("Failed or marginal"), QStringLiteral("^(fail|marginal)$"));
+    m_outcomeFilter->addItem(tr("Failed"), QStringLiteral("^fail$"));
+    m_outcomeFilter->addItem(tr("Marginal"), QStringLiteral("^marginal$"));
+    m_outcomeFilter->addItem(tr("Passed"), QStringLiteral("^pass$"));
+    m_outcomeFilter->addItem(tr("Not judged"), QStringLiteral("^not-judged$"));
+    connect(m_outcomeFilter, &QComboBox::currentIndexChanged, this,
+            [this] { m_measureSorted->setFilterRegularExpression(m_outcomeFilter->currentData().toString()); });
+    auto *measureBar = new QHBoxLayout;
+    measureBar->setContentsMargins(0, 4, 0, 0);
+    measureBar->addWidget(m_measureCount, 1);
+    measureBar->addWidget(m_outcomeFilter);
+    auto *measureLayout = new QVBoxLayout(m_measurePanel);
+    measureLayout->setContentsMargins(0, 0, 0, 0);
+    measureLayout->addLayout(measureBar);
+    measureLayout->addWidget(m_measurements, 1);
+    auto *memoAndMeasurements = new QSplitter(Qt::Vertical);
+    memoAndMeasurements->addWidget(m_memo);
+    memoAndMeasurements->addWidget(m_measurePanel);
+    memoAndMeasurements->setStretchFactor(0, 1);
+    memoAndMeasurements->setStretchFactor(1, 2);
+
     auto *rowsAndMemo = new QSplitter(Qt::Horizontal);
     rowsAndMemo->addWidget(m_rows);
-    rowsAndMemo->addWidget(m_memo);
+    rowsAndMemo->addWidget(memoAndMeasurements);
     rowsAndMemo->setStretchFactor(0, 2);
     rowsAndMemo->setStretchFactor(1, 3);
     m_tabs->addTab(rowsAndMemo, tr("Rows"));
@@ -126,7 +265,10 @@ RunPage::RunPage(QWidget *parent)
     layout->addWidget(m_facts);
     layout->addWidget(m_tabs, 1);
 
-    connect(m_rows, &QTableWidget::currentCellChanged, this, [this](int row) { showMemo(row); });
+    connect(m_rows, &QTableWidget::currentCellChanged, this, [this](int row) {
+        showMemo(row);
+        showMeasurements(row);
+    });
     connect(m_json, &QPushButton::clicked, this, &RunPage::exportJson);
     connect(m_junit, &QPushButton::clicked, this, &RunPage::exportJUnit);
     connect(m_certificate, &QPushButton::clicked, this, &RunPage::saveCertificate);
@@ -140,6 +282,9 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
     m_prompts->setRowCount(0);
     m_writes->setRowCount(0);
     m_memo->clear();
+    m_measureModel->show({}, std::nullopt);
+    // Older stores and runs that measured nothing look as they always did.
+    m_measurePanel->setVisible(run && !run->measurements.empty());
     for (QPushButton *b : {m_json, m_junit, m_certificate})
         b->setEnabled(run.has_value());
     if (!run) {
@@ -237,6 +382,24 @@ void RunPage::showMemo(int row)
         return;
     }
     m_memo->setPlainText(m_run->rows[size_t(row)].memo.join(QLatin1Char('\n')));
+}
+
+void RunPage::showMeasurements(int row)
+{
+    const bool shown = m_run && row >= 0 && row < int(m_run->rows.size());
+    m_measureModel->show(shown ? m_run->measurements : std::vector<MeasurementRecord>{},
+                         shown ? std::optional<int>(m_run->rows[size_t(row)].digit) : std::nullopt);
+    const int total = m_measureModel->rowCount();
+    QStringList said;
+    said << (total == 0   ? tr("No measurements in this row")
+             : total == 1 ? tr("1 measurement")
+                          : tr("%1 measurements").arg(total));
+    if (const int failed = m_measureModel->count(QStringLiteral("fail")))
+        said << tr("%1 failed").arg(failed);
+    if (const int marginal = m_measureModel->count(QStringLiteral("marginal")))
+        said << tr("%1 marginal").arg(marginal);
+    m_measureCount->setText(said.join(QStringLiteral(", ")));
+    m_measurements->resizeColumnsToContents();
 }
 
 QStringList RunPage::memoLines() const

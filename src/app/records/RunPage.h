@@ -7,18 +7,25 @@
 
 #include <optional>
 
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
 class QTabWidget;
+class QTableView;
+class QSortFilterProxyModel;
 
 namespace quillon::records {
+
+class MeasurementsModel;
 
 // One run as the station showed it: the rows with their labels in the station's
 // colours, the selected row's memo lines exactly, the prompts with their answers, the
 // EEPROM writes and the constants they stored, the board; buttons to export the run
-// and to save its certificate.
+// and to save its certificate. When the run kept measurements, the selected row's
+// are a table under its memo (failed and marginal ones marked, sortable, filtered by
+// outcome); a run without any shows none.
 class RunPage : public QWidget {
     Q_OBJECT
 public:
@@ -39,6 +46,7 @@ public:
 
 private:
     void showMemo(int row);
+    void showMeasurements(int row);
     void fillRows(const RunDetail &run);
     void fillPromptsAndWrites(const RunDetail &run);
     void fillConstants(const RunDetail &run);
@@ -50,6 +58,12 @@ private:
     QLabel *m_facts;
     QTableWidget *m_rows;
     QPlainTextEdit *m_memo;
+    QWidget *m_measurePanel;
+    QLabel *m_measureCount;
+    QComboBox *m_outcomeFilter;
+    MeasurementsModel *m_measureModel;
+    QSortFilterProxyModel *m_measureSorted;
+    QTableView *m_measurements;
     QTabWidget *m_tabs;
     QTableWidget *m_prompts;
     QTableWidget *m_writes;
