@@ -463,6 +463,105 @@ TEST_F(RecordsCli, ExportsJsonAndCsvWithMemoLinesIntact)
     EXPECT_EQ(csv.out.count(QStringLiteral("\r\n")), 12);
 }
 
+// Measurements in the three exports: a failing channel with its limits, a reading that
+// could not be converted (NULL) as empty or null, and runs without any exported as before.
+TEST_F(RecordsCli, ExportsMeasurementsAsLongCsvJUnitPropertiesAndJsonObjects)
+{
+    auto exportAs = [&](const QString &format, const QString &serial, const QStringList &more = {}) {
+        const Result r = run(QStringList{QStringLiteral("--db"), path, QStringLiteral("export"),
+                                         QStringLiteral("--format=") + format, QStringLiteral("--serial=") + serial}
+                             + more);
+        EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+        return r.out;
+    };
+    const QStringList formats = {QStringLiteral("csv"), QStringLiteral("junit"), QStringLiteral("json")};
+    QStringList before;
+    for (const QString &format : formats)
+        before << exportAs(format, QStringLiteral("QN1001"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("measured"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.prepare(QStringLiteral("INSERT INTO measurements (id, run_id, seq, digit, name, value, kind, "
+                                             "unit, comparison, expected, tolerance, low, high, outcome) "
+                                             "VALUES (?, ?, ?, ?, ?, ?, 'number', ?, ?, ?, ?, ?, ?, ?)")));
+        const QVariant null;
+        const std::vector<QVariantList> rows = {
+            {1, 0, "dio.pullup", 65535, "word", "equals", 65535, null, null, null, "pass"},
+            {2, 6, "ladder.se_bipolar.ch05", 1.2345, "V", "within", 1.25, 0.01, 1.24, 1.26, "fail"},
+            {3, 6, "ladder.se_bipolar.ch06", null, "V", "finite", null, null, null, null, "fail"},
+        };
+        for (const QVariantList &row : rows) {
+            q.bindValue(0, QStringLiteral("m%1").arg(row.at(0).toInt()));
+            q.bindValue(1, failing);
+            for (int i = 0; i < row.size(); ++i)
+                q.bindValue(i + 2, row.at(i));
+            ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("measured"));
+
+    // Runs without measurements export byte for byte as they did.
+    for (qsizetype i = 0; i < formats.size(); ++i)
+        EXPECT_EQ(exportAs(formats.at(i), QStringLiteral("QN1001")), before.at(i)) << formats.at(i).toStdString();
+
+    const QString keys = failing + QStringLiteral(",2026-12-08T10:00:00.000Z,bench-2,QN1002,33088,");
+    EXPECT_EQ(exportAs(QStringLiteral("csv"), QStringLiteral("QN1002"), {QStringLiteral("--what=measurements")}),
+              QStringLiteral("run_id,started_utc,station,serial,product_id,row_digit,name,value,unit,comparison,"
+                             "expected,tolerance,low,high,outcome,seq\r\n")
+                  + keys + QStringLiteral("0,dio.pullup,65535,word,equals,65535,,,,pass,1\r\n") + keys
+                  + QStringLiteral("6,ladder.se_bipolar.ch05,1.2345,V,within,1.25,0.01,1.24,1.26,fail,2\r\n") + keys
+                  + QStringLiteral("6,ladder.se_bipolar.ch06,,V,finite,,,,,fail,3\r\n"));
+
+    const QString junit = exportAs(QStringLiteral("junit"), QStringLiteral("QN1002"));
+    QXmlStreamReader xml(junit);
+    QHash<QString, QString> properties; // "testcase/property" -> value
+    QString testcase;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testsuite"))
+            testcase.clear();
+        else if (xml.name() == QLatin1String("testcase"))
+            testcase = xml.attributes().value(QLatin1String("name")).toString();
+        else if (xml.name() == QLatin1String("property") && !testcase.isEmpty())
+            properties.insert(testcase + QLatin1Char('/') + xml.attributes().value(QLatin1String("name")).toString(),
+                              xml.attributes().value(QLatin1String("value")).toString());
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    const QString row6 = SyntheticStore::rowName(6) + QLatin1Char('/');
+    EXPECT_EQ(properties.value(row6 + QStringLiteral("ladder.se_bipolar.ch05")), QStringLiteral("1.2345 V"));
+    EXPECT_EQ(properties.value(row6 + QStringLiteral("ladder.se_bipolar.ch05.limits")),
+              QStringLiteral("1.24 to 1.26 V (1.25 \u00B1 0.01)"));
+    EXPECT_EQ(properties.value(row6 + QStringLiteral("ladder.se_bipolar.ch05.outcome")), QStringLiteral("fail"));
+    EXPECT_EQ(properties.value(row6 + QStringLiteral("ladder.se_bipolar.ch06")), QStringLiteral("none"));
+    EXPECT_EQ(properties.size(), 9) << "value, limits and outcome of each; no other testcase has any";
+
+    const QJsonArray runs =
+        QJsonDocument::fromJson(
+            exportAs(QStringLiteral("json"), QStringLiteral("QN1002"), {QStringLiteral("--verdict=fail")}).toUtf8())
+            .array();
+    ASSERT_EQ(runs.size(), 1);
+    const QJsonArray measured = runs.at(0)[QLatin1String("rows")][6][QLatin1String("measurements")].toArray();
+    ASSERT_EQ(measured.size(), 2);
+    EXPECT_EQ(measured.at(0).toObject(),
+              QJsonObject({{QStringLiteral("seq"), 2},
+                           {QStringLiteral("digit"), 6},
+                           {QStringLiteral("name"), QStringLiteral("ladder.se_bipolar.ch05")},
+                           {QStringLiteral("value"), 1.2345},
+                           {QStringLiteral("kind"), QStringLiteral("number")},
+                           {QStringLiteral("unit"), QStringLiteral("V")},
+                           {QStringLiteral("comparison"), QStringLiteral("within")},
+                           {QStringLiteral("expected"), 1.25},
+                           {QStringLiteral("tolerance"), 0.01},
+                           {QStringLiteral("low"), 1.24},
+                           {QStringLiteral("high"), 1.26},
+                           {QStringLiteral("outcome"), QStringLiteral("fail")}}));
+    EXPECT_TRUE(measured.at(1)[QLatin1String("value")].isNull());
+}
+
 TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
 {
     // A file of another kind, an SQLite file of another program, and a newer schema.
@@ -527,6 +626,12 @@ TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
         {{db, QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("xls")},
          2,
          QStringLiteral("unknown export format")},
+        {{db, QStringLiteral("export"), QStringLiteral("--format=json"), QStringLiteral("--what=measurements")},
+         2,
+         QStringLiteral("--what measurements needs --format csv")},
+        {{db, QStringLiteral("export"), QStringLiteral("--format=csv"), QStringLiteral("--what=rows")},
+         2,
+         QStringLiteral("unknown --what \"rows\"")},
         {{db, QStringLiteral("certificate"), passing}, 2, QStringLiteral("needs --output")},
         {{db, QStringLiteral("frobnicate")}, 2, QStringLiteral("unknown command")},
         {{db, QStringLiteral("list"), QStringLiteral("--colour")}, 2, QStringLiteral("colour")},

@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cmath>
 
 namespace quillon::records {
 
@@ -112,22 +113,23 @@ const Column EepromWriteColumns[] = {
 };
 
 // Every number a row judged, with the limits it was judged against (from version 3).
-// NaN (a reading that could not be converted) is stored as NULL.
+// NaN (a reading that could not be converted) is stored as NULL. Their CSV places follow
+// the run keys (CsvRunKeys) in the measurements CSV.
 const Column MeasurementColumns[] = {
     {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 3},
     {"run_id", "TEXT NOT NULL REFERENCES runs(id)", "TEXT NOT NULL REFERENCES runs(id)", 3},
-    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 3, JsonAs::Number},
-    {"digit", "INTEGER NOT NULL", "BIGINT NOT NULL", 3, JsonAs::Number},
-    {"name", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
-    {"value", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 3, JsonAs::Number, nullptr, CsvAs::Text, "seq", 16},
+    {"digit", "INTEGER NOT NULL", "BIGINT NOT NULL", 3, JsonAs::Number, nullptr, CsvAs::HexDigit, "row_digit", 6},
+    {"name", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text, nullptr, CsvAs::Text, "name", 7},
+    {"value", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real, nullptr, CsvAs::Real, "value", 8},
     {"kind", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
-    {"unit", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
-    {"comparison", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
-    {"expected", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
-    {"tolerance", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
-    {"low", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
-    {"high", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real},
-    {"outcome", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text},
+    {"unit", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text, nullptr, CsvAs::Text, "unit", 9},
+    {"comparison", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text, nullptr, CsvAs::Text, "comparison", 10},
+    {"expected", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real, nullptr, CsvAs::Real, "expected", 11},
+    {"tolerance", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real, nullptr, CsvAs::Real, "tolerance", 12},
+    {"low", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real, nullptr, CsvAs::Real, "low", 13},
+    {"high", "REAL", "DOUBLE PRECISION", 3, JsonAs::Real, nullptr, CsvAs::Real, "high", 14},
+    {"outcome", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text, nullptr, CsvAs::Text, "outcome", 15},
 };
 
 // The line-database uploader's progress in a station's file (a run is uploaded once its
@@ -281,7 +283,11 @@ QJsonValue jsonValue(const Column &column, const QVariant &value)
     case JsonAs::None: break;
     case JsonAs::Text: return value.isNull() ? QJsonValue() : QJsonValue(value.toString());
     case JsonAs::Number: return value.isNull() ? QJsonValue() : QJsonValue(value.toLongLong());
-    case JsonAs::Real: return value.isNull() ? QJsonValue() : QJsonValue(value.toDouble());
+    case JsonAs::Real: {
+        // JSON has no NaN or infinity: a value that is not a finite number reads as null.
+        const double number = value.toDouble();
+        return value.isNull() || !std::isfinite(number) ? QJsonValue() : QJsonValue(number);
+    }
     case JsonAs::Bool: return value.toLongLong() != 0;
     case JsonAs::TextArray: return QJsonDocument::fromJson(value.toString().toUtf8()).array();
     }
@@ -293,8 +299,11 @@ QString csvValue(const Column &column, const QVariant &value)
     switch (column.csv) {
     case CsvAs::None: break;
     case CsvAs::Text: return value.toString();
-    case CsvAs::Real:
-        return value.isNull() ? QString() : QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case CsvAs::Real: {
+        const double number = value.toDouble();
+        return value.isNull() || !std::isfinite(number) ? QString()
+                                                        : QString::number(number, 'g', QLocale::FloatingPointShortest);
+    }
     case CsvAs::HexDigit: return value.isNull() ? QString() : QString::number(value.toLongLong(), 16).toUpper();
     case CsvAs::Lines: {
         QStringList lines;

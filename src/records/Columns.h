@@ -21,6 +21,10 @@ namespace quillon::records {
 // share the numbering: a column added in version N is there in both from N on.
 inline constexpr int SchemaVersion = 3;
 
+// The runs CSV's first fields name the run (run_id, started_utc, station, serial,
+// product_id); the measurements CSV leads with them, its own fields placed after them.
+inline constexpr int CsvRunKeys = 5;
+
 // How a stored value becomes a JSON value in an export.
 enum class JsonAs {
     None,      // not exported at this level (a key, or exported nested)
@@ -35,7 +39,7 @@ enum class JsonAs {
 enum class CsvAs {
     None,     // not in the CSV
     Text,     // as stored, empty for NULL
-    Real,     // a floating-point number in its shortest exact form, empty for NULL
+    Real,     // a floating-point number in its shortest exact form (C locale), empty for NULL
     HexDigit, // a row digit as the station names it: 0-9, A, B
     Lines,    // a JSON array of lines, joined by a line feed
 };
@@ -52,7 +56,7 @@ struct Column {
     const char *jsonKey = nullptr; // nullptr: the column's name
     CsvAs csv = CsvAs::None;
     const char *csvHeader = nullptr;
-    int csvPlace = 0; // place of the field in a CSV line (runs and their rows), 0: none
+    int csvPlace = 0; // place of the field in its CSV line (runs and rows, or measurements), 0: none
     Backend backend = Backend::Both;
 
     QString key() const { return QLatin1String(jsonKey ? jsonKey : name); }

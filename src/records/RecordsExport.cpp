@@ -7,6 +7,7 @@
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -63,31 +64,41 @@ QJsonObject exported(Table table, const QVariantHash &fields, QJsonObject object
 }
 
 // The fields of a CSV line in their places: a run's (its station's, its own, its end's)
-// and then its row's.
+// and then its row's; for measurements, the run's keys and then the measurement's.
 struct CsvField {
     Table table;
     const Column *column;
 };
 
-const std::vector<CsvField> &csvFields()
+std::vector<CsvField> placedFields(std::initializer_list<Table> tables, int upToPlace = 0)
 {
-    static const std::vector<CsvField> fields = [] {
-        std::vector<CsvField> out;
-        for (const Table t : {Table::Stations, Table::Runs, Table::RunEnds, Table::RowResults})
-            for (const Column &c : tableInfo(t).columns)
-                if (c.csv != CsvAs::None)
-                    out.push_back({t, &c});
-        std::sort(out.begin(), out.end(),
-                  [](const CsvField &a, const CsvField &b) { return a.column->csvPlace < b.column->csvPlace; });
-        return out;
-    }();
-    return fields;
+    std::vector<CsvField> out;
+    for (const Table t : tables)
+        for (const Column &c : tableInfo(t).columns)
+            if (c.csv != CsvAs::None && (upToPlace == 0 || c.csvPlace <= upToPlace))
+                out.push_back({t, &c});
+    std::sort(out.begin(), out.end(),
+              [](const CsvField &a, const CsvField &b) { return a.column->csvPlace < b.column->csvPlace; });
+    return out;
 }
 
-QString csvHeader()
+const std::vector<CsvField> &csvFields(ExportWhat what)
+{
+    static const std::vector<CsvField> runs =
+        placedFields({Table::Stations, Table::Runs, Table::RunEnds, Table::RowResults});
+    static const std::vector<CsvField> measurements = [] {
+        std::vector<CsvField> out = placedFields({Table::Stations, Table::Runs}, CsvRunKeys);
+        const std::vector<CsvField> own = placedFields({Table::Measurements});
+        out.insert(out.end(), own.begin(), own.end());
+        return out;
+    }();
+    return what == ExportWhat::Measurements ? measurements : runs;
+}
+
+QString csvHeader(ExportWhat what)
 {
     QStringList names;
-    for (const CsvField &f : csvFields())
+    for (const CsvField &f : csvFields(what))
         names << QLatin1String(f.column->csvHeader);
     return names.join(QLatin1Char(','));
 }
@@ -103,6 +114,20 @@ std::optional<ExportFormat> exportFormatFromName(const QString &name)
     if (name == QLatin1String("junit"))
         return ExportFormat::JUnit;
     return std::nullopt;
+}
+
+std::optional<ExportWhat> exportWhatFromName(const QString &name)
+{
+    if (name == QLatin1String("runs"))
+        return ExportWhat::Runs;
+    if (name == QLatin1String("measurements"))
+        return ExportWhat::Measurements;
+    return std::nullopt;
+}
+
+bool canExport(ExportFormat format, ExportWhat what)
+{
+    return what == ExportWhat::Runs || format == ExportFormat::Csv;
 }
 
 QJsonObject runToJson(const RunDetail &detail)
@@ -137,6 +162,7 @@ QJsonObject runToJson(const RunDetail &detail)
 struct RunExporter::Private {
     ExportFormat format;
     QIODevice &out;
+    ExportWhat what;
     std::unique_ptr<QXmlStreamWriter> xml;
     bool first = true;
     bool ok = true;
@@ -144,10 +170,11 @@ struct RunExporter::Private {
     void write(const QByteArray &bytes) { ok = out.write(bytes) == bytes.size() && ok; }
 };
 
-RunExporter::RunExporter(ExportFormat format, QIODevice &out) : d(new Private{format, out, nullptr})
+RunExporter::RunExporter(ExportFormat format, QIODevice &out, ExportWhat what)
+    : d(new Private{format, out, canExport(format, what) ? what : ExportWhat::Runs, nullptr})
 {
     switch (format) {
-    case ExportFormat::Csv: d->write(csvHeader().toUtf8() + "\r\n"); break;
+    case ExportFormat::Csv: d->write(csvHeader(d->what).toUtf8() + "\r\n"); break;
     case ExportFormat::Json: d->write("["); break;
     case ExportFormat::JUnit:
         d->xml = std::make_unique<QXmlStreamWriter>(&out);
@@ -166,28 +193,35 @@ RunExporter::~RunExporter()
 
 namespace {
 
-// The CSV lines of a run: one per row result, one with empty row fields if it has none.
-QByteArray csvLines(const RunDetail &detail)
+// The CSV lines of a run: one per row result, one with empty row fields if it has none;
+// for measurements, one per measurement.
+QByteArray csvLines(const RunDetail &detail, ExportWhat what)
 {
     QByteArray out;
-    auto line = [&](const RowRecord *row) {
+    auto line = [&](const QVariantHash *own) {
         QStringList fields;
-        for (const CsvField &f : csvFields()) {
+        for (const CsvField &f : csvFields(what)) {
             const QVariantHash *values = nullptr;
             switch (f.table) {
             case Table::Stations: values = &detail.station.fields; break;
             case Table::RunEnds: values = &detail.run.endFields; break;
-            case Table::RowResults: values = row ? &row->fields : nullptr; break;
+            case Table::RowResults:
+            case Table::Measurements: values = own; break;
             default: values = &detail.run.fields; break;
             }
             fields << csvField(values ? csvValue(*f.column, values->value(QLatin1String(f.column->name))) : QString());
         }
         out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
     };
+    if (what == ExportWhat::Measurements) {
+        for (const MeasurementRecord &m : detail.measurements)
+            line(&m.fields);
+        return out;
+    }
     if (detail.rows.empty())
         line(nullptr);
     for (const RowRecord &row : detail.rows)
-        line(&row);
+        line(&row.fields);
     return out;
 }
 
@@ -210,15 +244,72 @@ void junitProperties(QXmlStreamWriter &x, const RunSummary &run)
     x.writeEndElement();
 }
 
+QString number(const std::optional<double> &value)
+{
+    return value ? QString::number(*value, 'g', QLocale::FloatingPointShortest) : QStringLiteral("none");
+}
+
+QString withUnit(const QString &text, const QString &unit)
+{
+    return unit.isEmpty() ? text : text + QLatin1Char(' ') + unit;
+}
+
+// What a measurement was judged against, as one text ("4.99 to 5.01 V (5 ± 0.01)",
+// "at least 2 counts"); empty for a value recorded but not judged.
+QString limitsText(const MeasurementRecord &m)
+{
+    const QString &c = m.comparison;
+    if (c == QLatin1String("within"))
+        return withUnit(number(m.low) + QStringLiteral(" to ") + number(m.high), m.unit)
+               + QStringLiteral(" (%1 \u00B1 %2)").arg(number(m.expected), number(m.tolerance));
+    if (c == QLatin1String("range"))
+        return withUnit(number(m.low) + QStringLiteral(" to ") + number(m.high), m.unit);
+    if (c == QLatin1String("at-least"))
+        return withUnit(QStringLiteral("at least ") + number(m.low), m.unit);
+    if (c == QLatin1String("equals"))
+        return withUnit(QStringLiteral("exactly ") + number(m.expected), m.unit);
+    if (c == QLatin1String("finite"))
+        return QStringLiteral("finite");
+    return {};
+}
+
+// A row's measurements as testcase properties: NAME (the value with its unit),
+// NAME.limits where it was judged, NAME.outcome. None where the row has none.
+void junitMeasurements(QXmlStreamWriter &x, const RunDetail &detail, int digit)
+{
+    bool open = false;
+    auto property = [&x](const QString &name, const QString &value) {
+        x.writeStartElement(QStringLiteral("property"));
+        x.writeAttribute(QStringLiteral("name"), name);
+        x.writeAttribute(QStringLiteral("value"), value);
+        x.writeEndElement();
+    };
+    for (const MeasurementRecord &m : detail.measurements) {
+        if (m.digit != digit)
+            continue;
+        if (!open)
+            x.writeStartElement(QStringLiteral("properties"));
+        open = true;
+        property(m.name, m.value ? withUnit(number(m.value), m.unit) : number(m.value));
+        const QString limits = limitsText(m);
+        if (!limits.isEmpty())
+            property(m.name + QStringLiteral(".limits"), limits);
+        property(m.name + QStringLiteral(".outcome"), m.outcome);
+    }
+    if (open)
+        x.writeEndElement();
+}
+
 // A row as a testcase: a failing row's failure (or a row left "testing..." as an
 // error) carries the memo lines; others keep them as their output.
-void junitTestcase(QXmlStreamWriter &x, const RowRecord &row)
+void junitTestcase(QXmlStreamWriter &x, const RunDetail &detail, const RowRecord &row)
 {
     x.writeStartElement(QStringLiteral("testcase"));
     x.writeAttribute(QStringLiteral("name"), row.name);
     x.writeAttribute(QStringLiteral("classname"),
                      QStringLiteral("quillon.row%1").arg(QString::number(row.digit, 16).toUpper()));
     x.writeAttribute(QStringLiteral("time"), seconds(row.startedUtc, row.endedUtc));
+    junitMeasurements(x, detail, row.digit);
     const QString memo = row.memo.join(QLatin1Char('\n'));
     const bool failed = row.status == QLatin1String("fail");
     const bool unfinished = row.status == QLatin1String("testing");
@@ -291,7 +382,7 @@ void junitSuite(QXmlStreamWriter &x, const RunDetail &detail)
     x.writeAttribute(QStringLiteral("hostname"), detail.station.host);
     junitProperties(x, run);
     for (const RowRecord &row : rows)
-        junitTestcase(x, row);
+        junitTestcase(x, detail, row);
     x.writeEndElement();
 }
 
@@ -300,7 +391,7 @@ void junitSuite(QXmlStreamWriter &x, const RunDetail &detail)
 void RunExporter::add(const RunDetail &detail)
 {
     switch (d->format) {
-    case ExportFormat::Csv: d->write(csvLines(detail)); break;
+    case ExportFormat::Csv: d->write(csvLines(detail, d->what)); break;
     case ExportFormat::Json:
         d->write((d->first ? "\n" : ",\n") + QJsonDocument(runToJson(detail)).toJson(QJsonDocument::Compact));
         break;
@@ -324,8 +415,14 @@ bool RunExporter::finish()
 }
 
 bool exportRuns(const RecordsQuery &query, const RunFilter &filter, ExportFormat format, QIODevice &out,
-                QueryError *error)
+                QueryError *error, ExportWhat what)
 {
+    if (!canExport(format, what)) {
+        if (error)
+            error->message =
+                QStringLiteral("measurements export as csv only (json and junit carry them under each row)");
+        return false;
+    }
     QueryError failure;
     const std::vector<RunSummary> runs = query.list(filter, &failure);
     if (!failure.message.isEmpty()) {
@@ -333,7 +430,7 @@ bool exportRuns(const RecordsQuery &query, const RunFilter &filter, ExportFormat
             *error = failure;
         return false;
     }
-    RunExporter exporter(format, out);
+    RunExporter exporter(format, out, what);
     for (const RunSummary &summary : runs) {
         const auto detail = query.run(summary.id, &failure);
         if (!detail) {

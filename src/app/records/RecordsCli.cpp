@@ -174,7 +174,8 @@ const std::vector<CommandSpec> &commandSpecs()
          {QStringLiteral("db")},
          QStringLiteral("RUN")},
         {QStringLiteral("export"), QStringLiteral("The runs as csv, json or junit."),
-         QStringList{QStringLiteral("db"), QStringLiteral("format"), QStringLiteral("output")} + FilterOptions,
+         QStringList{QStringLiteral("db"), QStringLiteral("format"), QStringLiteral("what"), QStringLiteral("output")}
+             + FilterOptions,
          QString()},
         {QStringLiteral("yield"), QStringLiteral("Per row runs/passes/fails, overall and first-pass yield."),
          QStringList{QStringLiteral("db")} + FilterOptions, QString()},
@@ -242,6 +243,10 @@ QCommandLineOption option(const QString &name, const QString &command)
         return valued(QStringLiteral("At most N runs, newest first."), QStringLiteral("N"));
     if (name == QLatin1String("format"))
         return valued(QStringLiteral("Export format: csv, json or junit."), QStringLiteral("FORMAT"));
+    if (name == QLatin1String("what"))
+        return valued(QStringLiteral("csv: one line per row result (runs, the default) or per measurement "
+                                     "(measurements)."),
+                      QStringLiteral("WHAT"));
     return valued(QStringLiteral("Write to FILE (export: default standard output)."), QStringLiteral("FILE"));
 }
 
@@ -250,7 +255,7 @@ const QStringList &allOptionNames()
     static const QStringList names = {QStringLiteral("db"),      QStringLiteral("line-db"), QStringLiteral("since"),
                                       QStringLiteral("until"),   QStringLiteral("serial"),  QStringLiteral("product"),
                                       QStringLiteral("station"), QStringLiteral("verdict"), QStringLiteral("limit"),
-                                      QStringLiteral("format"),  QStringLiteral("output")};
+                                      QStringLiteral("format"),  QStringLiteral("output"),  QStringLiteral("what")};
     return names;
 }
 
@@ -259,7 +264,8 @@ const QString GeneralDescription =
                    "Commands:\n"
                    "  list                     one line per run, newest first\n"
                    "  show RUN                 everything recorded about a run (id or unique prefix)\n"
-                   "  export --format F        the runs as csv, json or junit\n"
+                   "  export --format F        the runs as csv, json or junit (--what measurements: csv\n"
+                   "                           with one line per measurement)\n"
                    "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
                    "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
                    "  view                     the records window (also with no command)\n"
@@ -553,6 +559,19 @@ private:
                                : QStringLiteral("export needs --format csv|json|junit");
                 return false;
             }
+            const QString what = m_line.value(QStringLiteral("what"));
+            const auto exportWhat =
+                m_line.isSet(QStringLiteral("what")) ? exportWhatFromName(what) : std::optional(ExportWhat::Runs);
+            if (!exportWhat) {
+                *problem = QStringLiteral("unknown --what \"%1\" (runs, measurements)").arg(what);
+                return false;
+            }
+            if (!canExport(*m_exportFormat, *exportWhat)) {
+                *problem = QStringLiteral("--what measurements needs --format csv (json and junit carry the "
+                                          "measurements under each row)");
+                return false;
+            }
+            m_exportWhat = *exportWhat;
         }
         if (command == QLatin1String("certificate") && !m_line.isSet(QStringLiteral("output"))) {
             *problem = QStringLiteral("certificate needs --output FILE.pdf");
@@ -586,7 +605,7 @@ private:
         QueryError error;
         if (!m_line.isSet(QStringLiteral("output"))) {
             m_out.flush();
-            if (!exportRuns(query, m_filter, *m_exportFormat, *m_out.device(), &error))
+            if (!exportRuns(query, m_filter, *m_exportFormat, *m_out.device(), &error, m_exportWhat))
                 return fail(error.message);
             return Done;
         }
@@ -594,7 +613,7 @@ private:
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
-        if (!exportRuns(query, m_filter, *m_exportFormat, file, &error))
+        if (!exportRuns(query, m_filter, *m_exportFormat, file, &error, m_exportWhat))
             return fail(error.message);
         if (!file.commit())
             return fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
@@ -626,6 +645,7 @@ private:
     QString m_path;
     RunFilter m_filter;
     std::optional<ExportFormat> m_exportFormat;
+    ExportWhat m_exportWhat = ExportWhat::Runs;
 };
 
 } // namespace
