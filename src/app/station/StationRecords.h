@@ -37,8 +37,8 @@ public:
     // Gives form's rows records/marginalPercent (attach() does it too).
     void applyMargin(MainForm &form) const;
 
-    // Listens to form's runs and gives its rows the marginal setting; the first failure to write shows one warning box over it,
-    // as does a long outage of the line database.
+    // Listens to form's runs and gives its rows the marginal setting; the first failure
+    // to write shows one warning box over it, as does a long outage of the line database.
     void attach(MainForm &form);
 
     // The warning's text: the file, the reason, and where unwritten records will go.
