@@ -115,6 +115,7 @@ QJsonObject withoutRecords(QJsonObject report)
 {
     report.remove(QStringLiteral("records"));
     report.remove(QStringLiteral("timeline"));
+    report.remove(QStringLiteral("measurements"));
     return report;
 }
 
@@ -131,7 +132,8 @@ TEST_F(RecordsTest, ScriptedRunIsRecordedExactlyAsShown)
     const QString file = path(QStringLiteral("station.sqlite"));
     const QJsonObject plain = runScenario(scenario(TestAll));
     const QJsonObject report = runScenario(scenario(TestAll, file));
-    // Recording changes nothing the report shows; it only adds the records and timeline.
+    // Recording changes nothing the report shows; it only adds the records, the timeline
+    // and the measurements.
     EXPECT_EQ(withoutRecords(report), plain);
     const QJsonObject rec = report.value(QStringLiteral("records")).toObject();
     EXPECT_FALSE(rec.contains(QStringLiteral("warning")))
@@ -609,6 +611,59 @@ TEST_F(RecordsTest, SettingsMeanWhatTheFileSaysWrittenByHandOrByQSettings)
     for (const QJsonValue p : asked[QStringLiteral("prompts")].toArray())
         EXPECT_FALSE(p[QStringLiteral("text")].toString().contains(QLatin1String("does not match")))
             << qPrintable(p[QStringLiteral("text")].toString());
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(RecordsTest, MarginalSettingChangesWhatIsRecordedNeverWhatIsShown)
+{
+    qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toLocal8Bit());
+    QDir().mkpath(path(QStringLiteral("config/Quillon")));
+    QString outText, errText;
+    QTextStream out(&outText), err(&errText);
+    auto withSetting = [&](const char *text) {
+        QFile ini(path(QStringLiteral("config/Quillon/quillon.ini")));
+        EXPECT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write(QByteArray("[records]\nmarginalPercent=") + text + '\n');
+        ini.close();
+        StationOptions o;
+        EXPECT_EQ(parseStationOptions({QStringLiteral("quillon-sim")}, true, o, out, err), -1) << qPrintable(errText);
+        return o.records;
+    };
+    // What the file says, and what a value no margin can be reads as.
+    for (const auto &[text, percent] :
+         {std::pair{"0", 0.0}, {"50", 50.0}, {"2.5", 2.5}, {"ten", 10.0}, {"-5", 10.0}, {"nan", 10.0}, {"80", 50.0}})
+        EXPECT_EQ(withSetting(text).marginalPercent, percent) << text;
+
+    struct Outcome {
+        QJsonObject report;
+        int recorded = 0, marginal = 0;
+    };
+    auto runWith = [&](const char *text) {
+        const QString file = path(QStringLiteral("margin-%1.sqlite").arg(QLatin1String(text)));
+        Outcome o;
+        o.report = runScenario(scenario(R"({"steps": ["testAll"]})", file), withSetting(text));
+        query(file, [&](QSqlDatabase &db) {
+            const auto counts = rows(db, QStringLiteral("SELECT count(*), coalesce(sum(outcome = 'marginal'), 0)"
+                                                        " FROM measurements"));
+            o.recorded = counts.value(0).value(0).toInt();
+            o.marginal = counts.value(0).value(1).toInt();
+        });
+        int listedMarginal = 0;
+        const QJsonArray listed = o.report.value(QStringLiteral("measurements")).toArray();
+        for (const QJsonValue m : listed)
+            listedMarginal += m[QStringLiteral("outcome")].toString() == QLatin1String("marginal");
+        // The report lists what the file holds.
+        EXPECT_EQ(listed.size(), o.recorded) << text;
+        EXPECT_EQ(listedMarginal, o.marginal) << text;
+        return o;
+    };
+    const Outcome off = runWith("0"), wide = runWith("50");
+    EXPECT_GT(off.recorded, 100);
+    EXPECT_EQ(off.recorded, wide.recorded);
+    EXPECT_EQ(off.marginal, 0);
+    EXPECT_GT(wide.marginal, off.marginal);
+    EXPECT_EQ(off.report.value(QStringLiteral("overall")), wide.report.value(QStringLiteral("overall")));
+    EXPECT_EQ(off.report.value(QStringLiteral("rows")), wide.report.value(QStringLiteral("rows")));
     qunsetenv("XDG_CONFIG_HOME");
 }
 

@@ -1,4 +1,4 @@
-// Records on the GUI thread. Every prompt, EEPROM write and row the station records
+// Records on the GUI thread. Every prompt, EEPROM write, measurement and row the station records
 // costs the GUI thread an enqueue (the writer thread owns the file); the target is
 // well under 1 ms per event. The row end also waits until its result is committed
 // (the durability promise: a verdict shown is on disk before the next row starts);
@@ -52,6 +52,33 @@ void BM_RecordEvent(benchmark::State &state)
     f.recorder->finish();
 }
 BENCHMARK(BM_RecordEvent)->ArgName("eeprom")->Arg(0)->Arg(1)->UseRealTime();
+
+// One judged reading as the ladder rows report it, name built per call as they do.
+void BM_RecordMeasurement(benchmark::State &state)
+{
+    RecordsFixture f;
+    Measurement m;
+    m.digit = 5;
+    m.unit = "V";
+    m.comparison = Comparison::Within;
+    m.expected = 0.665;
+    m.tolerance = 0.01;
+    m.low = 0.655;
+    m.high = 0.675;
+    m.outcome = MeasureOutcome::Pass;
+    int channel = 0;
+    for (auto _ : state) {
+        m.order = ++channel;
+        m.name = QStringLiteral("ladder.se_unipolar.ch%1").arg(channel % 16, 2, 10, QLatin1Char('0'));
+        m.value = 0.665 + 1e-4 * (channel % 7);
+        f.recorder->measured(m);
+    }
+    state.counters["ratio"] = ratioTo(Millisecond);
+    state.SetLabel("measurement, GUI-thread cost vs 1 ms; target well under 1");
+    f.recorder->testAllEnded(true, QStringLiteral("PASS"));
+    f.recorder->finish();
+}
+BENCHMARK(BM_RecordMeasurement)->UseRealTime();
 
 // A row's end: the result enqueued and committed (full sync) before the call returns.
 void BM_RowEndDurable(benchmark::State &state)

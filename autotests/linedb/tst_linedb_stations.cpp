@@ -1,6 +1,6 @@
 // Eight scripted stations record into one line database at once while the server is
-// stopped without warning and started again: every run arrives exactly once, as each
-// station's own file has it.
+// stopped without warning and started again: every run arrives exactly once, with its
+// measurements, as each station's own file has it.
 #include "records/line/LineDatabase.h"
 #include "support/PgServer.h"
 #include "support/QtPrinters.h"
@@ -43,6 +43,13 @@ QStringList stationText(const QSqlDatabase &db, const QString &station)
     for (const char *table : {"run_ends", "row_results", "prompts", "eeprom_writes"})
         text << rows(db,
                      QStringLiteral("SELECT * FROM %1 WHERE run_id IN %2 ORDER BY 1").arg(QLatin1String(table), runs));
+    // Measurements run by run, in the order they were taken, each run's count first.
+    const QStringList counts = rows(db, QStringLiteral("SELECT run_id, count(*) FROM measurements WHERE run_id IN "
+                                                       "%1 GROUP BY run_id ORDER BY run_id")
+                                            .arg(runs));
+    EXPECT_EQ(counts.size(), kRunsEach) << qPrintable(station) << ": runs without measurements";
+    text << counts;
+    text << rows(db, QStringLiteral("SELECT * FROM measurements WHERE run_id IN %1 ORDER BY run_id, seq").arg(runs));
     return text;
 }
 

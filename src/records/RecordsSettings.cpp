@@ -9,13 +9,17 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
+
 namespace quillon::records {
 
 namespace {
 
 // The keys read(), every one of them a single value.
-const char *const Keys[] = {"records/enabled", "records/file", "records/required",          "records/lineDatabase",
-                            "station/name",    "serial/ask",   "records/lineOutageMinutes", "serial/pattern"};
+const char *const Keys[] = {"records/enabled",           "records/file",   "records/required",
+                            "records/lineDatabase",      "station/name",   "serial/ask",
+                            "records/lineOutageMinutes", "serial/pattern", "records/marginalPercent"};
 
 // "group/key" -> the text after '=' on its line, trimmed, of an INI file as it reads.
 QHash<QString, QString> linesOf(const QString &path)
@@ -98,6 +102,10 @@ RecordsSettings RecordsSettings::read(QSettings &settings)
     s.station = value("station/name").toString();
     s.askSerial = value("serial/ask", false).toBool();
     s.serialPattern = value("serial/pattern").toString();
+    bool number = false;
+    const double margin = value("records/marginalPercent", s.marginalPercent).toDouble(&number);
+    if (number && std::isfinite(margin) && margin >= 0.0)
+        s.marginalPercent = std::min(margin, 50.0);
     return s;
 }
 

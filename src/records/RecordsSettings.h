@@ -18,6 +18,10 @@ struct RecordsSettings {
     QString station;            // station/name; empty: the host name
     bool askSerial = false;     // serial/ask: Test All asks for the unit serial
     QString serialPattern;      // serial/pattern; empty: any non-empty serial
+    // records/marginalPercent: a passing value closer than this share of its tolerance
+    // band's width to an edge is recorded marginal (0 off; a value that is no number
+    // or below 0 reads as the default, one above 50 as 50). Changes no verdict.
+    double marginalPercent = 10.0;
 
     static RecordsSettings read(QSettings &settings);
 };

@@ -11,6 +11,8 @@
 #include "sim/Scenario.h"
 #include "sim/SimBoard.h"
 #include "sim/VirtualTechnician.h"
+#include "station/Measurement.h"
+#include "station/RunListener.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,6 +27,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <clocale>
 #include <cstdint>
 #include <cstring>
@@ -117,6 +120,66 @@ bool settle(MainForm &form)
     return false;
 }
 
+QJsonValue jsonOf(const MeasuredValue &value)
+{
+    if (const bool *verdict = std::get_if<bool>(&value))
+        return *verdict;
+    const double number = measuredNumber(value);
+    return std::isfinite(number) ? QJsonValue(number) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue jsonOf(double number)
+{
+    return std::isfinite(number) ? QJsonValue(number) : QJsonValue(QJsonValue::Null);
+}
+
+// One measurement as the report lists it: the limits its comparison uses, no others.
+QJsonObject measurementJson(const Measurement &m)
+{
+    QJsonObject o{{QStringLiteral("row"), rowDigit(m.digit)},
+                  {QStringLiteral("name"), m.name},
+                  {QStringLiteral("value"), jsonOf(m.value)},
+                  {QStringLiteral("unit"), QLatin1String(m.unit)},
+                  {QStringLiteral("comparison"), QLatin1String(comparisonName(m.comparison))},
+                  {QStringLiteral("outcome"), QLatin1String(outcomeName(m.outcome))}};
+    const bool within = m.comparison == Comparison::Within;
+    if (within || m.comparison == Comparison::Equals)
+        o.insert(QStringLiteral("expected"), jsonOf(m.expected));
+    if (within)
+        o.insert(QStringLiteral("tolerance"), jsonOf(m.tolerance));
+    if (within || m.comparison == Comparison::Range || m.comparison == Comparison::AtLeast)
+        o.insert(QStringLiteral("low"), jsonOf(m.low));
+    if (within || m.comparison == Comparison::Range)
+        o.insert(QStringLiteral("high"), jsonOf(m.high));
+    return o;
+}
+
+// Hands everything on to the recorder and keeps each measurement for the report.
+class MeasurementLog final : public RunListener {
+public:
+    explicit MeasurementLog(RunListener &next) : m_next(next) {}
+    const QJsonArray &measurements() const { return m_measurements; }
+
+    void detectionStarting() override { m_next.detectionStarting(); }
+    void detectionEnded(bool found, const QString &label, const BoardConfig &board) override
+    {
+        m_next.detectionEnded(found, label, board);
+    }
+    bool testAllStarting() override { return m_next.testAllStarting(); }
+    void testAllEnded(bool completed, const QString &overall) override { m_next.testAllEnded(completed, overall); }
+    void rowStarting(int digit) override { m_next.rowStarting(digit); }
+    void rowEnded(const RowOutcome &outcome, bool closing) override { m_next.rowEnded(outcome, closing); }
+    void measured(const Measurement &m) override
+    {
+        m_measurements.append(measurementJson(m));
+        m_next.measured(m);
+    }
+
+private:
+    RunListener &m_next;
+    QJsonArray m_measurements;
+};
+
 class Run {
 public:
     Run(const sim::Scenario &scenario, const records::RecordsSettings &recordsSettings)
@@ -141,8 +204,10 @@ public:
     QJsonObject run()
     {
         MainForm form(m_records ? m_records->device() : *m_trace, m_records ? m_records->op() : *m_tech);
-        if (m_records)
-            form.setRunListener(&m_records->recorder());
+        if (m_records) {
+            form.setRunListener(&*m_log);
+            m_records->applyMargin(form);
+        }
         BlurbForm blurb;
         form.setBlurbForm(&blurb);
         form.show();
@@ -168,6 +233,7 @@ private:
         settings.file = m_scenario.records;
         m_records = StationRecords::create(settings, *m_trace, *m_tech, QStringLiteral("quillon-sim"), true);
         records::Recorder &recorder = m_records->recorder();
+        m_log.emplace(recorder);
         recorder.setTap([this](records::Recorder::Tap what) {
             const double ms = double(m_stepping->now()) / 1000.0;
             if (what == records::Recorder::Tap::Call) {
@@ -200,6 +266,7 @@ private:
                            StationRecords::warningText(recorder.writer().path(), failure->reason, failure->spillFile));
         report.insert(QStringLiteral("records"), records);
         report.insert(QStringLiteral("timeline"), m_timeline);
+        report.insert(QStringLiteral("measurements"), m_log->measurements());
     }
 
     void click(MainForm &form, const QString &name, int step)
@@ -352,6 +419,7 @@ private:
     std::optional<sim::VirtualTechnician> m_tech;
     QStringList m_problems;
     std::unique_ptr<StationRecords> m_records; // after the device and technician it decorates
+    std::optional<MeasurementLog> m_log;       // in front of the recorder while recording
     QJsonArray m_timeline;
     qsizetype m_listedPrompts = 0;
 };

@@ -35,6 +35,7 @@ std::unique_ptr<StationRecords> StationRecords::create(const records::RecordsSet
     recorder->setRequired(settings.required);
     recorder->setSerialPrompt(settings.askSerial, settings.serialPattern);
     std::unique_ptr<StationRecords> records(new StationRecords(std::move(recorder), lib, op));
+    records->m_marginPercent = settings.marginalPercent;
     records->m_line = StationLineUpload::create({settings.lineDatabase, settings.lineOutageMinutes},
                                                 records->m_recorder->writer(), options.path, station.name);
     return records;
@@ -58,9 +59,16 @@ QString StationRecords::warningText(const QString &file, const QString &reason, 
         .arg(file, reason, spillFile);
 }
 
+void StationRecords::applyMargin(MainForm &form) const
+{
+    for (int i = 0; i < form.rowCount(); ++i)
+        form.row(i).setMarginPercent(m_marginPercent);
+}
+
 void StationRecords::attach(MainForm &form)
 {
     form.setRunListener(m_recorder.get());
+    applyMargin(form);
     if (m_line)
         m_line->attach(&form);
     QPointer<MainForm> window(&form);

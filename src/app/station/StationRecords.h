@@ -34,9 +34,11 @@ public:
     DeviceLibrary &device() { return m_device; }
     Operator &op() { return m_op; }
     records::Recorder &recorder() { return *m_recorder; }
+    // Gives form's rows records/marginalPercent (attach() does it too).
+    void applyMargin(MainForm &form) const;
 
-    // Listens to form's runs; the first failure to write shows one warning box over it,
-    // as does a long outage of the line database.
+    // Listens to form's runs and gives its rows the marginal setting; the first failure
+    // to write shows one warning box over it, as does a long outage of the line database.
     void attach(MainForm &form);
 
     // The warning's text: the file, the reason, and where unwritten records will go.
@@ -48,6 +50,7 @@ private:
     std::unique_ptr<records::Recorder> m_recorder;
     records::RecordingDevice m_device;
     records::RecordingOperator m_op;
+    double m_marginPercent = 10.0;
     // Declared last: goes first, after the recorder has finished writing.
     std::unique_ptr<StationLineUpload> m_line;
 };
