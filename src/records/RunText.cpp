@@ -1,5 +1,6 @@
 #include "records/RunText.h"
 
+#include <cmath>
 #include <tuple>
 
 namespace quillon::records {
@@ -39,7 +40,65 @@ QStringList markersTexts(const StoredCalibration &stored)
     return said;
 }
 
+// A Within value to three significant figures of its tolerance, at least to the mV.
+int decimalsFor(const MeasurementRecord &m)
+{
+    int decimals = 3;
+    if (m.comparison == QLatin1String("within") && m.tolerance && *m.tolerance > 0)
+        while (decimals < 9 && *m.tolerance * std::pow(10.0, decimals) < 100.0)
+            ++decimals;
+    return decimals;
+}
+
+// One number of a measurement (its value or a limit) as the measurement's kind reads.
+QString measuredFigure(const MeasurementRecord &m, const std::optional<double> &number)
+{
+    if (!number)
+        return QStringLiteral("-");
+    const double v = *number;
+    if (m.kind == QLatin1String("bool") || m.unit == QLatin1String("verdict"))
+        return v != 0.0 ? QStringLiteral("yes") : QStringLiteral("no");
+    if (m.kind == QLatin1String("integer")) {
+        const auto whole = qint64(v);
+        if (m.unit == QLatin1String("word") || m.unit == QLatin1String("byte"))
+            return QStringLiteral("0x")
+                   + QString::number(whole, 16).toUpper().rightJustified(m.unit == QLatin1String("word") ? 4 : 2,
+                                                                         QLatin1Char('0'));
+        return QString::number(whole);
+    }
+    if (m.comparison == QLatin1String("within") || m.unit == QLatin1String("V"))
+        return QString::number(v, 'f', decimalsFor(m));
+    return QString::number(v, 'g', 7);
+}
+
 } // namespace
+
+QString measurementText(const MeasurementRecord &m)
+{
+    QString text = measuredFigure(m, m.value);
+    static const QStringList Unitless = {QStringLiteral("word"), QStringLiteral("byte"), QStringLiteral("verdict")};
+    if (!m.unit.isEmpty() && !Unitless.contains(m.unit))
+        text += QLatin1Char(' ') + m.unit;
+    const QString &c = m.comparison;
+    if (c == QLatin1String("within"))
+        return text + QStringLiteral(" within ") + measuredFigure(m, m.expected) + QStringLiteral(" \u00b1")
+               + measuredFigure(m, m.tolerance);
+    if (c == QLatin1String("equals"))
+        return text + QStringLiteral(" equals ") + measuredFigure(m, m.expected);
+    if (c == QLatin1String("range"))
+        return text + QStringLiteral(" in ") + measuredFigure(m, m.low) + QStringLiteral(" .. ")
+               + measuredFigure(m, m.high);
+    if (c == QLatin1String("at-least"))
+        return text + QStringLiteral(" >= ") + measuredFigure(m, m.low);
+    if (c == QLatin1String("finite"))
+        return text + QStringLiteral(" finite");
+    return text;
+}
+
+QString outcomeText(const QString &outcome)
+{
+    return outcome == QLatin1String("fail") ? QStringLiteral("FAIL") : outcome;
+}
 
 QString digitText(int digit)
 {
