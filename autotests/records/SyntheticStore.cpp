@@ -182,11 +182,15 @@ public:
                 value = 0.512;
             else if (ch == 3 && m_runSeq % 50 == 0)
                 value = expected + 0.28;
+            // To the µV, as a reading is: each figure survives any text form of it.
+            const auto micro = [](double v) { return std::round(v * 1e6) / 1e6; };
+            value = micro(value);
             const double off = std::abs(value - expected);
             const char *outcome = off > 0.3 ? "fail" : off > 0.24 ? "marginal" : "pass";
             put(digit,
                 QStringLiteral("ladder.%1.ch%2").arg(QLatin1String(Names[digit - 5])).arg(ch, 2, 10, QLatin1Char('0')),
-                value, "number", "V", "within", expected, 0.3, expected - 0.3, expected + 0.3, outcome);
+                value, "number", "V", "within", micro(expected), 0.3, micro(expected - 0.3), micro(expected + 0.3),
+                outcome);
         }
     }
 
@@ -222,8 +226,8 @@ public:
         case 4: put(4, "bus.verdict", fails ? 1 : 0, "integer", "byte", "equals", 0, none, none, none, judged); break;
         case 8:
             for (int dac = 0; hasDacs && dac < 4; ++dac) {
-                put(8, QStringLiteral("dac%1.gain").arg(dac), 0.9988 + 0.0002 * dac, "number", "ratio", "finite", none,
-                    none, none, none, "pass");
+                put(8, QStringLiteral("dac%1.gain").arg(dac), std::round((0.9988 + 0.0002 * dac) * 1e6) / 1e6, "number",
+                    "ratio", "finite", none, none, none, none, "pass");
                 put(8, QStringLiteral("dac%1.offset").arg(dac), 30.5 + dac, "number", "counts", "finite", none, none,
                     none, none, "pass");
             }
