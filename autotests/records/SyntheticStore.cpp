@@ -177,7 +177,7 @@ public:
         const int count = std::min(channels, 16) / (digit == 7 ? 2 : 1);
         for (int ch = 0; ch < count; ++ch) {
             const double expected = digit == 5 ? 0.625 * ch : digit == 6 ? -10.0 + 1.25 * ch : -4.667 + 0.625 * ch;
-            double value = expected + double((m_runSeq * 31 + ch * 17) % 21 - 10) * 0.001;
+            double value = expected + double((m_runSeq * 31 + qint64(ch) * 17) % 21 - 10) * 0.001;
             if (fails && ch == 6)
                 value = 0.512;
             else if (ch == 3 && m_runSeq % 50 == 0)
@@ -197,6 +197,11 @@ public:
     // A few of each other row's.
     void others(int digit, bool fails, bool hasDacs)
     {
+        if (digit >= 8) {
+            if (hasDacs)
+                dacs(digit, fails);
+            return;
+        }
         const char *judged = fails ? "fail" : "pass";
         const QVariant none;
         switch (digit) {
@@ -224,21 +229,24 @@ public:
             put(3, "aref.word", 65077, "integer", "counts", "range", none, none, 1, 65534, "pass");
             break;
         case 4: put(4, "bus.verdict", fails ? 1 : 0, "integer", "byte", "equals", 0, none, none, none, judged); break;
-        case 8:
-            for (int dac = 0; hasDacs && dac < 4; ++dac) {
-                put(8, QStringLiteral("dac%1.gain").arg(dac), std::round((0.9988 + 0.0002 * dac) * 1e6) / 1e6, "number",
-                    "ratio", "finite", none, none, none, none, "pass");
-                put(8, QStringLiteral("dac%1.offset").arg(dac), 30.5 + dac, "number", "counts", "finite", none, none,
-                    none, none, "pass");
-            }
-            break;
-        case 9:
-        case 10:
-            if (hasDacs)
-                put(digit, digit == 9 ? "dac.check.verdict" : "dac.ramp.verdict", fails ? 0 : 1, "bool", "verdict",
-                    "equals", 1, none, none, none, judged);
-            break;
         default: break;
+        }
+    }
+
+    // The D/A rows' (8-A) of a board with DACs.
+    void dacs(int digit, bool fails)
+    {
+        const QVariant none;
+        if (digit != 8) {
+            put(digit, digit == 9 ? "dac.check.verdict" : "dac.ramp.verdict", fails ? 0 : 1, "bool", "verdict",
+                "equals", 1, none, none, none, fails ? "fail" : "pass");
+            return;
+        }
+        for (int dac = 0; dac < 4; ++dac) {
+            put(8, QStringLiteral("dac%1.gain").arg(dac), std::round((0.9988 + 0.0002 * dac) * 1e6) / 1e6, "number",
+                "ratio", "finite", none, none, none, none, "pass");
+            put(8, QStringLiteral("dac%1.offset").arg(dac), 30.5 + dac, "number", "counts", "finite", none, none, none,
+                none, "pass");
         }
     }
 
