@@ -244,6 +244,10 @@ QList<ShownCommand> shownCommands()
                 words = words.mid(0, at);
                 c.redirected = true;
             }
+            // A word in single quotes, as a shell takes it.
+            for (QString &word : words)
+                if (word.size() >= 2 && word.startsWith(QLatin1Char('\'')) && word.endsWith(QLatin1Char('\'')))
+                    word = word.mid(1, word.size() - 2);
             c.arguments = words;
             commands << c;
             inBlock = true;
@@ -302,6 +306,7 @@ TEST(DocsExamples, RecordsExamplesAreWhatTheProgramPrints)
     {
         quillon::testing::SyntheticStore store(
             file, {QStringLiteral("line-a-1"), QStringLiteral("line-a-2"), QStringLiteral("line-b-1")});
+        store.setMeasurements(true);
         store.addMany(2000, 20261208);
         ASSERT_TRUE(store.isOpen()) << qPrintable(store.error());
     }

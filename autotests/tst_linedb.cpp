@@ -449,6 +449,7 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
         quillon::testing::SyntheticStore store(path, {QStringLiteral("line-a"), QStringLiteral("line-b")},
                                                SchemaVersion);
         ASSERT_TRUE(store.isOpen()) << qPrintable(store.error());
+        store.setMeasurements(true);
         store.addMany(40, 7);
         QSqlQuery first(store.database());
         ASSERT_TRUE(first.exec(QStringLiteral("SELECT id FROM runs ORDER BY rowid LIMIT 1")) && first.next());
@@ -488,6 +489,11 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
          QStringLiteral("5")},
         {QStringLiteral("yield")},
         {QStringLiteral("yield"), QStringLiteral("--station"), QStringLiteral("line-a")},
+        {QStringLiteral("measurements")},
+        {QStringLiteral("measurements"), QStringLiteral("--name"), QStringLiteral("ladder.*.ch0[5-7]"),
+         QStringLiteral("--station"), QStringLiteral("line-b")},
+        {QStringLiteral("measurements"), QStringLiteral("--name"), QStringLiteral("dac?.*"),
+         QStringLiteral("--verdict"), QStringLiteral("fail"), QStringLiteral("--limit"), QStringLiteral("3")},
     };
     for (const QStringList &read : reads) {
         const auto fromFile = command(read + QStringList{QStringLiteral("--db"), path});
@@ -496,6 +502,9 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
         EXPECT_EQ(fromLine, fromFile) << qPrintable(read.join(QLatin1Char(' ')));
     }
     EXPECT_EQ(command({QStringLiteral("list"), QStringLiteral("--db"), url}).second.count(QLatin1Char('\n')), 40);
+    EXPECT_TRUE(command({QStringLiteral("measurements"), QStringLiteral("--name"), QStringLiteral("ladder.*.ch06"),
+                         QStringLiteral("--db"), url})
+                    .second.contains(QLatin1String("  ladder.se_bipolar.ch06  ")));
     const QString pdf = dir.filePath(QStringLiteral("run.pdf"));
     std::tie(exit, text) = command(
         {QStringLiteral("certificate"), firstRun, QStringLiteral("--output"), pdf, QStringLiteral("--db"), url});

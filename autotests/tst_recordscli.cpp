@@ -562,6 +562,82 @@ TEST_F(RecordsCli, ExportsMeasurementsAsLongCsvJUnitPropertiesAndJsonObjects)
     EXPECT_TRUE(measured.at(1)[QLatin1String("value")].isNull());
 }
 
+// measurements: --name as a glob over whole names, with the usual filters; each
+// comparison's line. The expected lines name the runs as A (older, passing) and B.
+TEST_F(RecordsCli, MeasurementsMatchNamesAndShowEachComparison)
+{
+    const QString store = dir.filePath(QStringLiteral("measured.sqlite"));
+    QString a, b;
+    {
+        SyntheticStore synthetic(store, {QStringLiteral("bench-1"), QStringLiteral("bench-2")});
+        ASSERT_TRUE(synthetic.isOpen()) << synthetic.error().toStdString();
+        synthetic.setMeasurements(true);
+        SyntheticRun run;
+        run.startedUtc = QStringLiteral("2026-12-07T09:00:00.000Z");
+        run.serial = QStringLiteral("QN1");
+        a = synthetic.add(run);
+        run.startedUtc = QStringLiteral("2026-12-08T10:00:00.000Z");
+        run.serial = QStringLiteral("QN2");
+        run.station = 1;
+        run.failingRow = 6;
+        b = synthetic.add(run);
+    }
+    const QString keysA = QStringLiteral("  2026-12-07 09:00:00Z  bench-1  serial QN1  ");
+    const QString keysB = QStringLiteral("  2026-12-08 10:00:00Z  bench-2  serial QN2  ");
+    struct Case {
+        QStringList arguments;
+        QStringList lines; // "A..." / "B...": the run's id and keys, then the rest
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--name"), QStringLiteral("ladder.*.ch05")},
+         {QStringLiteral("B5  ladder.se_unipolar.ch05  3.115 V within 3.125 \u00b10.300  pass"),
+          QStringLiteral("B6  ladder.se_bipolar.ch05  -3.760 V within -3.750 \u00b10.300  pass"),
+          QStringLiteral("B7  ladder.differential.ch05  -1.552 V within -1.542 \u00b10.300  pass"),
+          QStringLiteral("A5  ladder.se_unipolar.ch05  3.126 V within 3.125 \u00b10.300  pass"),
+          QStringLiteral("A6  ladder.se_bipolar.ch05  -3.749 V within -3.750 \u00b10.300  pass"),
+          QStringLiteral("A7  ladder.differential.ch05  -1.541 V within -1.542 \u00b10.300  pass")}},
+        // The whole name: a prefix matches nothing.
+        {{QStringLiteral("--name"), QStringLiteral("ladder.se_unipolar.ch0")}, {}},
+        {{QStringLiteral("--name"), QStringLiteral("ladder.*.ch0[6]"), QStringLiteral("--verdict"),
+          QStringLiteral("fail")},
+         {QStringLiteral("B5  ladder.se_unipolar.ch06  3.757 V within 3.750 \u00b10.300  pass"),
+          QStringLiteral("B6  ladder.se_bipolar.ch06  0.512 V within -2.500 \u00b10.300  FAIL"),
+          QStringLiteral("B7  ladder.differential.ch06  -0.910 V within -0.917 \u00b10.300  pass")}},
+        {{QStringLiteral("--name"), QStringLiteral("[ad][gdi]*"), QStringLiteral("--serial"), QStringLiteral("QN1")},
+         {QStringLiteral("A0  dio.pullup  0xFFFF equals 0xFFFF  pass"),
+          QStringLiteral("A1  dio.loopback.a_to_b.01  0x01 equals 0x01  pass"),
+          QStringLiteral("A1  dio.loopback.a_to_b.80  0x80 equals 0x80  pass"),
+          QStringLiteral("A2  adclocks.unclocked.bytes_left  32 bytes >= 1  pass"),
+          QStringLiteral("A2  adclocks.clocked.bytes_left  0 bytes equals 0  pass"),
+          QStringLiteral("A3  agnd  0.01160 V within 0.01234 \u00b10.00595  pass")}},
+        {{QStringLiteral("--name"), QStringLiteral("aref.*"), QStringLiteral("--limit"), QStringLiteral("1")},
+         {QStringLiteral("B3  aref.typed  9.930 V  not-judged"),
+          QStringLiteral("B3  aref.word  65077 counts in 1 .. 65534  pass")}},
+        {{QStringLiteral("--name"), QStringLiteral("dac*.[gv]*"), QStringLiteral("--station"),
+          QStringLiteral("bench-1")},
+         {QStringLiteral("A8  dac0.gain  0.9988 ratio finite  pass"),
+          QStringLiteral("A8  dac1.gain  0.999 ratio finite  pass"),
+          QStringLiteral("A8  dac2.gain  0.9992 ratio finite  pass"),
+          QStringLiteral("A8  dac3.gain  0.9994 ratio finite  pass"),
+          QStringLiteral("A9  dac.check.verdict  yes equals yes  pass"),
+          QStringLiteral("AA  dac.ramp.verdict  yes equals yes  pass")}},
+    };
+    for (const Case &c : cases) {
+        const Result result =
+            run(QStringList{QStringLiteral("--db"), store, QStringLiteral("measurements")} + c.arguments);
+        QString expected;
+        for (const QString &line : c.lines)
+            expected += (line.startsWith(QLatin1Char('A')) ? a + keysA : b + keysB) + line.mid(1) + QLatin1Char('\n');
+        EXPECT_EQ(result.exit, 0) << result.err.toStdString();
+        EXPECT_EQ(result.out.toStdString(), expected.toStdString()) << c.arguments.join(QLatin1Char(' ')).toStdString();
+    }
+    // Every measurement of both runs; a store without measurements lists none.
+    EXPECT_EQ(run({QStringLiteral("--db"), store, QStringLiteral("measurements")}).out.count(QLatin1Char('\n')), 118);
+    const Result none = run({QStringLiteral("--db"), path, QStringLiteral("measurements")});
+    EXPECT_EQ(none.exit, 0);
+    EXPECT_EQ(none.out, QString());
+}
+
 TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
 {
     // A file of another kind, an SQLite file of another program, and a newer schema.

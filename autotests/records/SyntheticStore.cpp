@@ -11,7 +11,10 @@
 #include <QSqlQuery>
 #include <QUuid>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
+#include <functional>
 
 namespace quillon::testing {
 
@@ -46,7 +49,8 @@ struct SyntheticStore::Private {
     QString error;
     QStringList stationIds;
     qint64 seq = 0;
-    std::unique_ptr<QSqlQuery> session, run, end, row, prompt, write;
+    std::unique_ptr<QSqlQuery> session, run, end, row, prompt, write, measurement;
+    bool measurements = false;
 
     bool exec(QSqlQuery &q, const QVariantList &values)
     {
@@ -113,6 +117,9 @@ SyntheticStore::SyntheticStore(const QString &path, const QStringList &stationNa
     d->prompt = d->prepare(
         QStringLiteral("INSERT INTO prompts (id, run_id, session_id, seq, kind, caption, text, answer, typed, "
                        "shown_utc, answered_utc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    d->measurement = d->prepare(
+        QStringLiteral("INSERT INTO measurements (id, run_id, seq, digit, name, value, kind, unit, comparison, "
+                       "expected, tolerance, low, high, outcome) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     d->write = d->prepare(QStringLiteral("INSERT INTO eeprom_writes (id, run_id, seq, address, bytes, status, at_utc) "
                                          "VALUES (?, ?, ?, ?, ?, ?, ?)"));
 }
@@ -125,6 +132,7 @@ SyntheticStore::~SyntheticStore()
     d->row.reset();
     d->prompt.reset();
     d->write.reset();
+    d->measurement.reset();
     d->db.close();
     d->db = QSqlDatabase();
     QSqlDatabase::removeDatabase(d->connection);
@@ -144,6 +152,122 @@ QSqlDatabase SyntheticStore::database() const
 {
     return d->db;
 }
+
+void SyntheticStore::setMeasurements(bool on)
+{
+    d->measurements = on;
+}
+
+namespace {
+
+// Writes one run's measurements, numbered across the run, the way the rows report them.
+class MeasurementWriter {
+public:
+    using Insert = std::function<void(const QVariantList &)>;
+    MeasurementWriter(QString runId, qint64 runSeq, Insert insert)
+        : m_runId(std::move(runId)), m_runSeq(runSeq), m_insert(std::move(insert))
+    {
+    }
+
+    // A ladder row: every channel (pair) of up to 16 channels, within expected ± 0.3 V;
+    // channel 6 reads far off in a failing row, and every 50th run's channel 3 is marginal.
+    void ladder(int digit, int channels, bool fails)
+    {
+        static const char *const Names[] = {"se_unipolar", "se_bipolar", "differential"};
+        const int count = std::min(channels, 16) / (digit == 7 ? 2 : 1);
+        for (int ch = 0; ch < count; ++ch) {
+            const double expected = digit == 5 ? 0.625 * ch : digit == 6 ? -10.0 + 1.25 * ch : -4.667 + 0.625 * ch;
+            double value = expected + double((m_runSeq * 31 + qint64(ch) * 17) % 21 - 10) * 0.001;
+            if (fails && ch == 6)
+                value = 0.512;
+            else if (ch == 3 && m_runSeq % 50 == 0)
+                value = expected + 0.28;
+            // To the µV, as a reading is: each figure survives any text form of it.
+            const auto micro = [](double v) { return std::round(v * 1e6) / 1e6; };
+            value = micro(value);
+            const double off = std::abs(value - expected);
+            const char *outcome = off > 0.3 ? "fail" : off > 0.24 ? "marginal" : "pass";
+            put(digit,
+                QStringLiteral("ladder.%1.ch%2").arg(QLatin1String(Names[digit - 5])).arg(ch, 2, 10, QLatin1Char('0')),
+                value, "number", "V", "within", micro(expected), 0.3, micro(expected - 0.3), micro(expected + 0.3),
+                outcome);
+        }
+    }
+
+    // A few of each other row's.
+    void others(int digit, bool fails, bool hasDacs)
+    {
+        if (digit >= 8) {
+            if (hasDacs)
+                dacs(digit, fails);
+            return;
+        }
+        const char *judged = fails ? "fail" : "pass";
+        const QVariant none;
+        switch (digit) {
+        case 0:
+            put(0, "dio.pullup", fails ? 0xFF7F : 0xFFFF, "integer", "word", "equals", 0xFFFF, none, none, none,
+                judged);
+            break;
+        case 1:
+            for (const int pattern : {0x01, 0x80})
+                put(1,
+                    QStringLiteral("dio.loopback.a_to_b.")
+                        + QString::number(pattern, 16).toUpper().rightJustified(2, QLatin1Char('0')),
+                    fails && pattern == 0x80 ? 0 : pattern, "integer", "byte", "equals", pattern, none, none, none,
+                    fails && pattern == 0x80 ? "fail" : "pass");
+            break;
+        case 2:
+            put(2, "adclocks.unclocked.bytes_left", fails ? 0 : 32, "integer", "bytes", "at-least", none, none, 1, none,
+                judged);
+            put(2, "adclocks.clocked.bytes_left", 0, "integer", "bytes", "equals", 0, none, none, none, "pass");
+            break;
+        case 3:
+            put(3, "agnd", fails ? 0.0301 : 0.0116, "number", "V", "within", 0.01234, 0.00595, 0.00639, 0.01829,
+                judged);
+            put(3, "aref.typed", 9.93, "number", "V", "none", none, none, none, none, "not-judged");
+            put(3, "aref.word", 65077, "integer", "counts", "range", none, none, 1, 65534, "pass");
+            break;
+        case 4: put(4, "bus.verdict", fails ? 1 : 0, "integer", "byte", "equals", 0, none, none, none, judged); break;
+        default: break;
+        }
+    }
+
+    // The D/A rows' (8-A) of a board with DACs.
+    void dacs(int digit, bool fails)
+    {
+        const QVariant none;
+        if (digit != 8) {
+            put(digit, digit == 9 ? "dac.check.verdict" : "dac.ramp.verdict", fails ? 0 : 1, "bool", "verdict",
+                "equals", 1, none, none, none, fails ? "fail" : "pass");
+            return;
+        }
+        for (int dac = 0; dac < 4; ++dac) {
+            put(8, QStringLiteral("dac%1.gain").arg(dac), std::round((0.9988 + 0.0002 * dac) * 1e6) / 1e6, "number",
+                "ratio", "finite", none, none, none, none, "pass");
+            put(8, QStringLiteral("dac%1.offset").arg(dac), 30.5 + dac, "number", "counts", "finite", none, none, none,
+                none, "pass");
+        }
+    }
+
+private:
+    void put(int digit, const QString &name, const QVariant &value, const char *kind, const char *unit,
+             const char *comparison, const QVariant &expected, const QVariant &tolerance, const QVariant &low,
+             const QVariant &high, const char *outcome)
+    {
+        ++m_seq;
+        m_insert({m_runId + QLatin1Char('.') + QString::number(m_seq), m_runId, m_seq, digit, name, value,
+                  QLatin1String(kind), QLatin1String(unit), QLatin1String(comparison), expected, tolerance, low, high,
+                  QLatin1String(outcome)});
+    }
+
+    QString m_runId;
+    qint64 m_runSeq;
+    Insert m_insert;
+    int m_seq = 0;
+};
+
+} // namespace
 
 QString SyntheticStore::rowName(int digit)
 {
@@ -220,6 +344,7 @@ QString SyntheticStore::add(const SyntheticRun &wanted)
         p.exec(*p.write, {uuid(), runId, ++writeSeq, address, QString::fromLatin1(bytes.toHex()), status, stamp(t)});
         t = t.addMSecs(3);
     };
+    MeasurementWriter measurements(runId, p.seq, [&p](const QVariantList &values) { p.exec(*p.measurement, values); });
     const int first = single ? wanted.rowDigit : 0;
     const int last = single ? wanted.rowDigit : 10;
     bool failed = false;
@@ -274,6 +399,10 @@ QString SyntheticStore::add(const SyntheticRun &wanted)
                 digit == 4 ? QVariant(fails ? QStringLiteral("Bus test failed") : QString()) : QVariant(),
                 QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(memo)).toJson(QJsonDocument::Compact)),
                 rowStart, stamp(t)});
+        if (p.measurements && digit >= 5 && digit <= 7)
+            measurements.ladder(digit, wanted.channels, fails);
+        else if (p.measurements)
+            measurements.others(digit, fails, hasDacs);
         failed = failed || fails;
         if (wanted.endState == QLatin1String("interrupted") && digit == 5)
             break;

@@ -43,6 +43,12 @@ public:
     bool isOpen() const;
     QString error() const;
 
+    // From now on, each row added records its measurements too: every ladder channel (up
+    // to 16, pairs for the differential row) within expected ± 0.3 V, and a few of each
+    // other row's; a failing row's first judged one (a ladder's channel 6) fails. Off by
+    // default: the stores of earlier tests stay as they were.
+    void setMeasurements(bool on);
+
     // Adds a run (with its session) and returns its id.
     QString add(const SyntheticRun &run);
     // Adds count runs of two products on the stations, a few per minute from start,

@@ -17,6 +17,7 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include <algorithm>
 #include <limits>
 #include <thread>
 #include <map>
@@ -654,6 +655,93 @@ QStringList RecordsQuery::stationNames() const
         while (q.next())
             names << q.value(0).toString();
     return names;
+}
+
+QStringList RecordsQuery::measurementNames(QueryError *error) const
+{
+    QStringList names;
+    if (storeVersion() < tableInfo(Table::Measurements).since)
+        return names;
+    // A loose index scan over measurements_name: one seek per distinct name.
+    QSqlQuery q(m_db);
+    if (!exec(q,
+              QStringLiteral("WITH RECURSIVE n(name) AS (SELECT min(name) FROM measurements UNION ALL "
+                             "SELECT (SELECT min(m.name) FROM measurements m WHERE m.name > n.name) FROM n "
+                             "WHERE n.name IS NOT NULL) SELECT name FROM n WHERE name IS NOT NULL"),
+              {}, error))
+        return names;
+    while (q.next())
+        names << q.value(0).toString();
+    // The line database orders by its collation: the same order everywhere.
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool RecordsQuery::measurements(const RunFilter &filter, const std::optional<QStringList> &names,
+                                const std::function<void(const MeasurementLine &)> &each, QueryError *error) const
+{
+    if (storeVersion() < tableInfo(Table::Measurements).since || (names && names->isEmpty()))
+        return true;
+    Where where = whereOf(filter);
+    QStringList terms;
+    QVariantList values;
+    if (names) {
+        terms << QStringLiteral("m.name IN (") + QStringList(names->size(), QStringLiteral("?")).join(QLatin1Char(','))
+                     + QLatin1Char(')');
+        for (const QString &name : *names)
+            values << name;
+    }
+    if (!where.condition.isEmpty()) {
+        terms << where.condition;
+        values << where.values;
+    }
+    if (filter.limit >= 0) {
+        terms << QStringLiteral("r.id IN (SELECT r.id") + filteredFrom(where) + where.sql
+                     + QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC LIMIT ?)");
+        values << where.values << filter.limit;
+    }
+    QString sql = QStringLiteral("SELECT r.id, r.started_utc, s.name, r.serial, m.digit, m.name, m.value, m.kind, "
+                                 "m.unit, m.comparison, m.expected, m.tolerance, m.low, m.high, m.outcome "
+                                 "FROM measurements m JOIN runs r ON r.id = m.run_id "
+                                 "JOIN stations s ON s.id = r.station_id");
+    if (where.needsEnd)
+        sql += QStringLiteral(" LEFT JOIN run_ends e ON e.run_id = r.id");
+    if (!terms.isEmpty())
+        sql += QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC, r.id, m.seq");
+    QSqlQuery q(m_db);
+    if (!exec(q, sql, values, error))
+        return false;
+    const auto real = [&q](int column) {
+        const QVariant v = q.value(column);
+        return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+    };
+    MeasurementLine line;
+    MeasurementRecord &m = line.measurement;
+    while (q.next()) {
+        line.runId = q.value(0).toString();
+        line.startedUtc = q.value(1).toString();
+        line.stationName = q.value(2).toString();
+        line.serial = q.value(3).toString();
+        m.digit = q.value(4).toInt();
+        m.name = q.value(5).toString();
+        m.value = real(6);
+        m.kind = q.value(7).toString();
+        m.unit = q.value(8).toString();
+        m.comparison = q.value(9).toString();
+        m.expected = real(10);
+        m.tolerance = real(11);
+        m.low = real(12);
+        m.high = real(13);
+        m.outcome = q.value(14).toString();
+        each(line);
+    }
+    if (q.lastError().isValid()) {
+        if (error)
+            error->message = q.lastError().text();
+        return false;
+    }
+    return true;
 }
 
 } // namespace quillon::records

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariantHash>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -120,6 +121,12 @@ struct RunDetail {
     bool keepsMeasurements = false;              // the store has them (schema 3 on)
 };
 
+// One measurement with the keys of its run, as a listing of measurements shows it.
+struct MeasurementLine {
+    QString runId, startedUtc, stationName, serial;
+    MeasurementRecord measurement; // its fields left empty
+};
+
 struct RowYield {
     int digit = 0;
     QString name;
@@ -165,6 +172,15 @@ public:
     std::vector<qint64> rowids(const RunFilter &filter, QueryError *error = nullptr) const;
     // The ids of the runs matching filter (limit ignored), in no particular order.
     QStringList runIds(const RunFilter &filter, QueryError *error = nullptr) const;
+
+    // The distinct measurement names stored, ascending (by code point); empty for a store
+    // without measurements. A few hundred index seeks, whatever the store's size.
+    QStringList measurementNames(QueryError *error = nullptr) const;
+    // The measurements named (all when names is nullopt) of the runs matching filter, its
+    // limit counting runs: newest run first, each run's in the order they were taken,
+    // handed to each as they are read. False (with error) when the query failed.
+    bool measurements(const RunFilter &filter, const std::optional<QStringList> &names,
+                      const std::function<void(const MeasurementLine &)> &each, QueryError *error = nullptr) const;
 
     // Station names seen, for filter choices.
     QStringList stationNames() const;

@@ -56,7 +56,65 @@ QString withUnit(const QString &figure, const QString &unit)
     return unit.isEmpty() ? figure : figure + QLatin1Char(' ') + unit;
 }
 
+// A Within value to three significant figures of its tolerance, at least to the mV.
+int decimalsFor(const MeasurementRecord &m)
+{
+    int decimals = 3;
+    if (m.comparison == QLatin1String("within") && m.tolerance && *m.tolerance > 0)
+        while (decimals < 9 && *m.tolerance * std::pow(10.0, decimals) < 100.0)
+            ++decimals;
+    return decimals;
+}
+
+// One number of a measurement (its value or a limit) as the measurements command prints
+// it, as the measurement's kind reads.
+QString lineFigure(const MeasurementRecord &m, const std::optional<double> &number)
+{
+    if (!number)
+        return QStringLiteral("-");
+    const double v = *number;
+    if (m.kind == QLatin1String("bool") || m.unit == QLatin1String("verdict"))
+        return v != 0.0 ? QStringLiteral("yes") : QStringLiteral("no");
+    if (m.kind == QLatin1String("integer")) {
+        const auto whole = qint64(v);
+        if (m.unit == QLatin1String("word") || m.unit == QLatin1String("byte"))
+            return QStringLiteral("0x")
+                   + QString::number(whole, 16).toUpper().rightJustified(m.unit == QLatin1String("word") ? 4 : 2,
+                                                                         QLatin1Char('0'));
+        return QString::number(whole);
+    }
+    if (m.comparison == QLatin1String("within") || m.unit == QLatin1String("V"))
+        return QString::number(v, 'f', decimalsFor(m));
+    return QString::number(v, 'g', 7);
+}
+
 } // namespace
+
+QString measurementText(const MeasurementRecord &m)
+{
+    QString text = lineFigure(m, m.value);
+    static const QStringList Unitless = {QStringLiteral("word"), QStringLiteral("byte"), QStringLiteral("verdict")};
+    if (!m.unit.isEmpty() && !Unitless.contains(m.unit))
+        text += QLatin1Char(' ') + m.unit;
+    const QString &c = m.comparison;
+    if (c == QLatin1String("within"))
+        return text + QStringLiteral(" within ") + lineFigure(m, m.expected) + QStringLiteral(" \u00b1")
+               + lineFigure(m, m.tolerance);
+    if (c == QLatin1String("equals"))
+        return text + QStringLiteral(" equals ") + lineFigure(m, m.expected);
+    if (c == QLatin1String("range"))
+        return text + QStringLiteral(" in ") + lineFigure(m, m.low) + QStringLiteral(" .. ") + lineFigure(m, m.high);
+    if (c == QLatin1String("at-least"))
+        return text + QStringLiteral(" >= ") + lineFigure(m, m.low);
+    if (c == QLatin1String("finite"))
+        return text + QStringLiteral(" finite");
+    return text;
+}
+
+QString outcomeText(const QString &outcome)
+{
+    return outcome == QLatin1String("fail") ? QStringLiteral("FAIL") : outcome;
+}
 
 QString digitText(int digit)
 {

@@ -36,6 +36,14 @@ QString orDash(const QString &text);
 // The verdicts a run filter takes, in the order they are offered.
 const QStringList &verdictNames();
 
+// A measurement's value with its unit and the limits it was judged against, in one
+// phrase: "1.234 V within 1.500 ±0.300", "0x00FF equals 0x00FF", "12 bytes >= 1",
+// "65087 counts in 1 .. 65534", "1.00002 ratio finite", "yes equals yes"; "-" for a
+// value not there.
+QString measurementText(const MeasurementRecord &m);
+// The outcome as a listing shows it: "pass", "FAIL", "marginal", "not-judged".
+QString outcomeText(const QString &outcome);
+
 // True for a prompt whose typed text is an item the technician picked (the D/A Cal
 // Check's scale), not text typed.
 bool isPick(const PromptRecord &prompt);

@@ -15,6 +15,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTextStream>
@@ -179,6 +180,9 @@ const std::vector<CommandSpec> &commandSpecs()
          QString()},
         {QStringLiteral("yield"), QStringLiteral("Per row runs/passes/fails, overall and first-pass yield."),
          QStringList{QStringLiteral("db")} + FilterOptions, QString()},
+        {QStringLiteral("measurements"),
+         QStringLiteral("One line per measurement of the runs, newest run first, with its limits and outcome."),
+         QStringList{QStringLiteral("db"), QStringLiteral("name")} + FilterOptions, QString()},
         {QStringLiteral("certificate"),
          QStringLiteral("The run's test and calibration certificate (PDF)."),
          {QStringLiteral("db"), QStringLiteral("output")},
@@ -241,6 +245,9 @@ QCommandLineOption option(const QString &name, const QString &command)
         return valued(QStringLiteral("pass, fail, aborted, interrupted or open."), QStringLiteral("VERDICT"));
     if (name == QLatin1String("limit"))
         return valued(QStringLiteral("At most N runs, newest first."), QStringLiteral("N"));
+    if (name == QLatin1String("name"))
+        return valued(QStringLiteral("Measurements whose whole name matches GLOB (*, ?, [...])."),
+                      QStringLiteral("GLOB"));
     if (name == QLatin1String("format"))
         return valued(QStringLiteral("Export format: csv, json or junit."), QStringLiteral("FORMAT"));
     if (name == QLatin1String("what"))
@@ -255,7 +262,8 @@ const QStringList &allOptionNames()
     static const QStringList names = {QStringLiteral("db"),      QStringLiteral("line-db"), QStringLiteral("since"),
                                       QStringLiteral("until"),   QStringLiteral("serial"),  QStringLiteral("product"),
                                       QStringLiteral("station"), QStringLiteral("verdict"), QStringLiteral("limit"),
-                                      QStringLiteral("format"),  QStringLiteral("output"),  QStringLiteral("what")};
+                                      QStringLiteral("format"),  QStringLiteral("output"),  QStringLiteral("what"),
+                                      QStringLiteral("name")};
     return names;
 }
 
@@ -267,6 +275,7 @@ const QString GeneralDescription =
                    "  export --format F        the runs as csv, json or junit (--what measurements: csv\n"
                    "                           with one line per measurement)\n"
                    "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
+                   "  measurements [--name G]  one line per measurement, with its limits and outcome\n"
                    "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
                    "  view                     the records window (also with no command)\n"
                    "  status                   uploads to the line database: pending runs, last upload, last error\n"
@@ -331,7 +340,7 @@ QString noWindowMessage()
 {
     return Program
            + QStringLiteral(": the records window needs a display (DISPLAY and WAYLAND_DISPLAY are unset); "
-                            "the commands are list, show, export, yield, certificate, status and db init "
+                            "the commands are list, show, export, yield, measurements, certificate, status and db init "
                             "(see --help)");
 }
 
@@ -365,8 +374,9 @@ struct RecordsCommandLine::Private {
             parser.addVersionOption();
             for (const QString &name : allOptionNames())
                 parser.addOption(option(name, QString()));
-            parser.addPositionalArgument(QStringLiteral("command"),
-                                         QStringLiteral("list, show, export, yield, certificate, view, status, db"));
+            parser.addPositionalArgument(
+                QStringLiteral("command"),
+                QStringLiteral("list, show, export, yield, measurements, certificate, view, status, db"));
             parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."),
                                          QStringLiteral("[RUN]"));
             return;
@@ -480,6 +490,8 @@ public:
             return yield(query);
         if (command == QLatin1String("export"))
             return exportTo(query);
+        if (command == QLatin1String("measurements"))
+            return measurements(query);
         return oneRun(query, m_line.operands.at(0));
     }
 
@@ -597,6 +609,36 @@ private:
         if (!error.message.isEmpty())
             return fail(error.message);
         printYield(m_out, report);
+        return Done;
+    }
+
+    // The measurements of the filter's runs, each line written as it is read.
+    int measurements(const RecordsQuery &query)
+    {
+        QueryError error;
+        std::optional<QStringList> names;
+        if (m_line.isSet(QStringLiteral("name"))) {
+            // Anchored: the glob matches the whole name.
+            const QRegularExpression glob(
+                QRegularExpression::wildcardToRegularExpression(m_line.value(QStringLiteral("name"))));
+            names = query.measurementNames(&error);
+            if (!error.message.isEmpty())
+                return fail(error.message);
+            names->removeIf([&glob](const QString &name) { return !glob.match(name).hasMatch(); });
+        }
+        const bool ok = query.measurements(
+            m_filter, names,
+            [this](const MeasurementLine &line) {
+                const MeasurementRecord &m = line.measurement;
+                m_out << line.runId << "  " << shortTime(line.startedUtc) << "  " << line.stationName << "  serial "
+                      << orDash(line.serial) << "  " << digitText(m.digit) << "  " << m.name << "  "
+                      << measurementText(m) << "  " << outcomeText(m.outcome) << '\n';
+            },
+            &error);
+        if (!ok) {
+            m_out.flush();
+            return fail(error.message);
+        }
         return Done;
     }
 
