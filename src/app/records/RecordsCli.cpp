@@ -153,7 +153,7 @@ const QString Program = QStringLiteral("quillon-records");
 constexpr qsizetype MaxQuoted = 60;
 
 // A command, the options it takes and what its help says.
-struct CommandSpec {
+struct CommandInfo {
     QString name;
     QString summary;
     QStringList options;
@@ -164,9 +164,9 @@ const QStringList FilterOptions = {QStringLiteral("since"),   QStringLiteral("un
                                    QStringLiteral("product"), QStringLiteral("station"), QStringLiteral("verdict"),
                                    QStringLiteral("limit")};
 
-const std::vector<CommandSpec> &commandSpecs()
+const std::vector<CommandInfo> &commandInfos()
 {
-    static const std::vector<CommandSpec> specs = {
+    static const std::vector<CommandInfo> commandInfos = {
         {QString(), QString(), {QStringLiteral("db")}, QString()},
         {QStringLiteral("list"), QStringLiteral("One line per run, newest first."),
          QStringList{QStringLiteral("db")} + FilterOptions, QString()},
@@ -197,14 +197,14 @@ const std::vector<CommandSpec> &commandSpecs()
          {QStringLiteral("db"), QStringLiteral("station")},
          QStringLiteral("init")},
     };
-    return specs;
+    return commandInfos;
 }
 
-const CommandSpec *findSpec(const QString &name)
+const CommandInfo *findSpec(const QString &name)
 {
-    for (const CommandSpec &spec : commandSpecs())
-        if (spec.name == name)
-            return &spec;
+    for (const CommandInfo &info : commandInfos())
+        if (info.name == name)
+            return &info;
     return nullptr;
 }
 
@@ -357,19 +357,19 @@ struct RecordsCommandLine::Private {
     QString problem; // bad usage, found while reading
     bool help = false;
     bool version = false;
-    const CommandSpec *spec = nullptr;
+    const CommandInfo *info = nullptr;
     QStringList operands; // the positional arguments after the command
     QCommandLineParser parser;
 
     // An option of the command: set, and its value (empty when not set or not the command's).
-    bool isSet(const QString &name) const { return spec && spec->options.contains(name) && parser.isSet(name); }
+    bool isSet(const QString &name) const { return info && info->options.contains(name) && parser.isSet(name); }
     QString value(const QString &name) const { return isSet(name) ? parser.value(name) : QString(); }
 
     // The command's own parser: its options and operand, for its values and its help.
     void setUpParser()
     {
         parser.addHelpOption();
-        if (spec->name.isEmpty()) {
+        if (info->name.isEmpty()) {
             parser.setApplicationDescription(GeneralDescription);
             parser.addVersionOption();
             for (const QString &name : allOptionNames())
@@ -381,14 +381,14 @@ struct RecordsCommandLine::Private {
                                          QStringLiteral("[RUN]"));
             return;
         }
-        parser.setApplicationDescription(spec->summary);
-        for (const QString &name : spec->options)
-            parser.addOption(option(name, spec->name));
-        parser.addPositionalArgument(spec->name, QStringLiteral("The command."), spec->name);
-        if (spec->operand == QLatin1String("RUN"))
+        parser.setApplicationDescription(info->summary);
+        for (const QString &name : info->options)
+            parser.addOption(option(name, info->name));
+        parser.addPositionalArgument(info->name, QStringLiteral("The command."), info->name);
+        if (info->operand == QLatin1String("RUN"))
             parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."));
-        else if (!spec->operand.isEmpty())
-            parser.addPositionalArgument(spec->operand, QStringLiteral("The subcommand."));
+        else if (!info->operand.isEmpty())
+            parser.addPositionalArgument(info->operand, QStringLiteral("The subcommand."));
     }
 
     // First pass: every option the program knows, so an option's value is never taken
@@ -407,13 +407,13 @@ struct RecordsCommandLine::Private {
         const QStringList positional = first.positionalArguments();
         *command = positional.value(0);
         operands = positional.mid(1);
-        spec = findSpec(*command);
-        if (!spec) {
+        info = findSpec(*command);
+        if (!info) {
             problem = QStringLiteral("unknown command \"%1\" (see --help)").arg(*command);
             return false;
         }
         for (const QString &name : first.optionNames()) {
-            if (isGlobalName(name) || spec->options.contains(name))
+            if (isGlobalName(name) || info->options.contains(name))
                 continue;
             problem = command->isEmpty() ? QStringLiteral("--%1 goes with a command (see --help)").arg(name)
                                          : QStringLiteral("%1 takes no --%2 (see %1 --help)").arg(*command, name);
@@ -424,7 +424,7 @@ struct RecordsCommandLine::Private {
 
     bool checkOperands(const QString &command)
     {
-        const QString &operand = spec->operand;
+        const QString &operand = info->operand;
         if (command == QLatin1String("db") && (operands.size() != 1 || operands.at(0) != QLatin1String("init"))) {
             problem = QStringLiteral("db knows one subcommand: db init --db URL");
             return false;
@@ -472,7 +472,7 @@ public:
 
     int run()
     {
-        const QString &command = m_line.spec->name;
+        const QString &command = m_line.info->name;
         if (command == QLatin1String("status") || command == QLatin1String("db"))
             return lineCommand(command);
         QString problem;
@@ -561,7 +561,7 @@ private:
 
     bool readCommandOptions(QString *problem)
     {
-        const QString &command = m_line.spec->name;
+        const QString &command = m_line.info->name;
         if (command == QLatin1String("export")) {
             const QString format = m_line.value(QStringLiteral("format"));
             m_exportFormat = exportFormatFromName(format);
@@ -671,7 +671,7 @@ private:
         const auto detail = query.run(*id, &error);
         if (!detail)
             return fail(error.message);
-        if (m_line.spec->name == QLatin1String("show")) {
+        if (m_line.info->name == QLatin1String("show")) {
             printShow(m_out, *detail);
             return Done;
         }
@@ -702,11 +702,11 @@ RecordsCommandLine::~RecordsCommandLine() = default;
 
 RecordsCommandLine::Needs RecordsCommandLine::needs() const
 {
-    if (!d->problem.isEmpty() || d->help || d->version || !d->spec)
+    if (!d->problem.isEmpty() || d->help || d->version || !d->info)
         return Needs::Core;
-    if (d->spec->name.isEmpty() || d->spec->name == QLatin1String("view"))
+    if (d->info->name.isEmpty() || d->info->name == QLatin1String("view"))
         return Needs::Window;
-    return d->spec->name == QLatin1String("certificate") ? Needs::Gui : Needs::Core;
+    return d->info->name == QLatin1String("certificate") ? Needs::Gui : Needs::Core;
 }
 
 QString RecordsCommandLine::source() const
