@@ -5,6 +5,8 @@
 #include <QJsonValue>
 
 #include <array>
+#include <cstring>
+#include <vector>
 
 namespace quillon::records {
 
@@ -22,18 +24,60 @@ const std::array<QStringList, RecordKinds> &fileColumns()
     return names;
 }
 
+// The same names as C strings: a record is filled on the GUI thread, mostly in column
+// order, so each name is looked for from where the last one was found.
+const std::array<std::vector<const char *>, RecordKinds> &fileColumnNames()
+{
+    static const std::array<std::vector<const char *>, RecordKinds> names = [] {
+        std::array<std::vector<const char *>, RecordKinds> out;
+        for (std::size_t t = 0; t < RecordKinds; ++t)
+            for (const Column *c : columnsAt(tableInfo(Table(t)), Backend::File))
+                out[t].push_back(c->name);
+        return out;
+    }();
+    return names;
+}
+
 } // namespace
 
 Record::Record(Table kind, std::initializer_list<Value> given) : table(kind)
 {
-    const QStringList &names = columns(kind);
-    values = QVariantList(names.size());
+    const std::vector<const char *> &names = fileColumnNames()[std::size_t(kind)];
+    const std::size_t count = names.size();
+    values = QVariantList(qsizetype(count));
+    std::size_t from = 0;
     for (const auto &[name, value] : given) {
-        const qsizetype at = names.indexOf(QLatin1String(name));
-        Q_ASSERT_X(at >= 0, "Record", name);
-        if (at >= 0)
-            values[at] = value;
+        std::size_t at = count;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t candidate = (from + i) % count;
+            if (std::strcmp(names[candidate], name) == 0) {
+                at = candidate;
+                break;
+            }
+        }
+        Q_ASSERT_X(at < count, "Record", name);
+        if (at < count) {
+            values[qsizetype(at)] = value;
+            from = at + 1;
+        }
     }
+}
+
+Record Record::later(Table table, std::function<Record()> make)
+{
+    Record record;
+    record.table = table;
+    record.m_make = std::move(make);
+    return record;
+}
+
+void Record::complete()
+{
+    if (!m_make)
+        return;
+    const std::function<Record()> make = std::move(m_make);
+    m_make = nullptr;
+    *this = make();
 }
 
 QString tableName(Table table)

@@ -5,6 +5,7 @@
 #include <QVariantList>
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 
@@ -35,9 +36,18 @@ struct Record {
     // is a programming error (an assertion, and the value is dropped).
     Record(Table table, std::initializer_list<Value> values);
 
+    // A record worked out later, by complete() on the writer thread: the GUI thread only
+    // hands over what it has (the many measurements of a row cost it almost nothing).
+    static Record later(Table table, std::function<Record()> make);
+    // Fills a record made by later(); does nothing to one that is complete.
+    void complete();
+
     Table table = Table::Stations;
     // In the column order of the table in a SQLite file (columnsAt(..., Backend::File)).
     QVariantList values;
+
+private:
+    std::function<Record()> m_make;
 };
 
 QString tableName(Table table);

@@ -5,9 +5,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <array>
-#include <vector>
-
 namespace quillon::records {
 
 namespace {
@@ -66,6 +63,8 @@ bool RecordStore::open(const QString &path, QString *reason)
 void RecordStore::close()
 {
     m_open = false;
+    for (std::optional<QSqlQuery> &q : m_inserts)
+        q.reset();
     if (m_db.isValid()) {
         m_db.close();
         m_db = QSqlDatabase();
@@ -75,24 +74,29 @@ void RecordStore::close()
 
 namespace {
 
-bool insert(QSqlQuery &q, bool &prepared, const Record &record, QString *why)
+bool insert(QSqlDatabase &db, std::optional<QSqlQuery> &q, const Record &record, QString *why)
 {
-    if (!prepared && !q.prepare(insertSql(record.table))) {
-        *why = reasonOf(q.lastError());
-        return false;
+    if (!q) {
+        q.emplace(db);
+        if (!q->prepare(insertSql(record.table))) {
+            *why = reasonOf(q->lastError());
+            q.reset();
+            return false;
+        }
     }
-    prepared = true;
     const QStringList &names = columns(record.table);
     // The run's number is taken from the station's runs: its placeholder takes the station.
     static const qsizetype stationOfRun = columns(Table::Runs).indexOf(QLatin1String("station_id"));
     for (int i = 0; i < names.size(); ++i) {
         const bool seq = record.table == Table::Runs && names[i] == QLatin1String("seq");
-        q.addBindValue(record.values.value(seq ? stationOfRun : i));
+        const qsizetype at = seq ? stationOfRun : i;
+        q->addBindValue(at < record.values.size() ? record.values.at(at) : QVariant());
     }
-    if (q.exec())
-        return true;
-    *why = reasonOf(q.lastError());
-    return false;
+    const bool ran = q->exec();
+    if (!ran)
+        *why = reasonOf(q->lastError());
+    q->finish(); // the statement reset: it holds no lock between batches
+    return ran;
 }
 
 } // namespace
@@ -110,22 +114,13 @@ bool RecordStore::write(const QList<Record> &records, QString *reason)
             *reason = reasonOf(begin.lastError());
         return false;
     }
-    // One prepared insert per record kind, made when the batch first needs it.
-    std::vector<QSqlQuery> inserts;
-    inserts.reserve(RecordKinds);
-    for (std::size_t t = 0; t < RecordKinds; ++t)
-        inserts.emplace_back(m_db);
-    std::array<bool, RecordKinds> prepared{};
     QString why;
     bool ok = true;
     for (const Record &record : records) {
-        const auto t = std::size_t(record.table);
-        ok = insert(inserts[t], prepared[t], record, &why);
+        ok = insert(m_db, m_inserts[std::size_t(record.table)], record, &why);
         if (!ok)
             break;
     }
-    for (QSqlQuery &q : inserts)
-        q.finish();
     QSqlQuery end(m_db);
     if (ok && end.exec(QStringLiteral("COMMIT")))
         return true;

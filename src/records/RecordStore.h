@@ -4,10 +4,13 @@
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
+#include <optional>
 
 namespace quillon::records {
 
@@ -44,6 +47,9 @@ private:
     QString m_connection;
     QSqlDatabase m_db;
     bool m_open = false;
+    // One prepared insert per record kind, made when a batch first needs it and kept
+    // for the connection's life: the writer commits many small batches.
+    std::array<std::optional<QSqlQuery>, RecordKinds> m_inserts;
 };
 
 } // namespace quillon::records

@@ -88,7 +88,7 @@ QString RecordWriter::spillPath() const
 int RecordWriter::pendingCount() const
 {
     const std::lock_guard lock(m_mutex);
-    return int(m_incoming.size() + m_pending.size());
+    return int(m_incoming.size() + m_completing + m_pending.size());
 }
 
 QString RecordWriter::chooseSpillPath() const
@@ -129,18 +129,27 @@ void RecordWriter::noteFailure(const QString &reason)
 
 RecordWriter::Batch RecordWriter::takeBatch()
 {
-    std::unique_lock lock(m_mutex);
-    if (m_failing.load())
-        m_wake.wait_for(lock, std::chrono::milliseconds(m_options.retryMs), [&] { return m_stopping; });
-    else if (m_openTried)
-        m_wake.wait(lock, [&] { return m_stopping || !m_incoming.empty(); });
-    while (!m_incoming.empty()) {
-        m_pending.push_back(std::move(m_incoming.front()));
-        m_incoming.pop_front();
-    }
+    std::deque<Record> taken;
     Batch batch;
-    batch.stopping = m_stopping;
-    batch.upTo = m_enqueued;
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_failing.load())
+            m_wake.wait_for(lock, std::chrono::milliseconds(m_options.retryMs), [&] { return m_stopping; });
+        else if (m_openTried)
+            m_wake.wait(lock, [&] { return m_stopping || !m_incoming.empty(); });
+        taken.swap(m_incoming);
+        m_completing = taken.size();
+        batch.stopping = m_stopping;
+        batch.upTo = m_enqueued;
+    }
+    // Records the GUI thread handed over unfinished are finished here, outside the lock,
+    // so its enqueue never waits for them.
+    for (Record &r : taken)
+        r.complete();
+    const std::lock_guard lock(m_mutex);
+    for (Record &r : taken)
+        m_pending.push_back(std::move(r));
+    m_completing = 0;
     batch.records.reserve(qsizetype(m_pending.size()));
     for (const Record &r : m_pending)
         batch.records.append(r);
@@ -267,8 +276,10 @@ int RecordWriter::finish()
         const std::lock_guard lock(m_mutex);
         for (const Record &r : m_pending)
             left.append(toJson(r));
-        for (const Record &r : m_incoming)
+        for (Record &r : m_incoming) {
+            r.complete();
             left.append(toJson(r));
+        }
         m_pending.clear();
         m_incoming.clear();
         if (left.isEmpty())

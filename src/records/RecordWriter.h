@@ -103,6 +103,7 @@ private:
     std::condition_variable m_progress;
     std::deque<Record> m_incoming;
     std::deque<Record> m_pending; // taken by the thread, not yet committed
+    std::size_t m_completing = 0; // taken by the thread, being finished (Record::complete)
     std::uint64_t m_enqueued = 0;
     std::uint64_t m_written = 0;
     bool m_stopping = false;

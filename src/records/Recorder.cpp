@@ -16,7 +16,7 @@ namespace {
 
 constexpr quint8 FirmwareRequest = 0xB3;
 constexpr quint8 RevisionRequest = 0xA3;
-// A row's result is committed before the next row starts; a store that does not
+// A run's records are committed before its verdict is shown; a store that does not
 // answer within this time is treated as failing rather than holding up the test.
 constexpr int DurableWaitMs = 2000;
 
@@ -281,26 +281,27 @@ void Recorder::rowEnded(const RowOutcome &outcome, bool closing)
     OpenRun &run = m_runs.back();
     const QString memo =
         QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(outcome.memo)).toJson(QJsonDocument::Compact));
-    const std::uint64_t ticket =
-        put({Table::RowResults,
-             {{"id", newKey()},
-              {"run_id", run.id},
-              {"seq", ++run.rows},
-              {"digit", outcome.digit},
-              {"name", notNull(outcome.name)},
-              {"status", statusWord(outcome.status)},
-              {"label", notNull(outcome.label)},
-              {"fail_label", outcome.failLabel ? QVariant(notNull(*outcome.failLabel)) : QVariant()},
-              {"memo", memo},
-              {"started_utc", started},
-              {"ended_utc", utcNow()}}});
+    put({Table::RowResults,
+         {{"id", newOrderedKey()},
+          {"run_id", run.id},
+          {"seq", ++run.rows},
+          {"digit", outcome.digit},
+          {"name", notNull(outcome.name)},
+          {"status", statusWord(outcome.status)},
+          {"label", notNull(outcome.label)},
+          {"fail_label", outcome.failLabel ? QVariant(notNull(*outcome.failLabel)) : QVariant()},
+          {"memo", memo},
+          {"started_utc", started},
+          {"ended_utc", utcNow()}}});
     if (run.rowDigit >= 0 && m_rows.size() == run.rowDepth) {
         // A single row's run: its verdict is the row's.
         const bool verdict = outcome.status == TestStatus::Pass || outcome.status == TestStatus::Fail;
         endRun(closing ? QStringLiteral("aborted") : QStringLiteral("completed"), verdict ? outcome.label : QString());
         return;
     }
-    waitDurable(ticket);
+    // Inside a Test All the row's records are committed beside the next rows (a group
+    // commit, milliseconds behind): the run's end waits for all of them before the
+    // overall verdict is shown.
 }
 
 namespace {
@@ -319,30 +320,36 @@ const char *valueKind(const MeasuredValue &value)
     return "number";
 }
 
+Record measurementRecord(const Measurement &m, const QString &runId)
+{
+    const bool within = m.comparison == Comparison::Within;
+    const bool banded = within || m.comparison == Comparison::Range;
+    const bool expects = within || m.comparison == Comparison::Equals;
+    return {Table::Measurements,
+            {{"id", newOrderedKey()},
+             {"run_id", runId},
+             {"seq", m.order},
+             {"digit", m.digit},
+             {"name", notNull(m.name)},
+             {"value", storedNumber(measuredNumber(m.value))},
+             {"kind", QLatin1String(valueKind(m.value))},
+             {"unit", QLatin1String(m.unit)},
+             {"comparison", QLatin1String(comparisonName(m.comparison))},
+             {"expected", expects ? storedNumber(measuredNumber(m.expected)) : QVariant()},
+             {"tolerance", within ? storedNumber(m.tolerance) : QVariant()},
+             {"low", banded || m.comparison == Comparison::AtLeast ? storedNumber(m.low) : QVariant()},
+             {"high", banded ? storedNumber(m.high) : QVariant()},
+             {"outcome", QLatin1String(outcomeName(m.outcome))}}};
+}
+
 } // namespace
 
 void Recorder::measured(const Measurement &m)
 {
     if (m_runs.empty())
         return;
-    const bool within = m.comparison == Comparison::Within;
-    const bool banded = within || m.comparison == Comparison::Range;
-    const bool expects = within || m.comparison == Comparison::Equals;
-    put({Table::Measurements,
-         {{"id", newKey()},
-          {"run_id", m_runs.back().id},
-          {"seq", m.order},
-          {"digit", m.digit},
-          {"name", notNull(m.name)},
-          {"value", storedNumber(measuredNumber(m.value))},
-          {"kind", QLatin1String(valueKind(m.value))},
-          {"unit", QLatin1String(m.unit)},
-          {"comparison", QLatin1String(comparisonName(m.comparison))},
-          {"expected", expects ? storedNumber(measuredNumber(m.expected)) : QVariant()},
-          {"tolerance", within ? storedNumber(m.tolerance) : QVariant()},
-          {"low", banded || m.comparison == Comparison::AtLeast ? storedNumber(m.low) : QVariant()},
-          {"high", banded ? storedNumber(m.high) : QVariant()},
-          {"outcome", QLatin1String(outcomeName(m.outcome))}}});
+    // Built on the writer thread: a row may judge hundreds of numbers in a millisecond.
+    put(Record::later(Table::Measurements, [m, runId = m_runs.back().id] { return measurementRecord(m, runId); }));
 }
 
 void Recorder::prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,
@@ -351,7 +358,7 @@ void Recorder::prompt(const QString &kind, const QString &caption, const QString
     OpenRun *run = m_runs.empty() || m_detecting ? nullptr : &m_runs.back();
     const int seq = run ? ++run->prompts : ++m_sessionPrompts;
     put({Table::Prompts,
-         {{"id", newKey()},
+         {{"id", newOrderedKey()},
           {"run_id", run ? QVariant(run->id) : QVariant()},
           {"session_id", m_sessionId.isEmpty() ? QVariant() : QVariant(m_sessionId)},
           {"seq", seq},
@@ -369,7 +376,7 @@ void Recorder::eepromWrite(quint16 address, const QByteArray &bytes, quint32 sta
     OpenRun *run = m_runs.empty() ? nullptr : &m_runs.back();
     const int seq = run ? ++run->writes : ++m_looseWrites;
     put({Table::EepromWrites,
-         {{"id", newKey()},
+         {{"id", newOrderedKey()},
           {"run_id", run ? QVariant(run->id) : QVariant()},
           {"seq", seq},
           {"address", int(address)},

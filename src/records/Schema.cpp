@@ -5,11 +5,15 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QThread>
 #include <QUuid>
+
+#include <array>
+#include <cstring>
 
 namespace quillon::records {
 
@@ -231,9 +235,45 @@ QString utcNow()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
 }
 
+namespace {
+
+// Random bytes from the system's generator, fetched for 256 keys at a time: a system
+// call per key would be most of what a record costs the GUI thread.
+std::array<char, 16> randomKeyBytes()
+{
+    constexpr std::size_t Keys = 256;
+    thread_local std::array<quint32, Keys * 4> pool;
+    thread_local std::size_t used = Keys;
+    if (used == Keys) {
+        QRandomGenerator::system()->fillRange(pool.data(), qsizetype(pool.size()));
+        used = 0;
+    }
+    std::array<char, 16> bytes{};
+    std::memcpy(bytes.data(), pool.data() + 4 * used++, bytes.size());
+    return bytes;
+}
+
+QString keyText(std::array<char, 16> bytes, int version)
+{
+    bytes[6] = char((bytes[6] & 0x0f) | (version << 4));
+    bytes[8] = char((bytes[8] & 0x3f) | 0x80); // the RFC 4122 variant
+    return QUuid::fromRfc4122(QByteArrayView(bytes.data(), qsizetype(bytes.size()))).toString(QUuid::WithoutBraces);
+}
+
+} // namespace
+
 QString newKey()
 {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return keyText(randomKeyBytes(), 4);
+}
+
+QString newOrderedKey()
+{
+    std::array<char, 16> bytes = randomKeyBytes();
+    const auto ms = quint64(QDateTime::currentMSecsSinceEpoch());
+    for (int i = 0; i < 6; ++i)
+        bytes[std::size_t(i)] = char((ms >> (8 * (5 - i))) & 0xff);
+    return keyText(bytes, 7);
 }
 
 } // namespace quillon::records

@@ -35,7 +35,14 @@ bool hasYieldIndexes(const QSqlDatabase &db);
 // UTC time with milliseconds: 2026-12-08T14:45:31.123Z.
 QString utcNow();
 
-// A new record key: a UUID without braces.
+// A new record key: a random UUID without braces. Runs, sessions and stations have
+// these: a run is named by the first characters of its key.
 QString newKey();
+
+// A new key for the records inside a run (row results, prompts, EEPROM writes,
+// measurements): a time-ordered UUID (version 7: the time in milliseconds, then random
+// bits), so each lands at the end of the file's key index instead of on a random page
+// of it. Nobody types these, so their shared first characters do not matter.
+QString newOrderedKey();
 
 } // namespace quillon::records
