@@ -8,7 +8,7 @@
 // The records window on that store: its first page, and a filter change.
 //
 // The store is built once (a minute or so) and kept beside the benchmark program as
-// records-100k-v3.sqlite; delete it to build it again.
+// records-100k-v4.sqlite; delete it to build it again.
 #include "BenchStation.h"
 #include "SyntheticStore.h"
 #include "app/records/RecordsCli.h"
@@ -39,7 +39,7 @@ const QString &benchStore(QString *why)
     static QString failure;
     if (path.isEmpty() && failure.isEmpty()) {
         const QString file =
-            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("records-100k-v3.sqlite"));
+            QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("records-100k-v4.sqlite"));
         bool complete = false;
         if (QFileInfo::exists(file)) {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-check"));

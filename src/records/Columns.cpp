@@ -169,7 +169,11 @@ const IndexInfo Indexes[] = {
     {"prompts_run", "prompts", "run_id, seq", 1, Backend::Both},
     {"eeprom_writes_run", "eeprom_writes", "run_id, seq", 1, Backend::Both},
     {"measurements_run", "measurements", "run_id, seq", 3, Backend::Both},
-    {"measurements_name", "measurements", "name, run_id", 3, Backend::Both},
+    {"measurements_name", "measurements", "name, run_id", 3, Backend::Both, 4},
+    // Covering: a name's values over many runs are read from the index alone.
+    {"measurements_by_name", "measurements",
+     "name, run_id, seq, digit, value, kind, unit, comparison, expected, tolerance, low, high, outcome", 4,
+     Backend::Both},
 };
 // clang-format on
 
@@ -240,7 +244,7 @@ int neededVersion(Backend backend)
     }
     for (const IndexInfo &i : Indexes)
         if (has(i.backend, backend))
-            needed = std::max(needed, i.since);
+            needed = std::max({needed, i.since, i.until});
     return needed;
 }
 
@@ -270,10 +274,15 @@ QStringList migrationSql(Backend backend, int from)
                 sql << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
                            .arg(QLatin1String(t.name), QLatin1String(c.name), QLatin1String(declaration(c, backend)));
     }
-    for (const IndexInfo &i : Indexes)
-        if (i.since == to && has(i.backend, backend))
+    for (const IndexInfo &i : Indexes) {
+        if (!has(i.backend, backend))
+            continue;
+        if (i.until == to)
+            sql << QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(i.name));
+        else if (i.since == to && (i.until == 0 || i.until > to))
             sql << QStringLiteral("CREATE INDEX %1 ON %2(%3)")
                        .arg(QLatin1String(i.name), QLatin1String(i.table), QLatin1String(i.columns));
+    }
     return sql;
 }
 

@@ -19,7 +19,7 @@ namespace quillon::records {
 
 // The records schema version this build writes. A SQLite file and the line database
 // share the numbering: a column added in version N is there in both from N on.
-inline constexpr int SchemaVersion = 3;
+inline constexpr int SchemaVersion = 4;
 
 // The runs CSV's first fields name the run (run_id, started_utc, station, serial,
 // product_id); the measurements CSV leads with them, its own fields placed after them.
@@ -79,6 +79,7 @@ struct IndexInfo {
     const char *columns; // "started_utc" or "product_id, started_utc"
     int since;
     Backend backend;
+    int until = 0; // the version that dropped it (an index replaced by a better one); 0: kept
 };
 
 // Every table, in the order they are created (parents first).

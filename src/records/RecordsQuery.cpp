@@ -18,6 +18,10 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <numeric>
 #include <limits>
 #include <thread>
 #include <map>
@@ -662,7 +666,7 @@ QStringList RecordsQuery::measurementNames(QueryError *error) const
     QStringList names;
     if (storeVersion() < tableInfo(Table::Measurements).since)
         return names;
-    // A loose index scan over measurements_name: one seek per distinct name.
+    // A loose index scan over the name index: one seek per distinct name.
     QSqlQuery q(m_db);
     if (!exec(q,
               QStringLiteral("WITH RECURSIVE n(name) AS (SELECT min(name) FROM measurements UNION ALL "
@@ -677,20 +681,120 @@ QStringList RecordsQuery::measurementNames(QueryError *error) const
     return names;
 }
 
+namespace {
+
+// A measurement's own fields from columns first.. of a measurements select (digit, name,
+// value, kind, unit, comparison, expected, tolerance, low, high, outcome). The few
+// distinct texts are shared rather than held once per line.
+class MeasurementReader {
+public:
+    void read(const QSqlQuery &q, int first, MeasurementRecord &m)
+    {
+        m.name = shared(q.value(first + 1).toString());
+        readValues(q, first, 2, m);
+    }
+    // From a select of MeasurementValueFields, the name known.
+    void read(const QSqlQuery &q, int first, MeasurementRecord &m, const QString &name)
+    {
+        m.name = name;
+        readValues(q, first, 1, m);
+    }
+
+private:
+    // digit at first, the value at first + at and the rest after it.
+    void readValues(const QSqlQuery &q, int first, int at, MeasurementRecord &m)
+    {
+        const auto real = [&q](int column) {
+            const QVariant v = q.value(column);
+            return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+        };
+        m.digit = q.value(first).toInt();
+        const int v = first + at;
+        m.value = real(v);
+        m.kind = shared(q.value(v + 1).toString());
+        m.unit = shared(q.value(v + 2).toString());
+        m.comparison = shared(q.value(v + 3).toString());
+        m.expected = real(v + 4);
+        m.tolerance = real(v + 5);
+        m.low = real(v + 6);
+        m.high = real(v + 7);
+        m.outcome = shared(q.value(v + 8).toString());
+    }
+
+private:
+    QString shared(const QString &text)
+    {
+        const auto it = m_texts.constFind(text);
+        if (it != m_texts.constEnd())
+            return *it;
+        m_texts.insert(text);
+        return text;
+    }
+    QSet<QString> m_texts;
+};
+
+const QString MeasurementFields =
+    QStringLiteral("m.digit, m.name, m.value, m.kind, m.unit, m.comparison, m.expected, m.tolerance, m.low, m.high, "
+                   "m.outcome");
+// The same without the name.
+const QString MeasurementValueFields =
+    QStringLiteral("m.digit, m.value, m.kind, m.unit, m.comparison, m.expected, m.tolerance, m.low, m.high, m.outcome");
+
+bool failed(const QSqlQuery &q, QueryError *error)
+{
+    if (!q.lastError().isValid())
+        return false;
+    if (error)
+        error->message = q.lastError().text();
+    return true;
+}
+
+// A UUID's text as this program writes it (8-4-4-4-12 lowercase hex digits) as two
+// numbers, which order as the text does; false for any other text.
+bool uuidNumber(QStringView text, quint64 &high, quint64 &low)
+{
+    if (text.size() != 36)
+        return false;
+    quint64 parts[2] = {0, 0};
+    int digits = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != u'-')
+                return false;
+            continue;
+        }
+        int v = -1;
+        if (c >= u'0' && c <= u'9')
+            v = c - u'0';
+        else if (c >= u'a' && c <= u'f')
+            v = c - u'a' + 10;
+        if (v < 0)
+            return false;
+        quint64 &part = parts[digits / 16];
+        part = (part << 4) | quint64(v);
+        ++digits;
+    }
+    high = parts[0];
+    low = parts[1];
+    return true;
+}
+
+// Runs this many or fewer are looked up by run and name; more, by name alone.
+constexpr qsizetype FewRuns = 2000;
+
+} // namespace
+
 bool RecordsQuery::measurements(const RunFilter &filter, const std::optional<QStringList> &names,
                                 const std::function<void(const MeasurementLine &)> &each, QueryError *error) const
 {
     if (storeVersion() < tableInfo(Table::Measurements).since || (names && names->isEmpty()))
         return true;
+    if (names)
+        return measurementsNamed(filter, *names, each, error);
     Where where = whereOf(filter);
     QStringList terms;
     QVariantList values;
-    if (names) {
-        terms << QStringLiteral("m.name IN (") + QStringList(names->size(), QStringLiteral("?")).join(QLatin1Char(','))
-                     + QLatin1Char(')');
-        for (const QString &name : *names)
-            values << name;
-    }
     if (!where.condition.isEmpty()) {
         terms << where.condition;
         values << where.values;
@@ -700,10 +804,9 @@ bool RecordsQuery::measurements(const RunFilter &filter, const std::optional<QSt
                      + QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC LIMIT ?)");
         values << where.values << filter.limit;
     }
-    QString sql = QStringLiteral("SELECT r.id, r.started_utc, s.name, r.serial, m.digit, m.name, m.value, m.kind, "
-                                 "m.unit, m.comparison, m.expected, m.tolerance, m.low, m.high, m.outcome "
-                                 "FROM measurements m JOIN runs r ON r.id = m.run_id "
-                                 "JOIN stations s ON s.id = r.station_id");
+    QString sql = QStringLiteral("SELECT r.id, r.started_utc, s.name, r.serial, ") + MeasurementFields
+                  + QStringLiteral(" FROM measurements m JOIN runs r ON r.id = m.run_id "
+                                   "JOIN stations s ON s.id = r.station_id");
     if (where.needsEnd)
         sql += QStringLiteral(" LEFT JOIN run_ends e ON e.run_id = r.id");
     if (!terms.isEmpty())
@@ -712,34 +815,270 @@ bool RecordsQuery::measurements(const RunFilter &filter, const std::optional<QSt
     QSqlQuery q(m_db);
     if (!exec(q, sql, values, error))
         return false;
-    const auto real = [&q](int column) {
-        const QVariant v = q.value(column);
-        return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
-    };
+    MeasurementReader reader;
     MeasurementLine line;
-    MeasurementRecord &m = line.measurement;
     while (q.next()) {
         line.runId = q.value(0).toString();
         line.startedUtc = q.value(1).toString();
         line.stationName = q.value(2).toString();
         line.serial = q.value(3).toString();
-        m.digit = q.value(4).toInt();
-        m.name = q.value(5).toString();
-        m.value = real(6);
-        m.kind = q.value(7).toString();
-        m.unit = q.value(8).toString();
-        m.comparison = q.value(9).toString();
-        m.expected = real(10);
-        m.tolerance = real(11);
-        m.low = real(12);
-        m.high = real(13);
-        m.outcome = q.value(14).toString();
+        reader.read(q, 4, line.measurement);
         each(line);
     }
-    if (q.lastError().isValid()) {
-        if (error)
-            error->message = q.lastError().text();
+    return !failed(q, error);
+}
+
+namespace {
+
+// The runs a named measurements query writes lines for, in the order it writes them.
+bool readRuns(const QSqlDatabase &db, const QString &sql, const QVariantList &values,
+              std::vector<MeasurementLine> &runs, QueryError *error)
+{
+    QSqlQuery q(db);
+    if (!exec(q, sql, values, error))
         return false;
+    while (q.next()) {
+        MeasurementLine run;
+        run.runId = q.value(0).toString();
+        run.startedUtc = q.value(1).toString();
+        run.stationName = q.value(2).toString();
+        run.serial = q.value(3).toString();
+        runs.push_back(std::move(run));
+    }
+    return !failed(q, error);
+}
+
+// The same on a connection of its own, made from the one named (for another thread).
+bool readRunsAlongside(const QString &connection, const QString &sql, const QVariantList &values,
+                       std::vector<MeasurementLine> &runs, QueryError *error)
+{
+    static std::atomic<int> serial{0};
+    const QString name = QStringLiteral("%1-runs-%2").arg(connection).arg(++serial);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(connection, name);
+        if (!db.open()) {
+            if (error)
+                error->message = db.lastError().text();
+        } else {
+            ok = readRuns(db, sql, values, runs, error);
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+// A run key as two numbers and a place among the runs, ordered by the numbers.
+struct RunKey {
+    quint64 high = 0, low = 0;
+    std::uint32_t run = 0;
+    bool operator<(const RunKey &o) const { return high != o.high ? high < o.high : low < o.low; }
+};
+
+// The values of the names asked for, until every name's are in: numbers, and texts as
+// places in `texts` (a few distinct ones).
+struct NamedValues {
+    struct Line {
+        std::uint32_t run = 0;           // once matched
+        quint64 keyHigh = 0, keyLow = 0; // its run's key as numbers, until matched
+        int seq = 0, digit = 0;
+        std::uint32_t name = 0, kind = 0, unit = 0, comparison = 0, outcome = 0;
+        std::optional<double> value, expected, tolerance, low, high;
+    };
+    std::vector<Line> lines;
+    QStringList texts;
+    bool otherKeys = false; // a key that is not a UUID was met: match by text instead
+
+    // column: where the text comes from (a line's texts mostly repeat the last line's).
+    std::uint32_t text(const QString &t, std::size_t column = 0)
+    {
+        Last &last = lastOf[column];
+        if (last.set && last.text == t)
+            return last.at;
+        last = {true, t, lookUp(t)};
+        return last.at;
+    }
+
+private:
+    struct Last {
+        bool set = false;
+        QString text;
+        std::uint32_t at = 0;
+    };
+    std::array<Last, 5> lastOf;
+    QHash<QString, std::uint32_t> textAt;
+
+    std::uint32_t lookUp(const QString &t)
+    {
+        const auto at = textAt.constFind(t);
+        if (at != textAt.constEnd())
+            return *at;
+        textAt.insert(t, std::uint32_t(texts.size()));
+        texts << t;
+        return std::uint32_t(texts.size() - 1);
+    }
+};
+
+} // namespace
+
+// A few names over many runs: the filter's runs, in the order the lines are written, and
+// each name's values from the index that holds them together (measurements_by_name),
+// matched to their runs here. Joined in SQL, each line would look up its run somewhere
+// in the file. When every run is wanted, the runs are read on a second connection while
+// the values are.
+bool RecordsQuery::measurementsNamed(const RunFilter &filter, const QStringList &names,
+                                     const std::function<void(const MeasurementLine &)> &each, QueryError *error) const
+{
+    Where where = whereOf(filter);
+    where.needsStation = true;
+    QString runsSql = QStringLiteral("SELECT r.id, r.started_utc, s.name, r.serial") + filteredFrom(where) + where.sql
+                      + QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC, r.id");
+    QVariantList runsValues = where.values;
+    if (filter.limit >= 0) {
+        runsSql += QStringLiteral(" LIMIT ?");
+        runsValues << filter.limit;
+    }
+    const bool everyRun = where.condition.isEmpty() && filter.limit < 0;
+
+    const QString select = QStringLiteral("SELECT m.run_id, m.seq, ") + MeasurementValueFields
+                           + QStringLiteral(" FROM measurements m WHERE m.name = ?");
+    NamedValues found;
+    const auto real = [](const QVariant &v) { return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble()); };
+    // The values of one name (of the runs bound after it, when the statement names them);
+    // run_of gives a line's run, or nullopt for a line of no run asked for.
+    const auto collect =
+        [&](const QString &name, const QString &statement, const QVariantList &bound,
+            const std::function<std::optional<std::uint32_t>(const QString &, NamedValues::Line &)> &runOf) {
+            QSqlQuery q(m_db);
+            if (!exec(q, statement, bound, error))
+                return false;
+            const std::uint32_t nameText = found.text(name);
+            while (q.next()) {
+                NamedValues::Line line;
+                const std::optional<std::uint32_t> run = runOf(q.value(0).toString(), line);
+                if (!run)
+                    continue;
+                line.run = *run;
+                line.seq = q.value(1).toInt();
+                line.name = nameText;
+                line.digit = q.value(2).toInt();
+                line.value = real(q.value(3));
+                line.kind = found.text(q.value(4).toString(), 1);
+                line.unit = found.text(q.value(5).toString(), 2);
+                line.comparison = found.text(q.value(6).toString(), 3);
+                line.expected = real(q.value(7));
+                line.tolerance = real(q.value(8));
+                line.low = real(q.value(9));
+                line.high = real(q.value(10));
+                line.outcome = found.text(q.value(11).toString(), 4);
+                found.lines.push_back(std::move(line));
+            }
+            return !failed(q, error);
+        };
+
+    std::vector<MeasurementLine> runs;
+    bool matched = false;
+    if (everyRun) {
+        QueryError runsError;
+        bool runsRead = false;
+        std::thread alongside(
+            [&] { runsRead = readRunsAlongside(m_db.connectionName(), runsSql, runsValues, runs, &runsError); });
+        bool read = true;
+        for (const QString &name : names) {
+            read = collect(name, select, {name}, [&](const QString &key, NamedValues::Line &line) {
+                found.otherKeys = found.otherKeys || !uuidNumber(key, line.keyHigh, line.keyLow);
+                return std::optional<std::uint32_t>(0);
+            });
+            if (!read || found.otherKeys)
+                break;
+        }
+        alongside.join();
+        if (!runsRead) {
+            if (error)
+                *error = runsError;
+            return false;
+        }
+        if (!read)
+            return false;
+        std::vector<RunKey> keys;
+        keys.reserve(runs.size());
+        for (std::uint32_t i = 0; !found.otherKeys && i < runs.size(); ++i) {
+            RunKey k;
+            k.run = i;
+            found.otherKeys = !uuidNumber(runs[i].runId, k.high, k.low);
+            keys.push_back(k);
+        }
+        if (!found.otherKeys) {
+            std::sort(keys.begin(), keys.end());
+            std::erase_if(found.lines, [&keys](NamedValues::Line &line) {
+                RunKey k;
+                k.high = line.keyHigh;
+                k.low = line.keyLow;
+                const auto at = std::lower_bound(keys.begin(), keys.end(), k);
+                if (at == keys.end() || at->high != k.high || at->low != k.low)
+                    return true; // a run that ended after the runs were read
+                line.run = at->run;
+                return false;
+            });
+            matched = true;
+        } else {
+            found = NamedValues();
+        }
+    } else if (!readRuns(m_db, runsSql, runsValues, runs, error)) {
+        return false;
+    }
+    if (!matched) {
+        // By text: the runs were filtered, or a key is not a UUID.
+        QHash<QString, std::uint32_t> runAt;
+        for (std::uint32_t i = 0; i < runs.size(); ++i)
+            runAt.insert(runs[i].runId, i);
+        const auto byText = [&runAt](const QString &key, NamedValues::Line &) {
+            const auto at = runAt.constFind(key);
+            return at == runAt.constEnd() ? std::nullopt : std::optional<std::uint32_t>(*at);
+        };
+        for (const QString &name : names) {
+            if (qsizetype(runs.size()) > FewRuns) {
+                if (!collect(name, select, {name}, byText))
+                    return false;
+                continue;
+            }
+            // A few hundred runs a statement, each run one seek.
+            constexpr std::size_t Chunk = 500;
+            for (std::size_t from = 0; from < runs.size(); from += Chunk) {
+                const std::size_t to = std::min(runs.size(), from + Chunk);
+                QVariantList bound{name};
+                for (std::size_t i = from; i < to; ++i)
+                    bound << runs[i].runId;
+                const QString statement =
+                    select + QStringLiteral(" AND m.run_id IN (")
+                    + QStringList(qsizetype(to - from), QStringLiteral("?")).join(QLatin1Char(',')) + ')';
+                if (!collect(name, statement, bound, byText))
+                    return false;
+            }
+        }
+    }
+
+    // Newest run first, each run's in the order they were taken.
+    std::sort(found.lines.begin(), found.lines.end(), [](const NamedValues::Line &a, const NamedValues::Line &b) {
+        return a.run != b.run ? a.run < b.run : a.seq < b.seq;
+    });
+    for (const NamedValues::Line &line : found.lines) {
+        MeasurementLine &run = runs[line.run];
+        MeasurementRecord &m = run.measurement;
+        m.seq = line.seq;
+        m.digit = line.digit;
+        m.name = found.texts[line.name];
+        m.kind = found.texts[line.kind];
+        m.unit = found.texts[line.unit];
+        m.comparison = found.texts[line.comparison];
+        m.outcome = found.texts[line.outcome];
+        m.value = line.value;
+        m.expected = line.expected;
+        m.tolerance = line.tolerance;
+        m.low = line.low;
+        m.high = line.high;
+        each(run);
     }
     return true;
 }

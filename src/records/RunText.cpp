@@ -1,5 +1,7 @@
 #include "records/RunText.h"
 
+#include <QStringBuilder>
+
 #include <cmath>
 #include <tuple>
 
@@ -98,12 +100,12 @@ QString measurementText(const MeasurementRecord &m)
         text += QLatin1Char(' ') + m.unit;
     const QString &c = m.comparison;
     if (c == QLatin1String("within"))
-        return text + QStringLiteral(" within ") + lineFigure(m, m.expected) + QStringLiteral(" \u00b1")
-               + lineFigure(m, m.tolerance);
+        return text % QLatin1String(" within ") % lineFigure(m, m.expected) % QStringView(u" \u00b1")
+               % lineFigure(m, m.tolerance);
     if (c == QLatin1String("equals"))
-        return text + QStringLiteral(" equals ") + lineFigure(m, m.expected);
+        return text % QLatin1String(" equals ") % lineFigure(m, m.expected);
     if (c == QLatin1String("range"))
-        return text + QStringLiteral(" in ") + lineFigure(m, m.low) + QStringLiteral(" .. ") + lineFigure(m, m.high);
+        return text % QLatin1String(" in ") % lineFigure(m, m.low) % QLatin1String(" .. ") % lineFigure(m, m.high);
     if (c == QLatin1String("at-least"))
         return text + QStringLiteral(" >= ") + lineFigure(m, m.low);
     if (c == QLatin1String("finite"))
@@ -118,7 +120,13 @@ QString outcomeText(const QString &outcome)
 
 QString digitText(int digit)
 {
-    return QString::number(digit, 16).toUpper();
+    static const QStringList Digits = [] {
+        QStringList digits;
+        for (int d = 0; d < 16; ++d)
+            digits << QString::number(d, 16).toUpper();
+        return digits;
+    }();
+    return digit >= 0 && digit < 16 ? Digits[digit] : QString::number(digit, 16).toUpper();
 }
 
 bool isRowRun(const RunSummary &run)

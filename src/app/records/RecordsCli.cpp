@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStringBuilder>
 #include <QTextStream>
 
 #include <algorithm>
@@ -626,13 +627,22 @@ private:
                 return fail(error.message);
             names->removeIf([&glob](const QString &name) { return !glob.match(name).hasMatch(); });
         }
+        // A run's lines share their first fields: made once a run.
+        QString runId, runFields;
         const bool ok = query.measurements(
             m_filter, names,
-            [this](const MeasurementLine &line) {
+            [&](const MeasurementLine &line) {
+                if (runFields.isEmpty() || line.runId != runId) {
+                    runId = line.runId;
+                    runFields = line.runId + QStringLiteral("  ") + shortTime(line.startedUtc) + QStringLiteral("  ")
+                                + line.stationName + QStringLiteral("  serial ") + orDash(line.serial)
+                                + QStringLiteral("  ");
+                }
                 const MeasurementRecord &m = line.measurement;
-                m_out << line.runId << "  " << shortTime(line.startedUtc) << "  " << line.stationName << "  serial "
-                      << orDash(line.serial) << "  " << digitText(m.digit) << "  " << m.name << "  "
-                      << measurementText(m) << "  " << outcomeText(m.outcome) << '\n';
+                // One string built at once (QStringBuilder): a line is written per measurement.
+                m_out << QString(runFields % digitText(m.digit) % QLatin1String("  ") % m.name % QLatin1String("  ")
+                                 % measurementText(m) % QLatin1String("  ") % outcomeText(m.outcome)
+                                 % QLatin1Char('\n'));
             },
             &error);
         if (!ok) {
