@@ -876,29 +876,19 @@ struct RunKey {
     bool operator<(const RunKey &o) const { return high != o.high ? high < o.high : low < o.low; }
 };
 
-// The values of the names asked for, until every name's are in: numbers, and texts as
-// places in `texts` (a few distinct ones).
-struct NamedValues {
-    struct Line {
-        std::uint32_t run = 0;           // once matched
-        quint64 keyHigh = 0, keyLow = 0; // its run's key as numbers, until matched
-        int seq = 0, digit = 0;
-        std::uint32_t name = 0, kind = 0, unit = 0, comparison = 0, outcome = 0;
-        std::optional<double> value, expected, tolerance, low, high;
-    };
-    std::vector<Line> lines;
-    QStringList texts;
-    bool otherKeys = false; // a key that is not a UUID was met: match by text instead
-
+// The few distinct texts of many lines, each kept once and named by its place.
+class TextTable {
+public:
     // column: where the text comes from (a line's texts mostly repeat the last line's).
-    std::uint32_t text(const QString &t, std::size_t column = 0)
+    std::uint32_t place(const QString &t, std::size_t column)
     {
-        Last &last = lastOf[column];
+        Last &last = m_last[column];
         if (last.set && last.text == t)
             return last.at;
         last = {true, t, lookUp(t)};
         return last.at;
     }
+    const QString &at(std::uint32_t place) const { return m_texts[place]; }
 
 private:
     struct Last {
@@ -906,18 +896,216 @@ private:
         QString text;
         std::uint32_t at = 0;
     };
-    std::array<Last, 5> lastOf;
-    QHash<QString, std::uint32_t> textAt;
-
     std::uint32_t lookUp(const QString &t)
     {
-        const auto at = textAt.constFind(t);
-        if (at != textAt.constEnd())
+        const auto at = m_at.constFind(t);
+        if (at != m_at.constEnd())
             return *at;
-        textAt.insert(t, std::uint32_t(texts.size()));
-        texts << t;
-        return std::uint32_t(texts.size() - 1);
+        m_at.insert(t, std::uint32_t(m_texts.size()));
+        m_texts << t;
+        return std::uint32_t(m_texts.size() - 1);
     }
+    std::array<Last, 5> m_last;
+    QHash<QString, std::uint32_t> m_at;
+    QStringList m_texts;
+};
+
+// The values of a few names over many runs, read into memory until every name's are
+// in, then handed out run by run.
+class NamedValuesRead {
+public:
+    NamedValuesRead(const QSqlDatabase &db, const QStringList &names, QueryError *error)
+        : m_db(db), m_names(names), m_error(error)
+    {
+    }
+
+    // Every run is wanted: the runs are read (runsSql) on a second connection while the
+    // values are, and matched by key as numbers. False with `matched` false when a key
+    // is not a UUID (then readFor() matches by text).
+    bool readAlongside(const QString &runsSql, const QVariantList &runsValues, bool &matched)
+    {
+        matched = false;
+        QueryError runsError;
+        bool runsRead = false;
+        // Filled apart from this object: the two threads must not share its cache lines.
+        std::vector<MeasurementLine> runs;
+        std::thread alongside(
+            [&] { runsRead = readRunsAlongside(m_db.connectionName(), runsSql, runsValues, runs, &runsError); });
+        bool read = true;
+        bool otherKeys = false;
+        for (const QString &name : m_names) {
+            read = readName(name, {}, [&](const QString &key, Line &line) {
+                otherKeys = otherKeys || !uuidNumber(key, line.keyHigh, line.keyLow);
+                return std::optional<std::uint32_t>(0);
+            });
+            if (!read || otherKeys)
+                break;
+        }
+        alongside.join();
+        m_runs = std::move(runs);
+        if (!runsRead) {
+            if (m_error)
+                *m_error = runsError;
+            return false;
+        }
+        if (!read)
+            return false;
+        if (!otherKeys)
+            matched = matchByNumber();
+        if (!matched)
+            m_lines.clear();
+        return true;
+    }
+
+    // The runs wanted were read by the caller (or by readAlongside()): each name's values
+    // matched to them by text, by run when they are few.
+    bool readFor(const QString &runsSql, const QVariantList &runsValues, bool runsRead)
+    {
+        if (!runsRead && !readRuns(m_db, runsSql, runsValues, m_runs, m_error))
+            return false;
+        QHash<QString, std::uint32_t> runAt;
+        for (std::uint32_t i = 0; i < m_runs.size(); ++i)
+            runAt.insert(m_runs[i].runId, i);
+        const RunOf byText = [&runAt](const QString &key, Line &) {
+            const auto at = runAt.constFind(key);
+            return at == runAt.constEnd() ? std::nullopt : std::optional<std::uint32_t>(*at);
+        };
+        for (const QString &name : m_names)
+            if (!readName(name, m_runs.size() <= std::size_t(FewRuns) ? runKeys() : QStringList(), byText))
+                return false;
+        return true;
+    }
+
+    // Newest run first, each run's in the order they were taken.
+    void handOut(const std::function<void(const MeasurementLine &)> &each)
+    {
+        std::sort(m_lines.begin(), m_lines.end(),
+                  [](const Line &a, const Line &b) { return a.run != b.run ? a.run < b.run : a.seq < b.seq; });
+        for (const Line &line : m_lines) {
+            MeasurementLine &run = m_runs[line.run];
+            MeasurementRecord &m = run.measurement;
+            m.seq = line.seq;
+            m.digit = line.digit;
+            m.name = m_texts.at(line.name);
+            m.kind = m_texts.at(line.kind);
+            m.unit = m_texts.at(line.unit);
+            m.comparison = m_texts.at(line.comparison);
+            m.outcome = m_texts.at(line.outcome);
+            m.value = line.value;
+            m.expected = line.expected;
+            m.tolerance = line.tolerance;
+            m.low = line.low;
+            m.high = line.high;
+            each(run);
+        }
+    }
+
+private:
+    struct Line {
+        std::uint32_t run = 0;           // once matched
+        quint64 keyHigh = 0, keyLow = 0; // its run's key as numbers, until matched
+        int seq = 0, digit = 0;
+        std::uint32_t name = 0, kind = 0, unit = 0, comparison = 0, outcome = 0;
+        std::optional<double> value, expected, tolerance, low, high;
+    };
+    // A line's run (nullopt: a run not asked for), from its key.
+    using RunOf = std::function<std::optional<std::uint32_t>(const QString &, Line &)>;
+
+    QStringList runKeys() const
+    {
+        QStringList keys;
+        for (const MeasurementLine &run : m_runs)
+            keys << run.runId;
+        return keys;
+    }
+
+    // One name's values: of every run, or of the runs keyed (a few hundred a statement,
+    // each run one seek).
+    bool readName(const QString &name, const QStringList &keys, const RunOf &runOf)
+    {
+        const QString select = QStringLiteral("SELECT m.run_id, m.seq, ") + MeasurementValueFields
+                               + QStringLiteral(" FROM measurements m WHERE m.name = ?");
+        if (keys.isEmpty())
+            return readStatement(name, select, {name}, runOf);
+        constexpr qsizetype Chunk = 500;
+        for (qsizetype from = 0; from < keys.size(); from += Chunk) {
+            const QStringList some = keys.mid(from, Chunk);
+            QVariantList bound{name};
+            for (const QString &key : some)
+                bound << key;
+            const QString statement = select + QStringLiteral(" AND m.run_id IN (")
+                                      + QStringList(some.size(), QStringLiteral("?")).join(QLatin1Char(',')) + ')';
+            if (!readStatement(name, statement, bound, runOf))
+                return false;
+        }
+        return true;
+    }
+
+    bool readStatement(const QString &name, const QString &statement, const QVariantList &bound, const RunOf &runOf)
+    {
+        QSqlQuery q(m_db);
+        if (!exec(q, statement, bound, m_error))
+            return false;
+        const auto real = [](const QVariant &v) {
+            return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+        };
+        const std::uint32_t nameText = m_texts.place(name, 0);
+        while (q.next()) {
+            Line line;
+            const std::optional<std::uint32_t> run = runOf(q.value(0).toString(), line);
+            if (!run)
+                continue;
+            line.run = *run;
+            line.seq = q.value(1).toInt();
+            line.name = nameText;
+            line.digit = q.value(2).toInt();
+            line.value = real(q.value(3));
+            line.kind = m_texts.place(q.value(4).toString(), 1);
+            line.unit = m_texts.place(q.value(5).toString(), 2);
+            line.comparison = m_texts.place(q.value(6).toString(), 3);
+            line.expected = real(q.value(7));
+            line.tolerance = real(q.value(8));
+            line.low = real(q.value(9));
+            line.high = real(q.value(10));
+            line.outcome = m_texts.place(q.value(11).toString(), 4);
+            m_lines.push_back(line);
+        }
+        return !failed(q, m_error);
+    }
+
+    // Each line to its run by key number; false when a run's key is not a UUID. A line of
+    // a run begun after the runs were read has no run here and is dropped.
+    bool matchByNumber()
+    {
+        std::vector<RunKey> keys;
+        keys.reserve(m_runs.size());
+        for (std::uint32_t i = 0; i < m_runs.size(); ++i) {
+            RunKey k;
+            k.run = i;
+            if (!uuidNumber(m_runs[i].runId, k.high, k.low))
+                return false;
+            keys.push_back(k);
+        }
+        std::sort(keys.begin(), keys.end());
+        std::erase_if(m_lines, [&keys](Line &line) {
+            RunKey k;
+            k.high = line.keyHigh;
+            k.low = line.keyLow;
+            const auto at = std::lower_bound(keys.begin(), keys.end(), k);
+            if (at == keys.end() || at->high != k.high || at->low != k.low)
+                return true;
+            line.run = at->run;
+            return false;
+        });
+        return true;
+    }
+
+    const QSqlDatabase &m_db;
+    const QStringList &m_names;
+    QueryError *m_error;
+    std::vector<MeasurementLine> m_runs;
+    std::vector<Line> m_lines;
+    TextTable m_texts;
 };
 
 } // namespace
@@ -939,147 +1127,14 @@ bool RecordsQuery::measurementsNamed(const RunFilter &filter, const QStringList 
         runsSql += QStringLiteral(" LIMIT ?");
         runsValues << filter.limit;
     }
-    const bool everyRun = where.condition.isEmpty() && filter.limit < 0;
-
-    const QString select = QStringLiteral("SELECT m.run_id, m.seq, ") + MeasurementValueFields
-                           + QStringLiteral(" FROM measurements m WHERE m.name = ?");
-    NamedValues found;
-    const auto real = [](const QVariant &v) { return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble()); };
-    // The values of one name (of the runs bound after it, when the statement names them);
-    // run_of gives a line's run, or nullopt for a line of no run asked for.
-    const auto collect =
-        [&](const QString &name, const QString &statement, const QVariantList &bound,
-            const std::function<std::optional<std::uint32_t>(const QString &, NamedValues::Line &)> &runOf) {
-            QSqlQuery q(m_db);
-            if (!exec(q, statement, bound, error))
-                return false;
-            const std::uint32_t nameText = found.text(name);
-            while (q.next()) {
-                NamedValues::Line line;
-                const std::optional<std::uint32_t> run = runOf(q.value(0).toString(), line);
-                if (!run)
-                    continue;
-                line.run = *run;
-                line.seq = q.value(1).toInt();
-                line.name = nameText;
-                line.digit = q.value(2).toInt();
-                line.value = real(q.value(3));
-                line.kind = found.text(q.value(4).toString(), 1);
-                line.unit = found.text(q.value(5).toString(), 2);
-                line.comparison = found.text(q.value(6).toString(), 3);
-                line.expected = real(q.value(7));
-                line.tolerance = real(q.value(8));
-                line.low = real(q.value(9));
-                line.high = real(q.value(10));
-                line.outcome = found.text(q.value(11).toString(), 4);
-                found.lines.push_back(std::move(line));
-            }
-            return !failed(q, error);
-        };
-
-    std::vector<MeasurementLine> runs;
+    NamedValuesRead read(m_db, names, error);
     bool matched = false;
-    if (everyRun) {
-        QueryError runsError;
-        bool runsRead = false;
-        std::thread alongside(
-            [&] { runsRead = readRunsAlongside(m_db.connectionName(), runsSql, runsValues, runs, &runsError); });
-        bool read = true;
-        for (const QString &name : names) {
-            read = collect(name, select, {name}, [&](const QString &key, NamedValues::Line &line) {
-                found.otherKeys = found.otherKeys || !uuidNumber(key, line.keyHigh, line.keyLow);
-                return std::optional<std::uint32_t>(0);
-            });
-            if (!read || found.otherKeys)
-                break;
-        }
-        alongside.join();
-        if (!runsRead) {
-            if (error)
-                *error = runsError;
-            return false;
-        }
-        if (!read)
-            return false;
-        std::vector<RunKey> keys;
-        keys.reserve(runs.size());
-        for (std::uint32_t i = 0; !found.otherKeys && i < runs.size(); ++i) {
-            RunKey k;
-            k.run = i;
-            found.otherKeys = !uuidNumber(runs[i].runId, k.high, k.low);
-            keys.push_back(k);
-        }
-        if (!found.otherKeys) {
-            std::sort(keys.begin(), keys.end());
-            std::erase_if(found.lines, [&keys](NamedValues::Line &line) {
-                RunKey k;
-                k.high = line.keyHigh;
-                k.low = line.keyLow;
-                const auto at = std::lower_bound(keys.begin(), keys.end(), k);
-                if (at == keys.end() || at->high != k.high || at->low != k.low)
-                    return true; // a run that ended after the runs were read
-                line.run = at->run;
-                return false;
-            });
-            matched = true;
-        } else {
-            found = NamedValues();
-        }
-    } else if (!readRuns(m_db, runsSql, runsValues, runs, error)) {
+    const bool everyRun = where.condition.isEmpty() && filter.limit < 0;
+    if (everyRun && !read.readAlongside(runsSql, runsValues, matched))
         return false;
-    }
-    if (!matched) {
-        // By text: the runs were filtered, or a key is not a UUID.
-        QHash<QString, std::uint32_t> runAt;
-        for (std::uint32_t i = 0; i < runs.size(); ++i)
-            runAt.insert(runs[i].runId, i);
-        const auto byText = [&runAt](const QString &key, NamedValues::Line &) {
-            const auto at = runAt.constFind(key);
-            return at == runAt.constEnd() ? std::nullopt : std::optional<std::uint32_t>(*at);
-        };
-        for (const QString &name : names) {
-            if (qsizetype(runs.size()) > FewRuns) {
-                if (!collect(name, select, {name}, byText))
-                    return false;
-                continue;
-            }
-            // A few hundred runs a statement, each run one seek.
-            constexpr std::size_t Chunk = 500;
-            for (std::size_t from = 0; from < runs.size(); from += Chunk) {
-                const std::size_t to = std::min(runs.size(), from + Chunk);
-                QVariantList bound{name};
-                for (std::size_t i = from; i < to; ++i)
-                    bound << runs[i].runId;
-                const QString statement =
-                    select + QStringLiteral(" AND m.run_id IN (")
-                    + QStringList(qsizetype(to - from), QStringLiteral("?")).join(QLatin1Char(',')) + ')';
-                if (!collect(name, statement, bound, byText))
-                    return false;
-            }
-        }
-    }
-
-    // Newest run first, each run's in the order they were taken.
-    std::sort(found.lines.begin(), found.lines.end(), [](const NamedValues::Line &a, const NamedValues::Line &b) {
-        return a.run != b.run ? a.run < b.run : a.seq < b.seq;
-    });
-    for (const NamedValues::Line &line : found.lines) {
-        MeasurementLine &run = runs[line.run];
-        MeasurementRecord &m = run.measurement;
-        m.seq = line.seq;
-        m.digit = line.digit;
-        m.name = found.texts[line.name];
-        m.kind = found.texts[line.kind];
-        m.unit = found.texts[line.unit];
-        m.comparison = found.texts[line.comparison];
-        m.outcome = found.texts[line.outcome];
-        m.value = line.value;
-        m.expected = line.expected;
-        m.tolerance = line.tolerance;
-        m.low = line.low;
-        m.high = line.high;
-        each(run);
-    }
+    if (!matched && !read.readFor(runsSql, runsValues, everyRun))
+        return false;
+    read.handOut(each);
     return true;
 }
 
