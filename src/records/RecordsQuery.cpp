@@ -929,8 +929,8 @@ public:
         bool runsRead = false;
         // Filled apart from this object: the two threads must not share its cache lines.
         std::vector<MeasurementLine> runs;
-        std::thread alongside(
-            [&] { runsRead = readRunsAlongside(m_db.connectionName(), runsSql, runsValues, runs, &runsError); });
+        const QString connection = m_db.connectionName();
+        std::thread alongside([&] { runsRead = readRunsAlongside(connection, runsSql, runsValues, runs, &runsError); });
         bool read = true;
         bool otherKeys = false;
         for (const QString &name : m_names) {
