@@ -49,16 +49,11 @@ QStringList stationText(const QSqlDatabase &db, const QString &station)
                                             .arg(runs));
     EXPECT_EQ(counts.size(), kRunsEach) << qPrintable(station) << ": runs without measurements";
     text << counts;
-    // Values to 9 decimals: the upload's JSON carries a REAL in 15 significant digits.
-    const bool file = db.driverName() == QLatin1String("QSQLITE");
-    QStringList reals;
-    for (const char *column : {"value", "expected", "tolerance", "low", "high"})
-        reals << (file ? QStringLiteral("CASE WHEN %1 IS NULL THEN NULL ELSE printf('%.9f', %1) END")
-                       : QStringLiteral("round(%1::numeric, 9)::text"))
-                     .arg(QLatin1String(column));
-    text << rows(db, QStringLiteral("SELECT id, run_id, seq, digit, name, kind, unit, comparison, outcome, %2 FROM "
-                                    "measurements WHERE run_id IN %1 ORDER BY run_id, seq")
-                         .arg(runs, reals.join(QStringLiteral(", "))));
+    // Every value to the bit: a double reads back as the shortest text of its bits.
+    text << rows(db, QStringLiteral("SELECT id, run_id, seq, digit, name, kind, unit, comparison, outcome, value, "
+                                    "expected, tolerance, low, high FROM measurements WHERE run_id IN %1 "
+                                    "ORDER BY run_id, seq")
+                         .arg(runs));
     return text;
 }
 

@@ -1,9 +1,15 @@
 #include "records/line/LineJournal.h"
 
+#include "records/Columns.h"
 #include "records/Schema.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 namespace quillon::records {
@@ -40,6 +46,52 @@ bool selectJson(QSqlDatabase &journal, const QString &table, const QString &wher
     if (!query.exec() || !query.next())
         return fail(query, QStringLiteral("cannot read the local store"), error);
     *json = query.value(0).toString();
+    return true;
+}
+
+// A table with floating-point columns (measurements): its JSON is written here, each
+// double in the shortest text that reads back to the same bits. SQLite's own JSON
+// keeps 15 significant digits, and the line database would hold other numbers than the
+// file.
+bool hasRealColumns(const QString &table)
+{
+    const TableInfo *info = findTable(table);
+    if (!info)
+        return false;
+    for (const Column *c : columnsAt(*info, Backend::File))
+        if (c->json == JsonAs::Real)
+            return true;
+    return false;
+}
+
+bool selectJsonExact(QSqlDatabase &journal, const QString &table, const QString &where, QString *json, QString *error)
+{
+    QSqlQuery query(journal);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT * FROM %1 WHERE %2").arg(table, where)))
+        return fail(query, QStringLiteral("cannot read the local store"), error);
+    const QSqlRecord columns = query.record();
+    QJsonArray rows;
+    while (query.next()) {
+        QJsonObject row;
+        for (int i = 0; i < columns.count(); ++i) {
+            const QVariant v = query.value(i);
+            QJsonValue value;
+            if (v.isNull())
+                value = QJsonValue::Null;
+            else if (v.typeId() == QMetaType::Double)
+                value = v.toDouble();
+            else if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int)
+                value = v.toLongLong();
+            else
+                value = v.toString();
+            row.insert(columns.fieldName(i), value);
+        }
+        rows.append(row);
+    }
+    if (query.lastError().isValid())
+        return fail(query, QStringLiteral("cannot read the local store"), error);
+    *json = QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact));
     return true;
 }
 
@@ -126,7 +178,10 @@ bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRun
             break;
         default: break;
         }
-        if (!selectJson(journal, tableName(table), where, &batch->rows[t], error, extra, bound))
+        const bool read = extra.isEmpty() && hasRealColumns(tableName(table))
+                              ? selectJsonExact(journal, tableName(table), where, &batch->rows[t], error)
+                              : selectJson(journal, tableName(table), where, &batch->rows[t], error, extra, bound);
+        if (!read)
             return false;
     }
     return true;
