@@ -638,6 +638,35 @@ TEST_F(RecordsCli, MeasurementsMatchNamesAndShowEachComparison)
     EXPECT_EQ(none.out, QString());
 }
 
+// Named measurements are read by runs and names apart and matched in memory, one way for
+// every run, another for a filter keeping many runs and a third for a few: each must
+// print what the plain join prints for those names.
+TEST_F(RecordsCli, NamedMeasurementsReadEveryWayAsThePlainJoin)
+{
+    const QString store = dir.filePath(QStringLiteral("many.sqlite"));
+    {
+        SyntheticStore synthetic(store,
+                                 {QStringLiteral("line-a-1"), QStringLiteral("line-a-2"), QStringLiteral("line-b-1")});
+        ASSERT_TRUE(synthetic.isOpen()) << synthetic.error().toStdString();
+        synthetic.setMeasurements(true);
+        synthetic.addMany(1200, 11);
+    }
+    const auto lines = [&](const QStringList &arguments) {
+        const Result r = run(QStringList{QStringLiteral("--db"), store, QStringLiteral("measurements")} + arguments);
+        EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+        return r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    const QRegularExpression named(QStringLiteral("  ladder\\.[a-z_]+\\.ch05  "));
+    const QStringList joined = lines({}).filter(named);
+    ASSERT_GT(joined.size(), 2000);
+    const QStringList name{QStringLiteral("--name"), QStringLiteral("ladder.*.ch05")};
+    EXPECT_EQ(lines(name), joined);
+    EXPECT_EQ(lines(name + QStringList{QStringLiteral("--since"), QStringLiteral("2000-01-01")}), joined);
+    const QStringList lineB = lines(name + QStringList{QStringLiteral("--station"), QStringLiteral("line-b-1")});
+    EXPECT_FALSE(lineB.isEmpty());
+    EXPECT_EQ(lineB, joined.filter(QStringLiteral("  line-b-1  ")));
+}
+
 TEST_F(RecordsCli, BadInputGetsOneLineAndNonZeroExit)
 {
     // A file of another kind, an SQLite file of another program, and a newer schema.

@@ -781,7 +781,7 @@ bool uuidNumber(QStringView text, quint64 &high, quint64 &low)
 }
 
 // Runs this many or fewer are looked up by run and name; more, by name alone.
-constexpr qsizetype FewRuns = 2000;
+constexpr qsizetype FewRuns = 1000;
 
 } // namespace
 
