@@ -1,6 +1,7 @@
 // quillon-records on the command line: its answers on stores written the way a
 // station leaves them, and one-line errors for everything it cannot answer.
 #include "SyntheticStore.h"
+#include "support/SqlRows.h"
 #include "app/records/RecordsCli.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
@@ -798,21 +799,13 @@ TEST_F(RecordsCli, CertificateListsMeasurementsWithUnitsAfterTheFirstPage)
 {
     const QString before = certificateText(path, failing, dir.filePath(QStringLiteral("before.pdf")));
     ASSERT_FALSE(before.isEmpty());
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("measured"));
-        db.setDatabaseName(path);
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(
-            QStringLiteral(
-                "INSERT INTO measurements VALUES "
-                "('m1', '%1', 1, 6, 'ladder.ch03', 2.49893, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'fail'),"
-                "('m2', '%1', 2, 6, 'ladder.ch04', 2.27, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'marginal'),"
-                "('m3', '%1', 3, 3, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass')")
-                .arg(failing)))
-            << q.lastError().text().toStdString();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("measured"));
+    ASSERT_TRUE(quillon::testing::execOnFile(
+        path, QStringLiteral(
+                  "INSERT INTO measurements VALUES "
+                  "('m1', '%1', 1, 6, 'ladder.ch03', 2.49893, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'fail'),"
+                  "('m2', '%1', 2, 6, 'ladder.ch04', 2.27, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'marginal'),"
+                  "('m3', '%1', 3, 3, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass')")
+                  .arg(failing)));
     const QString page = certificateText(path, failing, dir.filePath(QStringLiteral("after.pdf")));
     EXPECT_TRUE(page.startsWith(before + QStringLiteral(" Results with units "))) << page.toStdString();
     const QString results = page.mid(before.size());

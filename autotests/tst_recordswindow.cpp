@@ -2,6 +2,7 @@
 // station recorded, the plots' outliers opening their run, the message for a store it
 // cannot read; and once as a real window under Xvfb at QT_SCALE_FACTOR=2.
 #include "SyntheticStore.h"
+#include "support/SqlRows.h"
 #include "app/records/Certificate.h"
 #include "app/records/RecordsPlots.h"
 #include "app/records/RecordsWindow.h"
@@ -170,25 +171,17 @@ TEST_F(RecordsWindowTest, RunPageAndPlotsShowWhatTheStationRecorded)
 // measured nothing and a run without measurements show none.
 TEST_F(RecordsWindowTest, RunPageTablesARowsMeasurementsWithTheirMarks)
 {
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("measured"));
-        db.setDatabaseName(path);
-        ASSERT_TRUE(db.open());
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(
-            QStringLiteral(
-                "INSERT INTO measurements VALUES "
-                "('m1', '%1', 1, 6, 'ladder.ch03', 2.49893, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'fail'),"
-                "('m2', '%1', 2, 6, 'ladder.ch04', 2.27, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'marginal'),"
-                "('m3', '%1', 3, 6, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass'),"
-                "('m4', '%1', 4, 6, 'dio.pullup', 0, 'bool', 'verdict', 'equals', 1, NULL, NULL, NULL, 'fail'),"
-                "('m5', '%1', 5, 6, 'left', 32, 'integer', 'bytes', 'at-least', NULL, NULL, 1, NULL, 'pass'),"
-                "('m6', '%1', 6, 6, 'dac0.gain', NULL, 'number', '', 'finite', NULL, NULL, NULL, NULL, 'fail'),"
-                "('m7', '%1', 7, 6, 'aref.typed', 9.93, 'number', 'V', 'none', NULL, NULL, NULL, NULL, 'not-judged')")
-                .arg(failing)))
-            << q.lastError().text().toStdString();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("measured"));
+    ASSERT_TRUE(quillon::testing::execOnFile(
+        path, QStringLiteral(
+                  "INSERT INTO measurements VALUES "
+                  "('m1', '%1', 1, 6, 'ladder.ch03', 2.49893, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'fail'),"
+                  "('m2', '%1', 2, 6, 'ladder.ch04', 2.27, 'number', 'V', 'within', 2, 0.3, 1.7, 2.3, 'marginal'),"
+                  "('m3', '%1', 3, 6, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass'),"
+                  "('m4', '%1', 4, 6, 'dio.pullup', 0, 'bool', 'verdict', 'equals', 1, NULL, NULL, NULL, 'fail'),"
+                  "('m5', '%1', 5, 6, 'left', 32, 'integer', 'bytes', 'at-least', NULL, NULL, 1, NULL, 'pass'),"
+                  "('m6', '%1', 6, 6, 'dac0.gain', NULL, 'number', '', 'finite', NULL, NULL, NULL, NULL, 'fail'),"
+                  "('m7', '%1', 7, 6, 'aref.typed', 9.93, 'number', 'V', 'none', NULL, NULL, NULL, NULL, 'not-judged')")
+                  .arg(failing)));
     records::RecordsWindow window(path);
     ASSERT_TRUE(window.isOpen()) << window.problem().toStdString();
     window.serialField()->setText(QStringLiteral("QN-BAD"));

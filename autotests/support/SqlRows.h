@@ -27,4 +27,26 @@ inline QStringList rows(const QSqlDatabase &db, const QString &sql)
     return out;
 }
 
+// Runs one statement on the SQLite file at path, on a connection of its own that is
+// gone afterwards; false (the statement and the reason in the test's output) when it
+// failed.
+inline bool execOnFile(const QString &path, const QString &sql)
+{
+    const QString name = QStringLiteral("exec-on-file");
+    bool ran = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery query(db);
+            ran = query.exec(sql);
+            EXPECT_TRUE(ran) << qPrintable(sql) << qPrintable(query.lastError().text());
+        } else {
+            ADD_FAILURE() << qPrintable(path) << ": " << qPrintable(db.lastError().text());
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ran;
+}
+
 } // namespace quillon::testing

@@ -31,6 +31,12 @@ namespace quillon::records {
 
 namespace {
 
+// A stored REAL, or nullopt for SQL NULL.
+std::optional<double> realOrNone(const QVariant &v)
+{
+    return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
+}
+
 std::optional<int> optionalInt(const QVariant &value)
 {
     if (value.isNull())
@@ -437,10 +443,7 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
                 })
         && (!detail.keepsMeasurements
             || each(Table::Measurements, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
-                   const auto real = [&f](const char *name) {
-                       const QVariant v = f.value(QLatin1String(name));
-                       return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
-                   };
+                   const auto real = [&f](const char *name) { return realOrNone(f.value(QLatin1String(name))); };
                    MeasurementRecord m;
                    m.seq = int(number(f, "seq"));
                    m.digit = int(number(f, "digit"));
@@ -686,52 +689,21 @@ namespace {
 // A measurement's own fields from columns first.. of a measurements select (digit, name,
 // value, kind, unit, comparison, expected, tolerance, low, high, outcome). The few
 // distinct texts are shared rather than held once per line.
-class MeasurementReader {
-public:
-    void read(const QSqlQuery &q, int first, MeasurementRecord &m)
-    {
-        m.name = shared(q.value(first + 1).toString());
-        readValues(q, first, 2, m);
-    }
-    // From a select of MeasurementValueFields, the name known.
-    void read(const QSqlQuery &q, int first, MeasurementRecord &m, const QString &name)
-    {
-        m.name = name;
-        readValues(q, first, 1, m);
-    }
-
-private:
-    // digit at first, the value at first + at and the rest after it.
-    void readValues(const QSqlQuery &q, int first, int at, MeasurementRecord &m)
-    {
-        const auto real = [&q](int column) {
-            const QVariant v = q.value(column);
-            return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
-        };
-        m.digit = q.value(first).toInt();
-        const int v = first + at;
-        m.value = real(v);
-        m.kind = shared(q.value(v + 1).toString());
-        m.unit = shared(q.value(v + 2).toString());
-        m.comparison = shared(q.value(v + 3).toString());
-        m.expected = real(v + 4);
-        m.tolerance = real(v + 5);
-        m.low = real(v + 6);
-        m.high = real(v + 7);
-        m.outcome = shared(q.value(v + 8).toString());
-    }
-
-private:
-    QString shared(const QString &text)
-    {
-        const auto it = m_texts.constFind(text);
-        if (it != m_texts.constEnd())
-            return *it;
-        m_texts.insert(text);
-        return text;
-    }
-    QSet<QString> m_texts;
-};
+// A measurement's own fields from columns first.. of a select of MeasurementFields.
+void readMeasurement(const QSqlQuery &q, int first, MeasurementRecord &m)
+{
+    m.digit = q.value(first).toInt();
+    m.name = q.value(first + 1).toString();
+    m.value = realOrNone(q.value(first + 2));
+    m.kind = q.value(first + 3).toString();
+    m.unit = q.value(first + 4).toString();
+    m.comparison = q.value(first + 5).toString();
+    m.expected = realOrNone(q.value(first + 6));
+    m.tolerance = realOrNone(q.value(first + 7));
+    m.low = realOrNone(q.value(first + 8));
+    m.high = realOrNone(q.value(first + 9));
+    m.outcome = q.value(first + 10).toString();
+}
 
 const QString MeasurementFields =
     QStringLiteral("m.digit, m.name, m.value, m.kind, m.unit, m.comparison, m.expected, m.tolerance, m.low, m.high, "
@@ -815,14 +787,13 @@ bool RecordsQuery::measurements(const RunFilter &filter, const std::optional<QSt
     QSqlQuery q(m_db);
     if (!exec(q, sql, values, error))
         return false;
-    MeasurementReader reader;
     MeasurementLine line;
     while (q.next()) {
         line.runId = q.value(0).toString();
         line.startedUtc = q.value(1).toString();
         line.stationName = q.value(2).toString();
         line.serial = q.value(3).toString();
-        reader.read(q, 4, line.measurement);
+        readMeasurement(q, 4, line.measurement);
         each(line);
     }
     return !failed(q, error);
@@ -1046,9 +1017,6 @@ private:
         QSqlQuery q(m_db);
         if (!exec(q, statement, bound, m_error))
             return false;
-        const auto real = [](const QVariant &v) {
-            return v.isNull() ? std::nullopt : std::optional<double>(v.toDouble());
-        };
         const std::uint32_t nameText = m_texts.place(name, 0);
         while (q.next()) {
             Line line;
@@ -1059,14 +1027,14 @@ private:
             line.seq = q.value(1).toInt();
             line.name = nameText;
             line.digit = q.value(2).toInt();
-            line.value = real(q.value(3));
+            line.value = realOrNone(q.value(3));
             line.kind = m_texts.place(q.value(4).toString(), 1);
             line.unit = m_texts.place(q.value(5).toString(), 2);
             line.comparison = m_texts.place(q.value(6).toString(), 3);
-            line.expected = real(q.value(7));
-            line.tolerance = real(q.value(8));
-            line.low = real(q.value(9));
-            line.high = real(q.value(10));
+            line.expected = realOrNone(q.value(7));
+            line.tolerance = realOrNone(q.value(8));
+            line.low = realOrNone(q.value(9));
+            line.high = realOrNone(q.value(10));
             line.outcome = m_texts.place(q.value(11).toString(), 4);
             m_lines.push_back(line);
         }
