@@ -60,6 +60,11 @@ const Column RunColumns[] = {
     // The identity of the limits table the run's checks used (a hash of its entries and
     // the program version).
     {"limits_id", "TEXT", "TEXT", 3, JsonAs::Text},
+    // Who tested (the id scanned or typed at the station), and the environment the
+    // certificate states (as typed or configured; NULL: not recorded).
+    {"operator", "TEXT", "TEXT", 5, JsonAs::Text, nullptr, CsvAs::Text, "operator", 17},
+    {"temperature", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"humidity", "TEXT", "TEXT", 5, JsonAs::Text},
     // Who uploaded the run and when: the line database's own (row policies name the role).
     {"uploaded_by", nullptr, "TEXT NOT NULL", 1, JsonAs::None, nullptr, CsvAs::None, nullptr, 0, Backend::Line},
     {"uploaded_utc", nullptr,
@@ -132,6 +137,44 @@ const Column MeasurementColumns[] = {
     {"outcome", "TEXT NOT NULL", "TEXT NOT NULL", 3, JsonAs::Text, nullptr, CsvAs::Text, "outcome", 15},
 };
 
+// The reference instruments a run used, as the register held them when the run used
+// them (from version 5), with what the station made of them: status "ok", "due-soon",
+// "overdue", "retired" or "unknown"; note: the warning recorded when a row ran anyway.
+const Column RunInstrumentColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 5},
+    {"run_id", "TEXT NOT NULL REFERENCES runs(id)", "TEXT NOT NULL REFERENCES runs(id)", 5},
+    {"seq", "INTEGER NOT NULL", "BIGINT NOT NULL", 5, JsonAs::Number},
+    {"role", "TEXT NOT NULL", "TEXT NOT NULL", 5, JsonAs::Text},
+    {"asset_id", "TEXT NOT NULL", "TEXT NOT NULL", 5, JsonAs::Text},
+    {"kind", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"make", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"model", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"serial", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"calibrated_on", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"due_on", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"certificate", "TEXT", "TEXT", 5, JsonAs::Text},
+    {"status", "TEXT NOT NULL", "TEXT NOT NULL", 5, JsonAs::Text},
+    {"note", "TEXT", "TEXT", 5, JsonAs::Text},
+};
+
+// The register of the line's reference instruments (from version 5). Never updated: an
+// edit or a retirement is a new entry for the same asset id, the newest one standing.
+// Dates are ISO days (2026-12-09).
+const Column InstrumentColumns[] = {
+    {"id", "TEXT PRIMARY KEY", "TEXT PRIMARY KEY", 5},
+    {"asset_id", "TEXT NOT NULL", "TEXT NOT NULL", 5},
+    {"kind", "TEXT NOT NULL", "TEXT NOT NULL", 5},
+    {"make", "TEXT", "TEXT", 5},
+    {"model", "TEXT", "TEXT", 5},
+    {"serial", "TEXT", "TEXT", 5},
+    {"calibrated_on", "TEXT", "TEXT", 5},
+    {"due_on", "TEXT", "TEXT", 5},
+    {"certificate", "TEXT", "TEXT", 5},
+    {"retired", "INTEGER NOT NULL DEFAULT 0", "INTEGER NOT NULL DEFAULT 0", 5},
+    {"changed_utc", "TEXT NOT NULL", "TEXT NOT NULL", 5},
+    {"changed_by", "TEXT NOT NULL", "TEXT NOT NULL", 5},
+};
+
 // The line-database uploader's progress in a station's file (a run is uploaded once its
 // id is in line_uploads; errors as they change).
 const Column LineUploadColumns[] = {
@@ -153,6 +196,8 @@ const TableInfo Tables[] = {
     {"prompts", 1, Backend::Both, PromptColumns},
     {"eeprom_writes", 1, Backend::Both, EepromWriteColumns},
     {"measurements", 3, Backend::Both, MeasurementColumns},
+    {"run_instruments", 5, Backend::Both, RunInstrumentColumns},
+    {"instruments", 5, Backend::Both, InstrumentColumns},
     {"meta", 1, Backend::Both, MetaColumns},
     {"line_uploads", 2, Backend::File, LineUploadColumns},
     {"line_upload_errors", 2, Backend::File, LineUploadErrorColumns},
@@ -174,6 +219,9 @@ const IndexInfo Indexes[] = {
     {"measurements_by_name", "measurements",
      "name, run_id, seq, digit, value, kind, unit, comparison, expected, tolerance, low, high, outcome", 4,
      Backend::Both},
+    {"run_instruments_run", "run_instruments", "run_id, seq", 5, Backend::Both},
+    {"run_instruments_asset", "run_instruments", "asset_id, run_id", 5, Backend::Both},
+    {"instruments_asset", "instruments", "asset_id, changed_utc", 5, Backend::Both},
 };
 // clang-format on
 

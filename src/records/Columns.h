@@ -19,7 +19,7 @@ namespace quillon::records {
 
 // The records schema version this build writes. A SQLite file and the line database
 // share the numbering: a column added in version N is there in both from N on.
-inline constexpr int SchemaVersion = 4;
+inline constexpr int SchemaVersion = 5;
 
 // The runs CSV's first fields name the run (run_id, started_utc, station, serial,
 // product_id); the measurements CSV leads with them, its own fields placed after them.

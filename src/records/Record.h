@@ -21,7 +21,8 @@ enum class Table {
     Prompts,
     EepromWrites,
     Measurements,
-    Last = Measurements
+    RunInstruments,
+    Last = RunInstruments
 };
 inline constexpr std::size_t RecordKinds = std::size_t(Table::Last) + 1;
 

@@ -136,7 +136,7 @@ QJsonObject runToJson(const RunDetail &detail)
     run.insert(QStringLiteral("station"), exported(Table::Stations, detail.station.fields));
     run.insert(QStringLiteral("session"),
                detail.session ? QJsonValue(exported(Table::Sessions, detail.session->fields)) : QJsonValue());
-    QJsonArray rows, prompts, writes;
+    QJsonArray rows, prompts, writes, instruments;
     for (const RowRecord &row : detail.rows) {
         QJsonObject object = exported(Table::RowResults, row.fields);
         // A row's measurements beside it, where the store keeps them.
@@ -156,6 +156,9 @@ QJsonObject runToJson(const RunDetail &detail)
     run.insert(QStringLiteral("rows"), rows);
     run.insert(QStringLiteral("prompts"), prompts);
     run.insert(QStringLiteral("eeprom_writes"), writes);
+    for (const InstrumentUse &u : detail.instruments)
+        instruments.append(exported(Table::RunInstruments, u.fields));
+    run.insert(QStringLiteral("instruments"), instruments);
     return run;
 }
 

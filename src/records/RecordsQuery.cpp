@@ -59,10 +59,24 @@ const QString VerdictExpression =
     QStringLiteral("CASE WHEN e.overall IS NOT NULL THEN e.overall WHEN r.kind = 'row' THEN "
                    "(SELECT rr.label FROM row_results rr WHERE rr.run_id = r.id ORDER BY rr.seq DESC LIMIT 1) END");
 
-Where whereOf(const RunFilter &filter)
+// version: the store's schema version (a filter on what it does not keep matches nothing).
+Where whereOf(const RunFilter &filter, int version)
 {
     QStringList terms;
     Where where;
+    const bool traced = version >= tableInfo(Table::RunInstruments).since;
+    if (!filter.operatorId.isEmpty()) {
+        terms << (traced ? QStringLiteral("r.operator = ?") : QStringLiteral("1 = 0"));
+        if (traced)
+            where.values << filter.operatorId;
+    }
+    if (!filter.instrument.isEmpty()) {
+        terms << (traced ? QStringLiteral("EXISTS (SELECT 1 FROM run_instruments ri WHERE ri.asset_id = ? AND "
+                                          "ri.run_id = r.id)")
+                         : QStringLiteral("1 = 0"));
+        if (traced)
+            where.values << filter.instrument;
+    }
     if (!filter.since.isEmpty()) {
         terms << QStringLiteral("r.started_utc >= ?");
         where.values << filter.since;
@@ -192,6 +206,7 @@ RunSummary summaryFrom(const QSqlQuery &q, const SummarySelect &s)
     run.overall = e.value(QStringLiteral("overall")).toString();
     run.simulated = f.value(QStringLiteral("simulated")).toLongLong() != 0;
     run.verdict = q.value(after + 1).toString();
+    run.operatorId = f.value(QStringLiteral("operator")).toString();
     return run;
 }
 
@@ -239,7 +254,7 @@ std::optional<QueryError> RecordsQuery::checkStore() const
 
 std::vector<RunSummary> RecordsQuery::list(const RunFilter &filter, QueryError *error) const
 {
-    const Where where = whereOf(filter);
+    const Where where = whereOf(filter, storeVersion());
     QString order;
     switch (filter.order) {
     case RunFilter::Order::Started: order = QStringLiteral("r.started_utc"); break;
@@ -282,7 +297,7 @@ static QString filteredFrom(const Where &where)
 
 qint64 RecordsQuery::count(const RunFilter &filter, QueryError *error) const
 {
-    const Where where = whereOf(filter);
+    const Where where = whereOf(filter, storeVersion());
     QSqlQuery q(m_db);
     if (!exec(q, QStringLiteral("SELECT count(*)") + filteredFrom(where) + where.sql, where.values, error) || !q.next())
         return 0;
@@ -291,7 +306,7 @@ qint64 RecordsQuery::count(const RunFilter &filter, QueryError *error) const
 
 std::vector<qint64> RecordsQuery::rowids(const RunFilter &filter, QueryError *error) const
 {
-    const Where where = whereOf(filter);
+    const Where where = whereOf(filter, storeVersion());
     std::vector<qint64> ids;
     QSqlQuery q(m_db);
     if (!exec(q,
@@ -305,7 +320,7 @@ std::vector<qint64> RecordsQuery::rowids(const RunFilter &filter, QueryError *er
 
 QStringList RecordsQuery::runIds(const RunFilter &filter, QueryError *error) const
 {
-    const Where where = whereOf(filter);
+    const Where where = whereOf(filter, storeVersion());
     QStringList ids;
     QSqlQuery q(m_db);
     if (!exec(q, QStringLiteral("SELECT r.id") + filteredFrom(where) + where.sql, where.values, error))
@@ -459,6 +474,24 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
                    m.high = real("high");
                    m.fields = std::move(f);
                    detail.measurements.push_back(std::move(m));
+               }))
+        && (version < tableInfo(Table::RunInstruments).since
+            || each(Table::RunInstruments, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
+                   InstrumentUse u;
+                   u.seq = int(number(f, "seq"));
+                   u.role = text(f, "role");
+                   u.assetId = text(f, "asset_id");
+                   u.kind = text(f, "kind");
+                   u.make = text(f, "make");
+                   u.model = text(f, "model");
+                   u.serial = text(f, "serial");
+                   u.calibratedOn = text(f, "calibrated_on");
+                   u.dueOn = text(f, "due_on");
+                   u.certificate = text(f, "certificate");
+                   u.status = text(f, "status");
+                   u.note = text(f, "note");
+                   u.fields = std::move(f);
+                   detail.instruments.push_back(std::move(u));
                }));
     if (!ok)
         return std::nullopt;
@@ -616,7 +649,7 @@ std::optional<bool> rowYieldsOnOwnConnection(const QString &file, const YieldSql
 YieldReport RecordsQuery::yield(const RunFilter &filter, QueryError *error) const
 {
     YieldReport report;
-    const YieldSql y{whereOf(filter), hasTallyIndexes()};
+    const YieldSql y{whereOf(filter, storeVersion()), hasTallyIndexes()};
     RunTally tally;
     if (const std::optional<QString> file = StoreBackend::of(m_db).secondConnectionFile(m_db)) {
         // A SQLite file: the row results on a connection of their own on another thread
@@ -764,7 +797,7 @@ bool RecordsQuery::measurements(const RunFilter &filter, const std::optional<QSt
         return true;
     if (names)
         return measurementsNamed(filter, *names, each, error);
-    Where where = whereOf(filter);
+    Where where = whereOf(filter, storeVersion());
     QStringList terms;
     QVariantList values;
     if (!where.condition.isEmpty()) {
@@ -1086,7 +1119,7 @@ private:
 bool RecordsQuery::measurementsNamed(const RunFilter &filter, const QStringList &names,
                                      const std::function<void(const MeasurementLine &)> &each, QueryError *error) const
 {
-    Where where = whereOf(filter);
+    Where where = whereOf(filter, storeVersion());
     where.needsStation = true;
     QString runsSql = QStringLiteral("SELECT r.id, r.started_utc, s.name, r.serial") + filteredFrom(where) + where.sql
                       + QStringLiteral(" ORDER BY r.started_utc DESC, r.seq DESC, r.id");

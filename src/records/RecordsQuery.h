@@ -21,6 +21,8 @@ struct RunFilter {
     std::optional<int> product; // product id
     QString station;            // station name, exact
     QString verdict;            // "pass", "fail", "aborted", "interrupted" or "open"
+    QString operatorId;         // who tested, exact
+    QString instrument;         // a reference instrument's asset id the run used, exact
     int limit = -1;             // -1 for all
     int offset = 0;
     // The order of a listing (newest first by default); ties go newest first.
@@ -32,7 +34,7 @@ struct RunFilter {
     bool picksAll() const
     {
         return since.isEmpty() && until.isEmpty() && serial.isEmpty() && !product && station.isEmpty()
-               && verdict.isEmpty();
+               && verdict.isEmpty() && operatorId.isEmpty() && instrument.isEmpty();
     }
 };
 
@@ -52,6 +54,7 @@ struct RunSummary {
     QString endState; // empty while open
     QString overall;  // overall label text, empty if none
     QString verdict;  // overall, else a row run's row label, else empty
+    QString operatorId; // who tested, empty when not recorded
     bool simulated = false;
     // Every stored column by name: the run's (runs) and its end's (run_ends).
     QVariantHash fields, endFields;
@@ -109,6 +112,14 @@ struct MeasurementRecord {
     QVariantHash fields; // every stored column by name
 };
 
+// A reference instrument a run used, as the register held it then (records/Columns.cpp:
+// run_instruments).
+struct InstrumentUse {
+    int seq = 0;
+    QString role, assetId, kind, make, model, serial, calibratedOn, dueOn, certificate, status, note;
+    QVariantHash fields; // every stored column by name
+};
+
 // Everything recorded about one run.
 struct RunDetail {
     RunSummary run;
@@ -119,6 +130,7 @@ struct RunDetail {
     std::vector<EepromWrite> eepromWrites;
     std::vector<MeasurementRecord> measurements; // in the order they were taken
     bool keepsMeasurements = false;              // the store has them (schema 3 on)
+    std::vector<InstrumentUse> instruments;      // in the order the run first used them
 };
 
 // One measurement with the keys of its run, as a listing of measurements shows it.

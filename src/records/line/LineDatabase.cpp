@@ -86,6 +86,8 @@ const struct {
     {"prompts", "CREATE POLICY own_prompts ON prompts TO quillon_station"
                 " USING (EXISTS (SELECT 1 FROM runs r WHERE r.id = prompts.run_id) OR (prompts.run_id IS NULL"
                 " AND EXISTS (SELECT 1 FROM runs r WHERE r.session_id = prompts.session_id)))"},
+    // The instrument register: every station reads it, only the administrator writes it.
+    {"instruments", "CREATE POLICY read_instruments ON instruments FOR SELECT TO quillon_station USING (true)"},
     {"meta", "CREATE POLICY all_meta ON meta TO quillon_station, quillon_reader USING (true)"},
 };
 
