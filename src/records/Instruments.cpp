@@ -5,6 +5,7 @@
 #include "records/Schema.h"
 
 #include <QSqlError>
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QSqlQuery>
 
@@ -147,8 +148,16 @@ bool addInstrumentEntry(const QSqlDatabase &db, Instrument entry, QString *error
     }
     if (entry.id.isEmpty())
         entry.id = newOrderedKey();
-    if (entry.changedUtc.isEmpty())
+    if (entry.changedUtc.isEmpty()) {
+        // An asset's entries stand in the order they were made, even within a millisecond.
         entry.changedUtc = utcNow();
+        QString ignored;
+        if (const auto last = currentInstrument(db, entry.assetId, &ignored); last && last->changedUtc >= entry.changedUtc)
+            entry.changedUtc = QDateTime::fromString(last->changedUtc, Qt::ISODateWithMs)
+                                   .addMSecs(1)
+                                   .toUTC()
+                                   .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+    }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("INSERT INTO instruments (id, asset_id, kind, make, model, serial, calibrated_on, "
                              "due_on, certificate, retired, changed_utc, changed_by) VALUES "

@@ -1,5 +1,6 @@
 #include "records/Recorder.h"
 
+#include "records/ReadOnlyStore.h"
 #include "records/Schema.h"
 #include "station/Operator.h"
 #include "station/RowRegistry.h"
@@ -34,6 +35,12 @@ QString statusWord(TestStatus status)
 QVariant orNull(const QString &text)
 {
     return text.isNull() ? QVariant() : QVariant(text);
+}
+
+// An optional text: empty is NULL.
+QVariant orEmpty(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
 }
 
 // A text for a NOT NULL column: Qt SQL binds a null QString as NULL.
@@ -84,6 +91,8 @@ Recorder::Recorder(const RecordWriter::Options &options, StationIdentity station
 Recorder::~Recorder()
 {
     finish();
+    if (!m_registerConnection.isEmpty())
+        closeReadOnlyStore(m_registerConnection);
 }
 
 int Recorder::finish()
@@ -100,6 +109,14 @@ void Recorder::setSerialPrompt(bool ask, const QString &pattern)
     m_serialPatternText = pattern;
     m_serialPattern =
         QRegularExpression(QRegularExpression::anchoredPattern(pattern.isEmpty() ? QStringLiteral(".+") : pattern));
+}
+
+void Recorder::setTrace(const TraceSettings &trace)
+{
+    m_trace = trace;
+    m_operatorId = trace.operatorId.trimmed();
+    m_operatorPattern = QRegularExpression(QRegularExpression::anchoredPattern(
+        trace.operatorPattern.isEmpty() ? QStringLiteral(".+") : trace.operatorPattern));
 }
 
 std::uint64_t Recorder::put(Record record)
@@ -162,7 +179,10 @@ void Recorder::beginRun(const QString &kind, int digit, const QString &serial, c
           {"serial", orNull(serial)},
           {"started_utc", utcNow()},
           {"simulated", int(m_station.simulated)},
-          {"limits_id", orNull(limitSetId())}}});
+          {"limits_id", orNull(limitSetId())},
+          {"operator", orNull(m_operatorId)},
+          {"temperature", orNull(m_temperature.isEmpty() ? m_trace.temperature : m_temperature)},
+          {"humidity", orNull(m_humidity.isEmpty() ? m_trace.humidity : m_humidity)}}});
     m_runs.push_back(run);
 }
 
@@ -176,6 +196,7 @@ void Recorder::endRun(const QString &state, const QString &overall)
                                        {"end_state", state},
                                        {"overall", overall.isEmpty() ? QVariant() : QVariant(overall)}}});
     m_runs.pop_back();
+    m_lastRunEnd = std::chrono::steady_clock::now();
     waitDurable(ticket);
 }
 
@@ -193,29 +214,18 @@ bool Recorder::refuseUnwritable()
             .arg(m_writer->path(), m_writer->failureReason().isEmpty()
                                        ? QStringLiteral("it did not open within %1 s").arg(DurableWaitMs / 1000)
                                        : m_writer->failureReason());
-    const QString shown = utcNow();
-    const int answer = m_op ? m_op->messageBox(BoxStyle::Warning, caption, text) : IdOk;
-    prompt(QStringLiteral("message"), caption, text, answer == IdOk ? QStringLiteral("OK") : QString::number(answer),
-           std::nullopt, shown, utcNow());
-    tap(Tap::Prompt);
+    tell(BoxStyle::Warning, caption, text);
     return true;
 }
 
-std::optional<QString> Recorder::askSerial(const QString &runId)
+std::optional<QString> Recorder::askText(const QString &kind, const QString &caption,
+                                         const QRegularExpression &pattern, const QString &patternText,
+                                         const QString &noun, std::vector<Asked> &asked)
 {
-    struct Asked {
-        QString text, answer, shown, answered;
-        std::optional<QString> typed;
-    };
-    std::vector<Asked> asked;
-    const QString caption = QStringLiteral("Unit serial");
     QString text = caption;
-    std::optional<QString> serial;
     while (m_op) {
         QString value;
-        Asked a;
-        a.text = text;
-        a.shown = utcNow();
+        Asked a{kind, caption, text, {}, utcNow(), {}, std::nullopt};
         const bool ok = m_op->promptForText(caption, text, value);
         a.answered = utcNow();
         a.answer = ok ? QStringLiteral("OK") : QStringLiteral("Cancel");
@@ -224,34 +234,170 @@ std::optional<QString> Recorder::askSerial(const QString &runId)
         asked.push_back(a);
         tap(Tap::Prompt);
         if (!ok)
-            break;
+            return std::nullopt;
         const QString candidate = value.trimmed();
-        if (m_serialPattern.match(candidate).hasMatch()) {
-            serial = candidate;
-            break;
-        }
-        text =
-            (candidate.isEmpty()
-                 ? QStringLiteral("No serial was entered.")
-                 : QStringLiteral("\"%1\" does not match the serial pattern %2.").arg(candidate, m_serialPatternText))
-            + QLatin1Char('\n') + caption;
+        if (pattern.match(candidate).hasMatch())
+            return candidate;
+        text = (candidate.isEmpty()
+                    ? QStringLiteral("No %1 was entered.").arg(noun)
+                    : QStringLiteral("\"%1\" does not match the %2 pattern %3.").arg(candidate, noun, patternText))
+               + QLatin1Char('\n') + caption;
     }
-    // The prompts belong to the run they opened; when Test All did not start, to the session.
-    if (serial)
-        beginRun(QStringLiteral("test-all"), -1, *serial, runId);
+    return std::nullopt;
+}
+
+void Recorder::recordAsked(const std::vector<Asked> &asked)
+{
     for (const Asked &a : asked)
-        prompt(QStringLiteral("serial"), caption, a.text, a.answer, a.typed, a.shown, a.answered);
-    return serial;
+        prompt(a.kind, a.caption, a.text, a.answer, a.typed, a.shown, a.answered);
+}
+
+bool Recorder::operatorDue() const
+{
+    if (!m_trace.askOperator || !m_trace.operatorId.trimmed().isEmpty())
+        return false;
+    if (m_operatorId.isEmpty())
+        return true;
+    if (m_trace.operatorIdleMinutes <= 0 || !m_lastRunEnd)
+        return false;
+    return std::chrono::steady_clock::now() - *m_lastRunEnd > std::chrono::minutes(m_trace.operatorIdleMinutes);
+}
+
+bool Recorder::askWhoAndWhere(std::vector<Asked> &asked)
+{
+    const bool who = operatorDue();
+    if (who) {
+        const auto id = askText(QStringLiteral("operator"), QStringLiteral("Operator"), m_operatorPattern,
+                                m_trace.operatorPattern, QStringLiteral("operator id"), asked);
+        if (!id)
+            return false;
+        m_operatorId = *id;
+    }
+    if (!m_trace.askEnvironment || (m_environmentAsked && !who))
+        return true;
+    static const QRegularExpression number(QStringLiteral("-?\\d+([.,]\\d+)?"));
+    const QString pattern = QStringLiteral("a number");
+    const auto temperature = askText(QStringLiteral("environment"), QStringLiteral("Temperature (\u00b0C)"), number,
+                                     pattern, QStringLiteral("temperature"), asked);
+    if (!temperature)
+        return false;
+    const auto humidity = askText(QStringLiteral("environment"), QStringLiteral("Relative humidity (%)"), number,
+                                  pattern, QStringLiteral("humidity"), asked);
+    if (!humidity)
+        return false;
+    m_temperature = *temperature;
+    m_humidity = *humidity;
+    m_environmentAsked = true;
+    return true;
 }
 
 bool Recorder::testAllStarting()
 {
     if (m_required && refuseUnwritable())
         return false;
-    if (m_askSerial)
-        return askSerial(newKey()).has_value();
-    beginRun(QStringLiteral("test-all"), -1, QString());
-    return true;
+    std::vector<Asked> asked;
+    bool start = askWhoAndWhere(asked);
+    std::optional<QString> serial;
+    if (start && m_askSerial) {
+        serial = askText(QStringLiteral("serial"), QStringLiteral("Unit serial"), m_serialPattern, m_serialPatternText,
+                         QStringLiteral("serial"), asked);
+        start = serial.has_value();
+    }
+    // The prompts belong to the run they opened; when Test All did not start, to the session.
+    if (start)
+        beginRun(QStringLiteral("test-all"), -1, serial.value_or(QString()));
+    recordAsked(asked);
+    return start;
+}
+
+int Recorder::tell(BoxStyle style, const QString &caption, const QString &text)
+{
+    const QString shown = utcNow();
+    const int answer = m_op ? m_op->messageBox(style, caption, text) : IdOk;
+    prompt(QStringLiteral("message"), caption, text, answer == IdOk ? QStringLiteral("OK") : QString::number(answer),
+           std::nullopt, shown, utcNow());
+    tap(Tap::Prompt);
+    return answer;
+}
+
+std::optional<Instrument> Recorder::lookUpInstrument(const QString &assetId)
+{
+    if (m_registerConnection.isEmpty()) {
+        m_writer->waitOpened(DurableWaitMs);
+        const QString name = QStringLiteral("quillon-register-") + newKey();
+        const ReadOnlyStore store = openReadOnlyStore(m_writer->path(), name);
+        if (!store.isOpen()) {
+            closeReadOnlyStore(name);
+            return std::nullopt;
+        }
+        m_registerConnection = name;
+    }
+    return currentInstrument(QSqlDatabase::database(m_registerConnection, false), assetId, nullptr);
+}
+
+void Recorder::recordInstrument(OpenRun &run, const QString &assetId, const std::optional<Instrument> &entry,
+                                InstrumentStatus status, const QString &note)
+{
+    run.assets << assetId;
+    const Instrument i = entry.value_or(Instrument{});
+    put({Table::RunInstruments,
+         {{"id", newOrderedKey()},
+          {"run_id", run.id},
+          {"seq", ++run.instruments},
+          {"role", QStringLiteral("meter")},
+          {"asset_id", assetId},
+          {"kind", orEmpty(i.kind)},
+          {"make", orEmpty(i.make)},
+          {"model", orEmpty(i.model)},
+          {"serial", orEmpty(i.serial)},
+          {"calibrated_on", orEmpty(i.calibratedOn)},
+          {"due_on", orEmpty(i.dueOn)},
+          {"certificate", orEmpty(i.certificate)},
+          {"status", instrumentStatusName(status)},
+          {"note", orNull(note)}}});
+}
+
+std::optional<QString> Recorder::rowRefused(int digit)
+{
+    if (!m_trace.checksInstruments() || !readsMeter(digit) || m_runs.empty())
+        return std::nullopt;
+    QString asset = m_trace.meter.trimmed();
+    if (m_trace.askMeter) {
+        if (m_askedMeter.isEmpty()) {
+            std::vector<Asked> asked;
+            static const QRegularExpression any(QStringLiteral("\\S+"));
+            const auto id = askText(QStringLiteral("meter"), QStringLiteral("Meter"), any, QString(),
+                                    QStringLiteral("meter asset id"), asked);
+            recordAsked(asked);
+            if (!id)
+                return QStringLiteral("Not run: no meter was given.");
+            m_askedMeter = *id;
+        }
+        asset = m_askedMeter;
+    }
+    OpenRun &run = m_runs.back();
+    const std::optional<Instrument> entry = lookUpInstrument(asset);
+    const InstrumentStatus status = instrumentStatus(entry, QDate::currentDate(), m_trace.graceDays);
+    const bool unusable = instrumentUnusable(status);
+    const QString problem = meterProblem(asset, entry, status);
+    if (unusable && !run.meterWarned) {
+        run.meterWarned = true;
+        if (m_trace.enforce)
+            tell(BoxStyle::Warning, QStringLiteral("Meter not usable"),
+                 problem + QStringLiteral(" The rows that take meter readings do not start."));
+        else
+            tell(BoxStyle::Warning, QStringLiteral("Meter warning"),
+                 problem + QStringLiteral(" The readings are taken all the same; the run records this warning."));
+    }
+    if (status == InstrumentStatus::DueSoon && !m_reminded) {
+        m_reminded = true;
+        tell(BoxStyle::JigInfo, QStringLiteral("Meter calibration due"), meterReminder(asset, *entry));
+    }
+    if (!run.assets.contains(asset))
+        recordInstrument(run, asset, entry, status, unusable && !m_trace.enforce ? problem : QString());
+    if (unusable && m_trace.enforce)
+        return meterRefusalLine(asset, entry, status);
+    return std::nullopt;
 }
 
 void Recorder::testAllEnded(bool completed, const QString &overall)

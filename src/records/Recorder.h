@@ -2,6 +2,8 @@
 
 #include "records/Record.h"
 #include "records/RecordWriter.h"
+#include "records/Traceability.h"
+#include "station/Operator.h"
 #include "station/RunListener.h"
 
 #include <QByteArray>
@@ -9,15 +11,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
-
-namespace quillon {
-class Operator;
-}
 
 namespace quillon::records {
 
@@ -51,6 +50,9 @@ public:
     void setOperator(Operator *op) { m_op = op; }
     // Test All first asks for the unit serial, which must match pattern (whole).
     void setSerialPrompt(bool ask, const QString &pattern = {});
+    // Who tests and with what: the operator and environment prompts before Test All, the
+    // meter check before the rows that read the meter.
+    void setTrace(const TraceSettings &trace);
     // Test All refuses to start while the file cannot be written.
     void setRequired(bool required) { m_required = required; }
 
@@ -78,6 +80,7 @@ public:
     void rowStarting(int digit) override;
     void rowEnded(const RowOutcome &outcome, bool closing) override;
     void measured(const Measurement &m) override;
+    std::optional<QString> rowRefused(int digit) override;
 
     // From the decorators. shown/answered are utcNow() stamps; answered empty: none.
     void prompt(const QString &kind, const QString &caption, const QString &text, const QString &answer,
@@ -94,6 +97,14 @@ private:
         int rows = 0;
         int prompts = 0;
         int writes = 0;
+        int instruments = 0;
+        QStringList assets;       // instruments recorded on the run
+        bool meterWarned = false; // the unusable meter's box was shown in this run
+    };
+    // One text prompt, recorded once its run is known.
+    struct Asked {
+        QString kind, caption, text, answer, shown, answered;
+        std::optional<QString> typed;
     };
     struct OpenRow {
         int digit = 0;
@@ -104,7 +115,18 @@ private:
     void beginRun(const QString &kind, int digit, const QString &serial, const QString &id = {});
     void endRun(const QString &state, const QString &overall);
     void waitDurable(std::uint64_t ticket);
-    std::optional<QString> askSerial(const QString &runId);
+    // Asks caption until what is typed matches pattern (whole) or Cancel; noun names the
+    // value in the reason of a repeated prompt.
+    std::optional<QString> askText(const QString &kind, const QString &caption, const QRegularExpression &pattern,
+                                   const QString &patternText, const QString &noun, std::vector<Asked> &asked);
+    void recordAsked(const std::vector<Asked> &asked);
+    bool operatorDue() const;
+    // The operator and environment prompts due before a Test All; false on Cancel.
+    bool askWhoAndWhere(std::vector<Asked> &asked);
+    int tell(BoxStyle style, const QString &caption, const QString &text);
+    std::optional<Instrument> lookUpInstrument(const QString &assetId);
+    void recordInstrument(OpenRun &run, const QString &assetId, const std::optional<Instrument> &entry,
+                          InstrumentStatus status, const QString &note);
     bool refuseUnwritable();
 
     std::unique_ptr<RecordWriter> m_writer;
@@ -115,6 +137,15 @@ private:
     QRegularExpression m_serialPattern; // anchored: the whole serial must match
     QString m_serialPatternText;
     bool m_required = false;
+    TraceSettings m_trace;
+    QRegularExpression m_operatorPattern;
+    QString m_operatorId; // as given or typed
+    QString m_temperature, m_humidity;
+    bool m_environmentAsked = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastRunEnd;
+    QString m_askedMeter;   // the meter scanned in this program session
+    bool m_reminded = false; // the due-soon reminder was shown
+    QString m_registerConnection;
     std::function<void(Tap)> m_tap;
 
     // The current session (detection) and what the library said during it.

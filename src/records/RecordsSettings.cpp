@@ -86,6 +86,30 @@ QHash<QString, QVariant> valuesAsWritten(QSettings &settings)
 
 } // namespace
 
+// A count of days or minutes: a value that is no whole number or below 0 reads as the default.
+template <typename Value>
+int wholeOr(const Value &value, const char *key, int fallback)
+{
+    bool whole = false;
+    const int n = value(key, fallback).toInt(&whole);
+    return whole && n >= 0 ? n : fallback;
+}
+
+template <typename Value>
+void readTrace(const Value &value, TraceSettings &t)
+{
+    t.askOperator = value("operator/ask", false).toBool();
+    t.operatorPattern = value("operator/pattern").toString();
+    t.operatorIdleMinutes = wholeOr(value, "operator/idleMinutes", t.operatorIdleMinutes);
+    t.meter = value("instruments/meter").toString().trimmed();
+    t.askMeter = value("instruments/ask", false).toBool();
+    t.graceDays = wholeOr(value, "instruments/graceDays", t.graceDays);
+    t.enforce = value("instruments/enforce", true).toBool();
+    t.askEnvironment = value("environment/ask", false).toBool();
+    t.temperature = value("environment/temperature").toString().trimmed();
+    t.humidity = value("environment/humidity").toString().trimmed();
+}
+
 RecordsSettings RecordsSettings::read(QSettings &settings)
 {
     const QHash<QString, QVariant> written = valuesAsWritten(settings);
@@ -106,6 +130,7 @@ RecordsSettings RecordsSettings::read(QSettings &settings)
     const double margin = value("records/marginalPercent", s.marginalPercent).toDouble(&number);
     if (number && std::isfinite(margin) && margin >= 0.0)
         s.marginalPercent = std::min(margin, 50.0);
+    readTrace(value, s.trace);
     return s;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/Traceability.h"
+
 #include <QString>
 
 class QSettings;
@@ -22,6 +24,7 @@ struct RecordsSettings {
     // band's width to an edge is recorded marginal (0 off; a value that is no number
     // or below 0 reads as the default, one above 50 as 50). Changes no verdict.
     double marginalPercent = 10.0;
+    TraceSettings trace; // operator/*, instruments/*, environment/*
 
     static RecordsSettings read(QSettings &settings);
 };

@@ -48,6 +48,15 @@ public:
     // row's rowStarting() and rowEnded(). order counts from 1 across the run (a Test
     // All, or one row's own Test button).
     virtual void measured(const Measurement &m) { (void)m; }
+
+    // Right after rowStarting(): a memo line when the row must not run (its test is not
+    // called and it fails with that line), else nullopt. The listener has told the
+    // technician why, through the Operator.
+    virtual std::optional<QString> rowRefused(int digit)
+    {
+        (void)digit;
+        return std::nullopt;
+    }
 };
 
 } // namespace quillon

@@ -169,6 +169,7 @@ public:
     void testAllEnded(bool completed, const QString &overall) override { m_next.testAllEnded(completed, overall); }
     void rowStarting(int digit) override { m_next.rowStarting(digit); }
     void rowEnded(const RowOutcome &outcome, bool closing) override { m_next.rowEnded(outcome, closing); }
+    std::optional<QString> rowRefused(int digit) override { return m_next.rowRefused(digit); }
     void measured(const Measurement &m) override
     {
         m_measurements.append(measurementJson(m));

@@ -447,7 +447,15 @@ void MainForm::runRow(int index)
         m_measureOrder = 0; // a row's own Test button starts a run of its own
     if (m_listener)
         m_listener->rowStarting(index);
-    test(m_context, *m_rows[std::size_t(index)]);
+    QtTestRow &row = *m_rows[std::size_t(index)];
+    if (const std::optional<QString> refused = m_listener ? m_listener->rowRefused(index) : std::nullopt) {
+        row.clearMemo();
+        row.addLine(*refused);
+        row.setStatus(TestStatus::Fail);
+        row.refresh();
+    } else {
+        test(m_context, row);
+    }
     if (m_listener)
         m_listener->rowEnded(outcomeOf(index), m_closing);
 }

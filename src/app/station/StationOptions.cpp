@@ -33,6 +33,11 @@ int parseStationOptions(const QStringList &arguments, bool simulator, StationOpt
     const QCommandLineOption serialPattern(QStringLiteral("serial-pattern"),
                                            QStringLiteral("A unit serial must match REGEX (whole)."),
                                            QStringLiteral("REGEX"));
+    const QCommandLineOption askOperator(QStringLiteral("ask-operator"),
+                                         QStringLiteral("Ask for the operator's id before the first Test All."));
+    const QCommandLineOption operatorId(QStringLiteral("operator"),
+                                        QStringLiteral("Record ID as the operator of every run (asks no one)."),
+                                        QStringLiteral("ID"));
     const QCommandLineOption lineDb(QStringLiteral("line-db"),
                                     QStringLiteral("The line database the records are uploaded to."),
                                     QStringLiteral("URL"));
@@ -41,7 +46,8 @@ int parseStationOptions(const QStringList &arguments, bool simulator, StationOpt
                                       QStringLiteral("FILE"));
     const QCommandLineOption report(
         QStringLiteral("report"), QStringLiteral("With --scenario: write the report to FILE."), QStringLiteral("FILE"));
-    parser.addOptions({help, version, recordsFile, noRecords, station, askSerial, serialPattern, lineDb});
+    parser.addOptions(
+        {help, version, recordsFile, noRecords, station, askSerial, serialPattern, askOperator, operatorId, lineDb});
     if (simulator)
         parser.addOptions({scenario, report});
 
@@ -90,10 +96,14 @@ int parseStationOptions(const QStringList &arguments, bool simulator, StationOpt
         r.serialPattern = parser.value(serialPattern);
     if (parser.isSet(lineDb))
         r.lineDatabase = parser.value(lineDb);
-    if (!r.serialPattern.isEmpty()) {
-        const QRegularExpression re(r.serialPattern);
-        if (!re.isValid()) {
-            err << program << ": the serial pattern \"" << r.serialPattern
+    if (parser.isSet(askOperator))
+        r.trace.askOperator = true;
+    if (parser.isSet(operatorId))
+        r.trace.operatorId = parser.value(operatorId).trimmed();
+    for (const auto &[what, pattern] : {std::pair{"serial", r.serialPattern}, {"operator", r.trace.operatorPattern}}) {
+        const QRegularExpression re(pattern);
+        if (!pattern.isEmpty() && !re.isValid()) {
+            err << program << ": the " << what << " pattern \"" << pattern
                 << "\" is not a valid expression: " << re.errorString() << Qt::endl;
             return 2;
         }

@@ -34,6 +34,7 @@ std::unique_ptr<StationRecords> StationRecords::create(const records::RecordsSet
     auto recorder = std::make_unique<records::Recorder>(options, station);
     recorder->setRequired(settings.required);
     recorder->setSerialPrompt(settings.askSerial, settings.serialPattern);
+    recorder->setTrace(settings.trace);
     std::unique_ptr<StationRecords> records(new StationRecords(std::move(recorder), lib, op));
     records->m_marginPercent = settings.marginalPercent;
     records->m_line = StationLineUpload::create({settings.lineDatabase, settings.lineOutageMinutes},
