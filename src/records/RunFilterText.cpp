@@ -75,6 +75,8 @@ std::vector<RunFilterProblem> readRunFilter(const RunFilterText &text, RunFilter
     bound(text.until, true, Field::Until, filter.until);
     filter.serial = text.serial.trimmed();
     filter.station = text.station.trimmed();
+    filter.operatorId = text.operatorId.trimmed();
+    filter.instrument = text.instrument.trimmed();
     filter.product.reset();
     if (const QString product = text.product.trimmed(); !product.isEmpty()) {
         if (const auto id = productId(product))

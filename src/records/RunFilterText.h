@@ -19,6 +19,8 @@ struct RunFilterText {
     QString station; // exact
     QString verdict; // pass, fail, aborted, interrupted, open (any case)
     QString limit;   // a count, newest first
+    QString operatorId; // exact
+    QString instrument; // an asset id, exact
 };
 
 // One text a filter could not take: which field, and the text as typed.

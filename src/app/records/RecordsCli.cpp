@@ -1,6 +1,7 @@
 #include "app/records/RecordsCli.h"
 
 #include "app/records/Certificate.h"
+#include "app/records/InstrumentCommands.h"
 #include "app/records/LineCommands.h"
 #include "records/ReadOnlyStore.h"
 #include "records/RecordsExport.h"
@@ -35,7 +36,8 @@ void printList(QTextStream &out, const std::vector<RunSummary> &runs)
 {
     for (const RunSummary &run : runs)
         out << run.id << "  " << shortTime(run.startedUtc) << "  " << run.stationName << "  serial "
-            << orDash(run.serial) << "  product " << productText(run.productId) << "  " << kindText(run) << "  "
+            << orDash(run.serial) << (run.operatorId.isEmpty() ? QString() : QStringLiteral("  operator ") + run.operatorId)
+            << "  product " << productText(run.productId) << "  " << kindText(run) << "  "
             << endText(run) << "  " << orDash(run.verdict) << (run.simulated ? "  simulated" : "") << '\n';
 }
 
@@ -56,6 +58,18 @@ void printHeader(QTextStream &out, const RunDetail &d)
     out << "Ended     " << orDash(run.endedUtc) << " (" << endText(run) << ")\n";
     out << "Overall   " << orDash(run.overall) << '\n';
     out << "Serial    " << orDash(run.serial) << '\n';
+    // Who and where, when the station recorded them.
+    if (!run.operatorId.isEmpty())
+        out << "Operator  " << run.operatorId << '\n';
+    const QString temperature = run.fields.value(QStringLiteral("temperature")).toString();
+    const QString humidity = run.fields.value(QStringLiteral("humidity")).toString();
+    if (!temperature.isEmpty() || !humidity.isEmpty())
+        out << "Ambient   " << orDash(temperature) << " \u00b0C, " << orDash(humidity) << " % RH\n";
+    for (const InstrumentUse &u : d.instruments)
+        out << "Meter     " << u.assetId << " (" << orDash(QStringList{u.make, u.model}.join(QLatin1Char(' ')).trimmed())
+            << ", serial " << orDash(u.serial) << ", calibrated " << orDash(u.calibratedOn) << ", due "
+            << orDash(u.dueOn) << ", certificate " << orDash(u.certificate) << "): " << u.status
+            << (u.note.isEmpty() ? QString() : QStringLiteral(", ") + u.note) << '\n';
     if (const auto &s = d.session) {
         out << "Board     " << quoted(s->detectionLabel) << ", product " << productText(s->productId);
         if (!s->variant.isEmpty())
@@ -161,9 +175,15 @@ struct CommandInfo {
     QString operand; // "RUN", "init" or empty
 };
 
-const QStringList FilterOptions = {QStringLiteral("since"),   QStringLiteral("until"),   QStringLiteral("serial"),
-                                   QStringLiteral("product"), QStringLiteral("station"), QStringLiteral("verdict"),
+const QStringList FilterOptions = {QStringLiteral("since"),    QStringLiteral("until"),
+                                   QStringLiteral("serial"),   QStringLiteral("product"),
+                                   QStringLiteral("station"),  QStringLiteral("verdict"),
+                                   QStringLiteral("operator"), QStringLiteral("instrument"),
                                    QStringLiteral("limit")};
+// The fields of an instrument register entry.
+const QStringList EntryOptions = {QStringLiteral("kind"),       QStringLiteral("make"),       QStringLiteral("model"),
+                                  QStringLiteral("serial"),     QStringLiteral("calibrated"), QStringLiteral("due"),
+                                  QStringLiteral("certificate"), QStringLiteral("by")};
 
 const std::vector<CommandInfo> &commandInfos()
 {
@@ -188,6 +208,11 @@ const std::vector<CommandInfo> &commandInfos()
          QStringLiteral("The run's test and calibration certificate (PDF)."),
          {QStringLiteral("db"), QStringLiteral("output")},
          QStringLiteral("RUN")},
+        {QStringLiteral("instruments"),
+         QStringLiteral("The reference-instrument register: list, history ASSET, add ASSET, edit ASSET, retire ASSET "
+                        "(every change a new entry; the old ones kept)."),
+         QStringList{QStringLiteral("db"), QStringLiteral("all")} + EntryOptions,
+         QStringLiteral("ACTION")},
         {QStringLiteral("view"), QStringLiteral("The records window."), {QStringLiteral("db")}, QString()},
         {QStringLiteral("status"),
          QStringLiteral("Uploads of a station's store to the line database: pending runs, last upload, last error."),
@@ -238,8 +263,31 @@ QCommandLineOption option(const QString &name, const QString &command)
     if (name == QLatin1String("until"))
         return valued(QStringLiteral("Runs started before DATE's end (a day) or before a time (UTC)."),
                       QStringLiteral("DATE"));
+    if (command == QLatin1String("instruments")) {
+        if (name == QLatin1String("all"))
+            return QCommandLineOption(name, QStringLiteral("list: the retired instruments too."));
+        if (name == QLatin1String("calibrated"))
+            return valued(QStringLiteral("The day it was last calibrated (2026-12-09)."), QStringLiteral("DAY"));
+        if (name == QLatin1String("due"))
+            return valued(QStringLiteral("The day its next calibration is due (2026-12-09)."), QStringLiteral("DAY"));
+        if (name == QLatin1String("by"))
+            return valued(QStringLiteral("Who makes the change (default: your login name)."), QStringLiteral("NAME"));
+        if (EntryOptions.contains(name))
+            return valued(QStringLiteral("The instrument's %1.").arg(name == QLatin1String("certificate")
+                                                                          ? QStringLiteral("calibration certificate number")
+                                                                          : name),
+                          name.toUpper());
+    }
+    if (name == QLatin1String("all"))
+        return QCommandLineOption(name, QStringLiteral("instruments list: the retired instruments too."));
     if (name == QLatin1String("serial"))
         return valued(QStringLiteral("Runs of this unit serial."), QStringLiteral("SERIAL"));
+    if (name == QLatin1String("operator"))
+        return valued(QStringLiteral("Runs of this operator id."), QStringLiteral("ID"));
+    if (name == QLatin1String("instrument"))
+        return valued(QStringLiteral("Runs made with this reference instrument (asset id)."), QStringLiteral("ASSET"));
+    if (EntryOptions.contains(name))
+        return valued(QStringLiteral("instruments add/edit: the entry's %1.").arg(name), name.toUpper());
     if (name == QLatin1String("product"))
         return valued(QStringLiteral("Runs of this product id (0x8140)."), QStringLiteral("ID"));
     if (name == QLatin1String("verdict"))
@@ -264,7 +312,10 @@ const QStringList &allOptionNames()
                                       QStringLiteral("until"),   QStringLiteral("serial"),  QStringLiteral("product"),
                                       QStringLiteral("station"), QStringLiteral("verdict"), QStringLiteral("limit"),
                                       QStringLiteral("format"),  QStringLiteral("output"),  QStringLiteral("what"),
-                                      QStringLiteral("name")};
+                                      QStringLiteral("name"),    QStringLiteral("operator"), QStringLiteral("instrument"),
+                                      QStringLiteral("kind"),    QStringLiteral("make"),     QStringLiteral("model"),
+                                      QStringLiteral("calibrated"), QStringLiteral("due"),   QStringLiteral("certificate"),
+                                      QStringLiteral("by"),      QStringLiteral("all")};
     return names;
 }
 
@@ -278,6 +329,8 @@ const QString GeneralDescription =
                    "  yield                    per row runs/passes/fails, overall and first-pass yield\n"
                    "  measurements [--name G]  one line per measurement, with its limits and outcome\n"
                    "  certificate RUN --output FILE.pdf   the run's test and calibration certificate\n"
+                   "  instruments ACTION       the reference-instrument register: list, history ASSET,\n"
+                   "                           add ASSET --kind K [...], edit ASSET [...], retire ASSET\n"
                    "  view                     the records window (also with no command)\n"
                    "  status                   uploads to the line database: pending runs, last upload, last error\n"
                    "  db init --db URL         create or migrate the line database (postgresql://...)\n\n"
@@ -377,7 +430,7 @@ struct RecordsCommandLine::Private {
                 parser.addOption(option(name, QString()));
             parser.addPositionalArgument(
                 QStringLiteral("command"),
-                QStringLiteral("list, show, export, yield, measurements, certificate, view, status, db"));
+                QStringLiteral("list, show, export, yield, measurements, certificate, instruments, view, status, db"));
             parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("A run id or a unique prefix of one."),
                                          QStringLiteral("[RUN]"));
             return;
@@ -476,6 +529,8 @@ public:
         const QString &command = m_line.info->name;
         if (command == QLatin1String("status") || command == QLatin1String("db"))
             return lineCommand(command);
+        if (command == QLatin1String("instruments"))
+            return instruments();
         QString problem;
         if (!readFilter(&problem) || !readCommandOptions(&problem))
             return usage(problem);
@@ -543,6 +598,45 @@ private:
         return exit;
     }
 
+    int instruments()
+    {
+        InstrumentArguments a;
+        a.action = m_line.operands.value(0);
+        a.asset = m_line.operands.value(1).trimmed();
+        const auto given = [&](const char *name) {
+            const QString n = QLatin1String(name);
+            return m_line.isSet(n) ? m_line.value(n) : QString();
+        };
+        a.kind = given("kind");
+        a.make = given("make");
+        a.model = given("model");
+        a.serial = given("serial");
+        a.calibrated = given("calibrated");
+        a.due = given("due");
+        a.certificate = given("certificate");
+        a.by = given("by");
+        for (const char *variable : {"USER", "LOGNAME"})
+            if (a.by.trimmed().isEmpty())
+                a.by = QString::fromLocal8Bit(qgetenv(variable));
+        if (a.by.trimmed().isEmpty())
+            a.by = QStringLiteral("unknown");
+        a.all = m_line.isSet(QStringLiteral("all"));
+        QString text;
+        QTextStream out(&text);
+        QString errors;
+        QTextStream err(&errors);
+        const int exit = instrumentsCommand(
+            m_line.isSet(QStringLiteral("db")) ? m_line.value(QStringLiteral("db")) : defaultRecordsPath(), a, out, err);
+        out.flush();
+        err.flush();
+        m_out << text;
+        m_out.flush();
+        if (!errors.isEmpty())
+            m_err << cleaned(errors.trimmed(), m_line.arguments) << '\n';
+        m_err.flush();
+        return exit;
+    }
+
     bool readFilter(QString *problem)
     {
         RunFilterText text;
@@ -552,6 +646,8 @@ private:
         text.product = m_line.value(QStringLiteral("product"));
         text.station = m_line.value(QStringLiteral("station"));
         text.verdict = m_line.value(QStringLiteral("verdict"));
+        text.operatorId = m_line.value(QStringLiteral("operator"));
+        text.instrument = m_line.value(QStringLiteral("instrument"));
         text.limit = m_line.value(QStringLiteral("limit"));
         const std::vector<RunFilterProblem> problems = readRunFilter(text, m_filter);
         if (problems.empty())

@@ -51,8 +51,8 @@ QSettings settings()
 }
 
 // Filter fields are remembered between sessions under these keys.
-const char *const FilterKeys[] = {"filter/since",   "filter/until",  "filter/station",
-                                  "filter/product", "filter/serial", "filter/verdict"};
+const char *const FilterKeys[] = {"filter/since",   "filter/until",   "filter/station",   "filter/product",
+                                  "filter/serial",  "filter/verdict", "filter/operator", "filter/instrument"};
 
 // A connection to source of the calling thread's own (Qt SQL connections belong to the
 // thread that opened them), closed when it goes.
@@ -183,7 +183,7 @@ void exportRunsTo(QPromise<ExportJob> &promise, const ExportJob &work)
 RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     : QMainWindow(parent), m_stack(new QStackedWidget), m_message(new QLabel), m_tabs(new QTabWidget),
       m_since(new QLineEdit), m_until(new QLineEdit), m_station(new QComboBox), m_product(new QLineEdit),
-      m_serial(new QLineEdit), m_verdict(new QComboBox), m_count(new QLabel), m_view(new QTableView),
+      m_serial(new QLineEdit), m_operator(new QLineEdit), m_instrument(new QLineEdit), m_verdict(new QComboBox), m_count(new QLabel), m_view(new QTableView),
       m_model(new RunsModel(this)), m_page(new RunPage), m_plots(new RecordsPlots),
       m_split(new QSplitter(Qt::Vertical)), m_filterTimer(new QTimer(this)),
       m_plotsWatcher(new QFutureWatcher<std::shared_ptr<PlotsWork>>(this)),
@@ -215,6 +215,10 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     m_until->setPlaceholderText(QStringLiteral("2026-12-31"));
     m_product->setPlaceholderText(QStringLiteral("0x8140"));
     m_serial->setPlaceholderText(tr("any"));
+    m_operator->setPlaceholderText(tr("any"));
+    m_instrument->setPlaceholderText(tr("any"));
+    m_operator->setObjectName(QStringLiteral("OperatorField"));
+    m_instrument->setObjectName(QStringLiteral("InstrumentField"));
     m_since->setObjectName(QStringLiteral("SinceField"));
     m_until->setObjectName(QStringLiteral("UntilField"));
     m_product->setObjectName(QStringLiteral("ProductField"));
@@ -224,7 +228,7 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     m_verdict->addItem(tr("any"), QString());
     for (const char *v : {"pass", "fail", "aborted", "interrupted", "open"})
         m_verdict->addItem(QString::fromLatin1(v), QString::fromLatin1(v));
-    for (QLineEdit *e : {m_since, m_until, m_product, m_serial}) {
+    for (QLineEdit *e : {m_since, m_until, m_product, m_serial, m_operator, m_instrument}) {
         e->setClearButtonEnabled(true);
         connect(e, &QLineEdit::textChanged, m_filterTimer, qOverload<>(&QTimer::start));
     }
@@ -246,6 +250,8 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     field(tr("&Product"), m_product);
     field(tr("Se&rial"), m_serial);
     field(tr("&Verdict"), m_verdict);
+    field(tr("&Operator"), m_operator);
+    field(tr("&Meter"), m_instrument);
     filters->addWidget(m_count);
     m_count->setObjectName(QStringLiteral("RunCount"));
 
@@ -333,6 +339,8 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     m_until->setText(s.value(QLatin1String(FilterKeys[1])).toString());
     m_product->setText(s.value(QLatin1String(FilterKeys[3])).toString());
     m_serial->setText(s.value(QLatin1String(FilterKeys[4])).toString());
+    m_operator->setText(s.value(QLatin1String(FilterKeys[6])).toString());
+    m_instrument->setText(s.value(QLatin1String(FilterKeys[7])).toString());
     m_verdict->setCurrentIndex(std::max(0, m_verdict->findData(s.value(QLatin1String(FilterKeys[5])).toString())));
     m_station->addItem(tr("any"), QString());
     const QString station = s.value(QLatin1String(FilterKeys[2])).toString();
@@ -437,7 +445,9 @@ RunFilter RecordsWindow::filterFromFields(QString *problem) const
                              m_product->text(),
                              m_station->currentData().toString(),
                              m_verdict->currentData().toString(),
-                             {}};
+                             {},
+                             m_operator->text(),
+                             m_instrument->text()};
     QStringList wrong;
     for (const RunFilterProblem &p : readRunFilter(text, filter))
         wrong << (p.field == RunFilterProblem::Field::Product ? tr("product \u201C%1\u201D").arg(p.text.trimmed())
@@ -645,6 +655,8 @@ void RecordsWindow::saveSettings() const
     s.setValue(QLatin1String(FilterKeys[3]), m_product->text());
     s.setValue(QLatin1String(FilterKeys[4]), m_serial->text());
     s.setValue(QLatin1String(FilterKeys[5]), m_verdict->currentData().toString());
+    s.setValue(QLatin1String(FilterKeys[6]), m_operator->text());
+    s.setValue(QLatin1String(FilterKeys[7]), m_instrument->text());
 }
 
 void RecordsWindow::closeEvent(QCloseEvent *event)

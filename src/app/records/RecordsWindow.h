@@ -117,6 +117,8 @@ private:
     QComboBox *m_station;
     QLineEdit *m_product;
     QLineEdit *m_serial;
+    QLineEdit *m_operator;
+    QLineEdit *m_instrument;
     QComboBox *m_verdict;
     QLabel *m_count;
     QTableView *m_view;

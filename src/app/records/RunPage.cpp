@@ -300,6 +300,11 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
     facts << tr("Run %1").arg(r.id);
     facts << tr("started %1, %2 %3").arg(r.startedUtc, endText(r), r.endedUtc.isEmpty() ? QString() : r.endedUtc);
     facts << tr("serial %1").arg(r.serial.isEmpty() ? tr("not recorded") : r.serial);
+    if (!r.operatorId.isEmpty())
+        facts << tr("operator %1").arg(r.operatorId);
+    for (const InstrumentUse &u : run->instruments)
+        facts << tr("%1 %2, due %3 (%4)")
+                     .arg(u.role, u.assetId, u.dueOn.isEmpty() ? tr("not known") : u.dueOn, u.status);
     if (const auto &s = run->session)
         facts << tr("board \u201C%1\u201D, product %2, %3 channels, %4 DACs, revision %5, firmware reply %6, "
                     "revision reply %7")
