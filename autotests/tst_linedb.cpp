@@ -454,7 +454,20 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
         QSqlQuery first(store.database());
         ASSERT_TRUE(first.exec(QStringLiteral("SELECT id FROM runs ORDER BY rowid LIMIT 1")) && first.next());
         firstRun = first.value(0).toString();
+        // Who tested and with which meter, as a station records them.
+        for (const char *sql :
+             {"UPDATE runs SET operator = 'E00' || (rowid % 3) WHERE rowid % 4 <> 0",
+              "INSERT INTO run_instruments (id, run_id, seq, role, asset_id, kind, serial, due_on, status, note) "
+              "SELECT id || '-m', id, 1, 'meter', 'M-' || (rowid % 2), 'meter', 'S' || (rowid % 2), '2027-01-31', "
+              "CASE WHEN rowid % 5 = 0 THEN 'overdue' ELSE 'ok' END, "
+              "CASE WHEN rowid % 5 = 0 THEN 'Meter was due.' END FROM runs WHERE kind = 'test-all'"})
+            ASSERT_TRUE(first.exec(QLatin1String(sql))) << qPrintable(first.lastError().text());
     }
+    // The register is kept on the line database; the uploader copies it to the station's file.
+    std::tie(exit, text) = command({QStringLiteral("instruments"), QStringLiteral("add"), QStringLiteral("M-1"),
+                                    QStringLiteral("--kind"), QStringLiteral("meter"), QStringLiteral("--due"),
+                                    QStringLiteral("2027-01-31"), QStringLiteral("--db"), url});
+    ASSERT_EQ(exit, 0) << qPrintable(text);
     const QStringList status = {QStringLiteral("status"), QStringLiteral("--db"), path, QStringLiteral("--line-db"),
                                 url};
     std::tie(exit, text) = command(status);
@@ -487,6 +500,10 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
         {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("csv")},
         {QStringLiteral("export"), QStringLiteral("--format"), QStringLiteral("junit"), QStringLiteral("--limit"),
          QStringLiteral("5")},
+        {QStringLiteral("list"), QStringLiteral("--operator"), QStringLiteral("E001")},
+        {QStringLiteral("list"), QStringLiteral("--instrument"), QStringLiteral("M-1"), QStringLiteral("--until"),
+         QStringLiteral("2026-01-05T06:30")},
+        {QStringLiteral("instruments"), QStringLiteral("list")},
         {QStringLiteral("yield")},
         {QStringLiteral("yield"), QStringLiteral("--station"), QStringLiteral("line-a")},
         {QStringLiteral("measurements")},
@@ -502,6 +519,8 @@ TEST(LineDatabase, RecordsCommandsReadTheLineDatabaseAsAFile)
         EXPECT_EQ(fromLine, fromFile) << qPrintable(read.join(QLatin1Char(' ')));
     }
     EXPECT_EQ(command({QStringLiteral("list"), QStringLiteral("--db"), url}).second.count(QLatin1Char('\n')), 40);
+    EXPECT_TRUE(command({QStringLiteral("instruments"), QStringLiteral("list"), QStringLiteral("--db"), path})
+                    .second.startsWith(QLatin1String("M-1  meter  -  serial -  calibrated -  due 2027-01-31  ")));
     EXPECT_TRUE(command({QStringLiteral("measurements"), QStringLiteral("--name"), QStringLiteral("ladder.*.ch06"),
                          QStringLiteral("--db"), url})
                     .second.contains(QLatin1String("  ladder.se_bipolar.ch06  ")));

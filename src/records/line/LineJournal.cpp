@@ -187,6 +187,46 @@ bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRun
     return true;
 }
 
+bool copyInstrumentRegister(QSqlDatabase &line, QSqlDatabase &journal, int *added, QString *error)
+{
+    *added = 0;
+    const TableInfo *info = findTable(QStringLiteral("instruments"));
+    QSqlQuery has(journal);
+    if (!info || !has.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = 'instruments'")) || !has.next())
+        return true;
+    const QString columns = columnList(*info, Backend::Line);
+    QSqlQuery read(line);
+    read.setForwardOnly(true);
+    if (!read.exec(QStringLiteral("SELECT %1 FROM instruments ORDER BY changed_utc, id").arg(columns)))
+        return fail(read, QStringLiteral("cannot read the line's instrument register"), error);
+    const int count = int(columnsAt(*info, Backend::Line).size());
+    QStringList marks;
+    for (int i = 0; i < count; ++i)
+        marks << QStringLiteral("?");
+    if (!journal.transaction()) {
+        *error = QStringLiteral("cannot copy the instrument register: %1").arg(journal.lastError().text());
+        return false;
+    }
+    QSqlQuery insert(journal);
+    insert.prepare(QStringLiteral("INSERT OR IGNORE INTO instruments (%1) VALUES (%2)")
+                       .arg(columns, marks.join(QLatin1Char(','))));
+    while (read.next()) {
+        for (int i = 0; i < count; ++i)
+            insert.bindValue(i, read.value(i));
+        if (!insert.exec()) {
+            journal.rollback();
+            return fail(insert, QStringLiteral("cannot copy the instrument register"), error);
+        }
+        *added += insert.numRowsAffected() > 0;
+    }
+    if (!journal.commit()) {
+        *error = QStringLiteral("cannot copy the instrument register: %1").arg(journal.lastError().text());
+        journal.rollback();
+        return false;
+    }
+    return true;
+}
+
 bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *error)
 {
     if (!journal.transaction()) {

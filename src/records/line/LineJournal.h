@@ -43,6 +43,11 @@ bool readLineBatch(QSqlDatabase &journal, const QString &stationName, int maxRun
 // Notes the runs as uploaded (one local transaction).
 bool markLineUploaded(QSqlDatabase &journal, const LineBatch &batch, QString *error);
 
+// Copies the line database's instrument register into the journal (entries it has not
+// got yet, by key): the station checks its meter against its own file. added: the new
+// entries. A journal or server without the register copies nothing.
+bool copyInstrumentRegister(QSqlDatabase &line, QSqlDatabase &journal, int *added, QString *error);
+
 // Notes an upload error unless it is the one noted last.
 bool noteLineUploadError(QSqlDatabase &journal, const QString &message, QString *error);
 

@@ -82,6 +82,8 @@ public slots:
             failure(error);
             return;
         }
+        if (sent > 0 || !m_registerCopied)
+            copyRegister();
         if (sent > 0) {
             success(sent);
             m_retry->start(0);
@@ -163,6 +165,25 @@ private:
         }
         qCInfo(lcLineDatabase).noquote() << "line database: connected to" << m_url.display;
         return true;
+    }
+
+    // The register goes down at the first contact and after every upload; a failure here
+    // holds no upload up (it is tried again next time).
+    void copyRegister()
+    {
+        QString error;
+        if (!openLine(&error))
+            return;
+        QSqlDatabase line = QSqlDatabase::database(m_lineName, false);
+        QSqlDatabase journal = QSqlDatabase::database(m_journalName, false);
+        int added = 0;
+        if (!copyInstrumentRegister(line, journal, &added, &error)) {
+            qCWarning(lcLineDatabase).noquote() << "line database:" << error;
+            return;
+        }
+        m_registerCopied = true;
+        if (added > 0)
+            qCInfo(lcLineDatabase).noquote() << "line database:" << added << "instrument register entries copied";
     }
 
     bool uploadOne(int *sent, QString *error)
@@ -291,6 +312,7 @@ private:
     bool m_warned = false;
     bool m_reused = false;   // the connection has served an upload before
     bool m_notReady = false; // the station's file is not there (or not migrated) yet
+    bool m_registerCopied = false;
 };
 
 LineUploader::LineUploader(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
