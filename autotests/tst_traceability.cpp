@@ -209,9 +209,10 @@ TEST_F(TraceabilityTest, RecallFindsExactlyTheRunsOfEachMeter)
         RecordsSettings settings;
         settings.trace.meter = scanned ? QStringLiteral("M-1") : asset;
         settings.trace.askMeter = scanned;
-        const QByteArray json = scanned ? QByteArray(R"({"steps": ["testAll"], "technician": [{"caption": "Meter", "type": ")")
-                                              + asset.toLatin1() + "\"}]}"
-                                        : QByteArray(R"({"steps": ["testAll"]})");
+        const QByteArray json =
+            scanned ? QByteArray(R"({"steps": ["testAll"], "technician": [{"caption": "Meter", "type": ")")
+                          + asset.toLatin1() + "\"}]}"
+                    : QByteArray(R"({"steps": ["testAll"]})");
         const QJsonObject report = runScenario(scenario(json, m_file), settings);
         EXPECT_EQ(report.value(QStringLiteral("overall")).toString(), QStringLiteral("PASS"));
         expected[asset] << report[QStringLiteral("records")][QStringLiteral("runs")][0].toString();

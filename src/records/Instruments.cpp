@@ -152,7 +152,8 @@ bool addInstrumentEntry(const QSqlDatabase &db, Instrument entry, QString *error
         // An asset's entries stand in the order they were made, even within a millisecond.
         entry.changedUtc = utcNow();
         QString ignored;
-        if (const auto last = currentInstrument(db, entry.assetId, &ignored); last && last->changedUtc >= entry.changedUtc)
+        if (const auto last = currentInstrument(db, entry.assetId, &ignored);
+            last && last->changedUtc >= entry.changedUtc)
             entry.changedUtc = QDateTime::fromString(last->changedUtc, Qt::ISODateWithMs)
                                    .addMSecs(1)
                                    .toUTC()
@@ -162,10 +163,10 @@ bool addInstrumentEntry(const QSqlDatabase &db, Instrument entry, QString *error
     q.prepare(QStringLiteral("INSERT INTO instruments (id, asset_id, kind, make, model, serial, calibrated_on, "
                              "due_on, certificate, retired, changed_utc, changed_by) VALUES "
                              "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant &v : {QVariant(entry.id), QVariant(entry.assetId), QVariant(entry.kind), orNull(entry.make),
-                              orNull(entry.model), orNull(entry.serial), orNull(entry.calibratedOn),
-                              orNull(entry.dueOn), orNull(entry.certificate), QVariant(int(entry.retired)),
-                              QVariant(entry.changedUtc), QVariant(entry.changedBy)})
+    for (const QVariant &v :
+         {QVariant(entry.id), QVariant(entry.assetId), QVariant(entry.kind), orNull(entry.make), orNull(entry.model),
+          orNull(entry.serial), orNull(entry.calibratedOn), orNull(entry.dueOn), orNull(entry.certificate),
+          QVariant(int(entry.retired)), QVariant(entry.changedUtc), QVariant(entry.changedBy)})
         q.addBindValue(v);
     if (!q.exec()) {
         if (error)

@@ -218,9 +218,8 @@ bool Recorder::refuseUnwritable()
     return true;
 }
 
-std::optional<QString> Recorder::askText(const QString &kind, const QString &caption,
-                                         const QRegularExpression &pattern, const QString &patternText,
-                                         const QString &noun, std::vector<Asked> &asked)
+std::optional<QString> Recorder::askText(const QString &kind, const QString &caption, const QRegularExpression &pattern,
+                                         const QString &patternText, const QString &noun, std::vector<Asked> &asked)
 {
     QString text = caption;
     while (m_op) {

@@ -143,7 +143,7 @@ private:
     QString m_temperature, m_humidity;
     bool m_environmentAsked = false;
     std::optional<std::chrono::steady_clock::time_point> m_lastRunEnd;
-    QString m_askedMeter;   // the meter scanned in this program session
+    QString m_askedMeter;    // the meter scanned in this program session
     bool m_reminded = false; // the due-soon reminder was shown
     QString m_registerConnection;
     std::function<void(Tap)> m_tap;

@@ -457,24 +457,25 @@ std::optional<RunDetail> RecordsQuery::run(const QString &id, QueryError *error)
                                                               std::move(f)});
                 })
         && (!detail.keepsMeasurements
-            || each(Table::Measurements, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
-                   const auto real = [&f](const char *name) { return realOrNone(f.value(QLatin1String(name))); };
-                   MeasurementRecord m;
-                   m.seq = int(number(f, "seq"));
-                   m.digit = int(number(f, "digit"));
-                   m.name = text(f, "name");
-                   m.kind = text(f, "kind");
-                   m.unit = text(f, "unit");
-                   m.comparison = text(f, "comparison");
-                   m.outcome = text(f, "outcome");
-                   m.value = real("value");
-                   m.expected = real("expected");
-                   m.tolerance = real("tolerance");
-                   m.low = real("low");
-                   m.high = real("high");
-                   m.fields = std::move(f);
-                   detail.measurements.push_back(std::move(m));
-               }))
+            || each(Table::Measurements, "t.run_id = ? ORDER BY t.seq", id,
+                    [&](QVariantHash f) {
+                        const auto real = [&f](const char *name) { return realOrNone(f.value(QLatin1String(name))); };
+                        MeasurementRecord m;
+                        m.seq = int(number(f, "seq"));
+                        m.digit = int(number(f, "digit"));
+                        m.name = text(f, "name");
+                        m.kind = text(f, "kind");
+                        m.unit = text(f, "unit");
+                        m.comparison = text(f, "comparison");
+                        m.outcome = text(f, "outcome");
+                        m.value = real("value");
+                        m.expected = real("expected");
+                        m.tolerance = real("tolerance");
+                        m.low = real("low");
+                        m.high = real("high");
+                        m.fields = std::move(f);
+                        detail.measurements.push_back(std::move(m));
+                    }))
         && (version < tableInfo(Table::RunInstruments).since
             || each(Table::RunInstruments, "t.run_id = ? ORDER BY t.seq", id, [&](QVariantHash f) {
                    InstrumentUse u;

@@ -50,10 +50,10 @@ struct RunSummary {
     std::optional<int> productId;
     QString serial;
     QString startedUtc;
-    QString endedUtc; // empty while open
-    QString endState; // empty while open
-    QString overall;  // overall label text, empty if none
-    QString verdict;  // overall, else a row run's row label, else empty
+    QString endedUtc;   // empty while open
+    QString endState;   // empty while open
+    QString overall;    // overall label text, empty if none
+    QString verdict;    // overall, else a row run's row label, else empty
     QString operatorId; // who tested, empty when not recorded
     bool simulated = false;
     // Every stored column by name: the run's (runs) and its end's (run_ends).

@@ -12,13 +12,13 @@ namespace quillon::records {
 // A run filter as a person types it, on the command line or in the records window's
 // fields: one set of rules for both. Empty (or blank) texts do not filter.
 struct RunFilterText {
-    QString since;   // "2026-12-08", "2026-12-08T14:45", "2026-12-08T14:45:31.123Z"
-    QString until;   // the same; a bare day takes in the whole day
-    QString serial;  // exact
-    QString product; // "0x8140" or "33088"
-    QString station; // exact
-    QString verdict; // pass, fail, aborted, interrupted, open (any case)
-    QString limit;   // a count, newest first
+    QString since;      // "2026-12-08", "2026-12-08T14:45", "2026-12-08T14:45:31.123Z"
+    QString until;      // the same; a bare day takes in the whole day
+    QString serial;     // exact
+    QString product;    // "0x8140" or "33088"
+    QString station;    // exact
+    QString verdict;    // pass, fail, aborted, interrupted, open (any case)
+    QString limit;      // a count, newest first
     QString operatorId; // exact
     QString instrument; // an asset id, exact
 };

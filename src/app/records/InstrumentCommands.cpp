@@ -32,8 +32,10 @@ void printEntries(QTextStream &out, const std::vector<Instrument> &entries, bool
         out << i.assetId << "  " << i.kind << "  " << dash(model) << "  serial " << dash(i.serial) << "  calibrated "
             << dash(i.calibratedOn) << "  due " << dash(i.dueOn) << "  certificate " << dash(i.certificate) << "  ";
         if (history)
-            out << (i.retired ? "retired" : first ? "added" : "edited") << "  " << i.changedUtc << " by "
-                << i.changedBy << '\n';
+            out << (i.retired ? "retired"
+                    : first   ? "added"
+                              : "edited")
+                << "  " << i.changedUtc << " by " << i.changedBy << '\n';
         else
             out << instrumentStatusName(instrumentStatus(i, today, 0)) << '\n';
         first = false;
@@ -82,9 +84,9 @@ std::optional<Instrument> nextEntry(const InstrumentArguments &a, const std::opt
         }
         entry.assetId = a.asset;
     } else if (!current || current->retired) {
-        *problem = (current ? QStringLiteral("instrument %1 is retired")
-                            : QStringLiteral("no instrument %1 in the register"))
-                       .arg(a.asset);
+        *problem =
+            (current ? QStringLiteral("instrument %1 is retired") : QStringLiteral("no instrument %1 in the register"))
+                .arg(a.asset);
         return std::nullopt;
     }
     apply(a, entry);

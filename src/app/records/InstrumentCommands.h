@@ -12,7 +12,7 @@ struct InstrumentArguments {
     QString asset;  // the asset id (all but list)
     // The entry's fields as given; a null text was not given (edit keeps the old value).
     QString kind, make, model, serial, calibrated, due, certificate;
-    QString by; // who makes the change (default: the user's login name)
+    QString by;       // who makes the change (default: the user's login name)
     bool all = false; // list: the retired ones too
 };
 

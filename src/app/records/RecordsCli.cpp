@@ -36,9 +36,10 @@ void printList(QTextStream &out, const std::vector<RunSummary> &runs)
 {
     for (const RunSummary &run : runs)
         out << run.id << "  " << shortTime(run.startedUtc) << "  " << run.stationName << "  serial "
-            << orDash(run.serial) << (run.operatorId.isEmpty() ? QString() : QStringLiteral("  operator ") + run.operatorId)
-            << "  product " << productText(run.productId) << "  " << kindText(run) << "  "
-            << endText(run) << "  " << orDash(run.verdict) << (run.simulated ? "  simulated" : "") << '\n';
+            << orDash(run.serial)
+            << (run.operatorId.isEmpty() ? QString() : QStringLiteral("  operator ") + run.operatorId) << "  product "
+            << productText(run.productId) << "  " << kindText(run) << "  " << endText(run) << "  "
+            << orDash(run.verdict) << (run.simulated ? "  simulated" : "") << '\n';
 }
 
 QString quoted(const QString &text)
@@ -66,9 +67,10 @@ void printHeader(QTextStream &out, const RunDetail &d)
     if (!temperature.isEmpty() || !humidity.isEmpty())
         out << "Ambient   " << orDash(temperature) << " \u00b0C, " << orDash(humidity) << " % RH\n";
     for (const InstrumentUse &u : d.instruments)
-        out << "Meter     " << u.assetId << " (" << orDash(QStringList{u.make, u.model}.join(QLatin1Char(' ')).trimmed())
-            << ", serial " << orDash(u.serial) << ", calibrated " << orDash(u.calibratedOn) << ", due "
-            << orDash(u.dueOn) << ", certificate " << orDash(u.certificate) << "): " << u.status
+        out << "Meter     " << u.assetId << " ("
+            << orDash(QStringList{u.make, u.model}.join(QLatin1Char(' ')).trimmed()) << ", serial " << orDash(u.serial)
+            << ", calibrated " << orDash(u.calibratedOn) << ", due " << orDash(u.dueOn) << ", certificate "
+            << orDash(u.certificate) << "): " << u.status
             << (u.note.isEmpty() ? QString() : QStringLiteral(", ") + u.note) << '\n';
     if (const auto &s = d.session) {
         out << "Board     " << quoted(s->detectionLabel) << ", product " << productText(s->productId);
@@ -175,14 +177,12 @@ struct CommandInfo {
     QString operand; // "RUN", "init" or empty
 };
 
-const QStringList FilterOptions = {QStringLiteral("since"),    QStringLiteral("until"),
-                                   QStringLiteral("serial"),   QStringLiteral("product"),
-                                   QStringLiteral("station"),  QStringLiteral("verdict"),
-                                   QStringLiteral("operator"), QStringLiteral("instrument"),
-                                   QStringLiteral("limit")};
+const QStringList FilterOptions = {QStringLiteral("since"),    QStringLiteral("until"),      QStringLiteral("serial"),
+                                   QStringLiteral("product"),  QStringLiteral("station"),    QStringLiteral("verdict"),
+                                   QStringLiteral("operator"), QStringLiteral("instrument"), QStringLiteral("limit")};
 // The fields of an instrument register entry.
-const QStringList EntryOptions = {QStringLiteral("kind"),       QStringLiteral("make"),       QStringLiteral("model"),
-                                  QStringLiteral("serial"),     QStringLiteral("calibrated"), QStringLiteral("due"),
+const QStringList EntryOptions = {QStringLiteral("kind"),        QStringLiteral("make"),       QStringLiteral("model"),
+                                  QStringLiteral("serial"),      QStringLiteral("calibrated"), QStringLiteral("due"),
                                   QStringLiteral("certificate"), QStringLiteral("by")};
 
 const std::vector<CommandInfo> &commandInfos()
@@ -211,8 +211,7 @@ const std::vector<CommandInfo> &commandInfos()
         {QStringLiteral("instruments"),
          QStringLiteral("The reference-instrument register: list, history ASSET, add ASSET, edit ASSET, retire ASSET "
                         "(every change a new entry; the old ones kept)."),
-         QStringList{QStringLiteral("db"), QStringLiteral("all")} + EntryOptions,
-         QStringLiteral("ACTION")},
+         QStringList{QStringLiteral("db"), QStringLiteral("all")} + EntryOptions, QStringLiteral("ACTION")},
         {QStringLiteral("view"), QStringLiteral("The records window."), {QStringLiteral("db")}, QString()},
         {QStringLiteral("status"),
          QStringLiteral("Uploads of a station's store to the line database: pending runs, last upload, last error."),
@@ -273,9 +272,10 @@ QCommandLineOption option(const QString &name, const QString &command)
         if (name == QLatin1String("by"))
             return valued(QStringLiteral("Who makes the change (default: your login name)."), QStringLiteral("NAME"));
         if (EntryOptions.contains(name))
-            return valued(QStringLiteral("The instrument's %1.").arg(name == QLatin1String("certificate")
-                                                                          ? QStringLiteral("calibration certificate number")
-                                                                          : name),
+            return valued(QStringLiteral("The instrument's %1.")
+                              .arg(name == QLatin1String("certificate")
+                                       ? QStringLiteral("calibration certificate number")
+                                       : name),
                           name.toUpper());
     }
     if (name == QLatin1String("all"))
@@ -308,14 +308,15 @@ QCommandLineOption option(const QString &name, const QString &command)
 
 const QStringList &allOptionNames()
 {
-    static const QStringList names = {QStringLiteral("db"),      QStringLiteral("line-db"), QStringLiteral("since"),
-                                      QStringLiteral("until"),   QStringLiteral("serial"),  QStringLiteral("product"),
-                                      QStringLiteral("station"), QStringLiteral("verdict"), QStringLiteral("limit"),
-                                      QStringLiteral("format"),  QStringLiteral("output"),  QStringLiteral("what"),
-                                      QStringLiteral("name"),    QStringLiteral("operator"), QStringLiteral("instrument"),
-                                      QStringLiteral("kind"),    QStringLiteral("make"),     QStringLiteral("model"),
-                                      QStringLiteral("calibrated"), QStringLiteral("due"),   QStringLiteral("certificate"),
-                                      QStringLiteral("by"),      QStringLiteral("all")};
+    static const QStringList names = {
+        QStringLiteral("db"),         QStringLiteral("line-db"),  QStringLiteral("since"),
+        QStringLiteral("until"),      QStringLiteral("serial"),   QStringLiteral("product"),
+        QStringLiteral("station"),    QStringLiteral("verdict"),  QStringLiteral("limit"),
+        QStringLiteral("format"),     QStringLiteral("output"),   QStringLiteral("what"),
+        QStringLiteral("name"),       QStringLiteral("operator"), QStringLiteral("instrument"),
+        QStringLiteral("kind"),       QStringLiteral("make"),     QStringLiteral("model"),
+        QStringLiteral("calibrated"), QStringLiteral("due"),      QStringLiteral("certificate"),
+        QStringLiteral("by"),         QStringLiteral("all")};
     return names;
 }
 
@@ -625,8 +626,9 @@ private:
         QTextStream out(&text);
         QString errors;
         QTextStream err(&errors);
-        const int exit = instrumentsCommand(
-            m_line.isSet(QStringLiteral("db")) ? m_line.value(QStringLiteral("db")) : defaultRecordsPath(), a, out, err);
+        const int exit = instrumentsCommand(m_line.isSet(QStringLiteral("db")) ? m_line.value(QStringLiteral("db"))
+                                                                               : defaultRecordsPath(),
+                                            a, out, err);
         out.flush();
         err.flush();
         m_out << text;

@@ -51,8 +51,8 @@ QSettings settings()
 }
 
 // Filter fields are remembered between sessions under these keys.
-const char *const FilterKeys[] = {"filter/since",   "filter/until",   "filter/station",   "filter/product",
-                                  "filter/serial",  "filter/verdict", "filter/operator", "filter/instrument"};
+const char *const FilterKeys[] = {"filter/since",  "filter/until",   "filter/station",  "filter/product",
+                                  "filter/serial", "filter/verdict", "filter/operator", "filter/instrument"};
 
 // A connection to source of the calling thread's own (Qt SQL connections belong to the
 // thread that opened them), closed when it goes.
@@ -183,9 +183,9 @@ void exportRunsTo(QPromise<ExportJob> &promise, const ExportJob &work)
 RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     : QMainWindow(parent), m_stack(new QStackedWidget), m_message(new QLabel), m_tabs(new QTabWidget),
       m_since(new QLineEdit), m_until(new QLineEdit), m_station(new QComboBox), m_product(new QLineEdit),
-      m_serial(new QLineEdit), m_operator(new QLineEdit), m_instrument(new QLineEdit), m_verdict(new QComboBox), m_count(new QLabel), m_view(new QTableView),
-      m_model(new RunsModel(this)), m_page(new RunPage), m_plots(new RecordsPlots),
-      m_split(new QSplitter(Qt::Vertical)), m_filterTimer(new QTimer(this)),
+      m_serial(new QLineEdit), m_operator(new QLineEdit), m_instrument(new QLineEdit), m_verdict(new QComboBox),
+      m_count(new QLabel), m_view(new QTableView), m_model(new RunsModel(this)), m_page(new RunPage),
+      m_plots(new RecordsPlots), m_split(new QSplitter(Qt::Vertical)), m_filterTimer(new QTimer(this)),
       m_plotsWatcher(new QFutureWatcher<std::shared_ptr<PlotsWork>>(this)),
       m_exportWatcher(new QFutureWatcher<std::shared_ptr<ExportWork>>(this)), m_progress(new QProgressBar),
       m_cancel(new QPushButton(tr("Cancel")))

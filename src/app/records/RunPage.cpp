@@ -303,8 +303,8 @@ void RunPage::showRun(const std::optional<RunDetail> &run)
     if (!r.operatorId.isEmpty())
         facts << tr("operator %1").arg(r.operatorId);
     for (const InstrumentUse &u : run->instruments)
-        facts << tr("%1 %2, due %3 (%4)")
-                     .arg(u.role, u.assetId, u.dueOn.isEmpty() ? tr("not known") : u.dueOn, u.status);
+        facts
+            << tr("%1 %2, due %3 (%4)").arg(u.role, u.assetId, u.dueOn.isEmpty() ? tr("not known") : u.dueOn, u.status);
     if (const auto &s = run->session)
         facts << tr("board \u201C%1\u201D, product %2, %3 channels, %4 DACs, revision %5, firmware reply %6, "
                     "revision reply %7")
