@@ -233,6 +233,28 @@ const CommandInfo *findSpec(const QString &name)
     return nullptr;
 }
 
+// The options of `instruments` that describe a register entry.
+std::optional<QCommandLineOption> entryOption(const QString &name)
+{
+    auto valued = [&](const QString &description, const QString &value) {
+        return QCommandLineOption(name, description, value);
+    };
+    if (name == QLatin1String("all"))
+        return QCommandLineOption(name, QStringLiteral("list: the retired instruments too."));
+    if (name == QLatin1String("calibrated"))
+        return valued(QStringLiteral("The day it was last calibrated (2026-12-09)."), QStringLiteral("DAY"));
+    if (name == QLatin1String("due"))
+        return valued(QStringLiteral("The day its next calibration is due (2026-12-09)."), QStringLiteral("DAY"));
+    if (name == QLatin1String("by"))
+        return valued(QStringLiteral("Who makes the change (default: your login name)."), QStringLiteral("NAME"));
+    if (EntryOptions.contains(name))
+        return valued(
+            QStringLiteral("The instrument's %1.")
+                .arg(name == QLatin1String("certificate") ? QStringLiteral("calibration certificate number") : name),
+            name.toUpper());
+    return std::nullopt;
+}
+
 // The option of this name as the command's help describes it.
 QCommandLineOption option(const QString &name, const QString &command)
 {
@@ -262,22 +284,8 @@ QCommandLineOption option(const QString &name, const QString &command)
     if (name == QLatin1String("until"))
         return valued(QStringLiteral("Runs started before DATE's end (a day) or before a time (UTC)."),
                       QStringLiteral("DATE"));
-    if (command == QLatin1String("instruments")) {
-        if (name == QLatin1String("all"))
-            return QCommandLineOption(name, QStringLiteral("list: the retired instruments too."));
-        if (name == QLatin1String("calibrated"))
-            return valued(QStringLiteral("The day it was last calibrated (2026-12-09)."), QStringLiteral("DAY"));
-        if (name == QLatin1String("due"))
-            return valued(QStringLiteral("The day its next calibration is due (2026-12-09)."), QStringLiteral("DAY"));
-        if (name == QLatin1String("by"))
-            return valued(QStringLiteral("Who makes the change (default: your login name)."), QStringLiteral("NAME"));
-        if (EntryOptions.contains(name))
-            return valued(QStringLiteral("The instrument's %1.")
-                              .arg(name == QLatin1String("certificate")
-                                       ? QStringLiteral("calibration certificate number")
-                                       : name),
-                          name.toUpper());
-    }
+    if (auto entry = command == QLatin1String("instruments") ? entryOption(name) : std::nullopt)
+        return *entry;
     if (name == QLatin1String("all"))
         return QCommandLineOption(name, QStringLiteral("instruments list: the retired instruments too."));
     if (name == QLatin1String("serial"))

@@ -7,6 +7,25 @@
 
 namespace quillon {
 
+namespace {
+
+// The serial and operator patterns must be valid expressions; false (with the reason on
+// err) when one is not.
+bool validPatterns(const records::RecordsSettings &r, const QString &program, QTextStream &err)
+{
+    for (const auto &[what, pattern] : {std::pair{"serial", r.serialPattern}, {"operator", r.trace.operatorPattern}}) {
+        const QRegularExpression re(pattern);
+        if (!pattern.isEmpty() && !re.isValid()) {
+            err << program << ": the " << what << " pattern \"" << pattern
+                << "\" is not a valid expression: " << re.errorString() << Qt::endl;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 int parseStationOptions(const QStringList &arguments, bool simulator, StationOptions &options, QTextStream &out,
                         QTextStream &err)
 {
@@ -100,14 +119,8 @@ int parseStationOptions(const QStringList &arguments, bool simulator, StationOpt
         r.trace.askOperator = true;
     if (parser.isSet(operatorId))
         r.trace.operatorId = parser.value(operatorId).trimmed();
-    for (const auto &[what, pattern] : {std::pair{"serial", r.serialPattern}, {"operator", r.trace.operatorPattern}}) {
-        const QRegularExpression re(pattern);
-        if (!pattern.isEmpty() && !re.isValid()) {
-            err << program << ": the " << what << " pattern \"" << pattern
-                << "\" is not a valid expression: " << re.errorString() << Qt::endl;
-            return 2;
-        }
-    }
+    if (!validPatterns(r, program, err))
+        return 2;
     return -1;
 }
 
