@@ -22,7 +22,9 @@
 #include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QLabel>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QScreen>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -178,6 +180,16 @@ void exportRunsTo(QPromise<ExportJob> &promise, const ExportJob &work)
     promise.addResult(work);
 }
 
+// Room for a first window on the primary screen: most of it, never more than all of it.
+QSize screenRoom()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {1200, 800};
+    const QSize room = screen->availableGeometry().size();
+    return {room.width() * 19 / 20, room.height() * 9 / 10};
+}
+
 } // namespace
 
 RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
@@ -211,9 +223,14 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     connect(other, &QPushButton::clicked, this, &RecordsWindow::chooseStore);
 
     // Filters.
-    m_since->setPlaceholderText(QStringLiteral("2026-12-01"));
-    m_until->setPlaceholderText(QStringLiteral("2026-12-31"));
-    m_product->setPlaceholderText(QStringLiteral("0x8140"));
+    // Empty fields say so; the forms they take are in the tooltips (an example as the
+    // grey hint reads as a filter already set).
+    m_since->setPlaceholderText(tr("any day"));
+    m_until->setPlaceholderText(tr("any day"));
+    m_product->setPlaceholderText(tr("any"));
+    m_since->setToolTip(tr("Runs started on or after a day (2026-12-01) or a time (2026-12-01T14:30), UTC"));
+    m_until->setToolTip(tr("Runs started up to a day's end (2026-12-31) or before a time (2026-12-31T18:00), UTC"));
+    m_product->setToolTip(tr("A product id, 0x8140 or 33088"));
     m_serial->setPlaceholderText(tr("any"));
     m_operator->setPlaceholderText(tr("any"));
     m_instrument->setPlaceholderText(tr("any"));
@@ -333,7 +350,7 @@ RecordsWindow::RecordsWindow(const QString &source, QWidget *parent)
     // Where the person left it.
     QSettings s = settings();
     if (!restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray()))
-        resize(1200, 800);
+        resize(QSize(1200, 800).boundedTo(screenRoom()));
     m_split->restoreState(s.value(QStringLiteral("window/split")).toByteArray());
     m_since->setText(s.value(QLatin1String(FilterKeys[0])).toString());
     m_until->setText(s.value(QLatin1String(FilterKeys[1])).toString());
