@@ -296,7 +296,7 @@ void environment(Flow &flow, const RunDetail &detail)
 
 // The columns of the instruments table, in points from the left margin.
 struct InstrumentColumns {
-    double make = 84, serial = 196, calibrated = 262, due = 318, certificate = 374, status = 446;
+    double make = 76, serial = 180, calibrated = 238, due = 292, certificate = 350, status = 430;
 };
 
 QString statusText(const QString &status)
@@ -395,10 +395,11 @@ void asFoundConstants(Flow &flow, const RunDetail &detail, const BoardConstants 
         return;
     }
     for (const QString &source : foundSources(found))
-        flow.text(source
-                      + QStringLiteral(" (the last constants the records show stored in this unit; the station "
-                                       "does not read them back)"),
-                  note);
+        flow.text(source, note);
+    // The station never reads the EEPROM: what it held is what the records last show written.
+    flow.text(QStringLiteral("The newest constants the records show stored in this unit before the run; the station "
+                             "does not read them back."),
+              certificateFont(7, false, true));
     const std::vector<ConstantLine> lines = storedConstantLines(found.stored, Figures::Readable);
     if (!found.stored.arefWord)
         flow.pair(arefLabel(), QStringLiteral("not known"));
