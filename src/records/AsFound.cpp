@@ -14,6 +14,43 @@ quint8 validRecords(const StoredCalibration &stored)
     return stored.dacsMarkedValid ? AllRecords : quint8(stored.markersValid & AllRecords);
 }
 
+// The earlier runs of a unit that stored anything, newest first, back to the one that
+// completes both parts.
+struct Writers {
+    struct Written {
+        StoredCalibration stored;
+        ConstantsSource by;
+    };
+    std::vector<Written> found;
+    bool aref = false;
+    bool dacs = false;
+
+    bool complete() const { return aref && dacs; }
+
+    // Adds the writers among page (a listing, newest first); false when a run could not
+    // be read.
+    bool add(const RecordsQuery &query, const RunDetail &run, const std::vector<RunSummary> &page, QueryError *error)
+    {
+        for (const RunSummary &candidate : page) {
+            if (complete())
+                break;
+            // A simulated board is not the unit, nor the unit a simulated board.
+            if (candidate.simulated != run.run.simulated || candidate.id == run.run.id)
+                continue;
+            const auto detail = query.run(candidate.id, error);
+            if (!detail)
+                return false;
+            const StoredCalibration stored = decodeStoredCalibration(detail->eepromWrites);
+            if (!stored.arefWord && !stored.dacs && !stored.markersWritten)
+                continue;
+            found.push_back({stored, {candidate.id, candidate.startedUtc}});
+            aref = aref || stored.arefWord;
+            dacs = dacs || stored.dacs;
+        }
+        return true;
+    }
+};
+
 } // namespace
 
 BoardConstants afterWrites(BoardConstants before, const StoredCalibration &written, const ConstantsSource &by)
@@ -49,47 +86,21 @@ std::optional<BoardConstants> asFoundConstants(const RecordsQuery &query, const 
     earlier.serial = run.run.serial;
     earlier.until = run.run.startedUtc; // started before this run (newest first)
     earlier.limit = 20;
-    // The earlier runs that wrote anything, newest first, back to the one that completes
-    // both parts.
-    struct Written {
-        StoredCalibration stored;
-        ConstantsSource by;
-    };
-    std::vector<Written> writers;
-    bool aref = false;
-    bool dacs = false;
+    Writers writers;
     for (;;) {
         QueryError failed;
         const std::vector<RunSummary> page = query.list(earlier, &failed);
-        if (!failed.message.isEmpty()) {
+        if (!failed.message.isEmpty() || !writers.add(query, run, page, &failed)) {
             if (error)
                 *error = failed;
             return std::nullopt;
         }
-        for (const RunSummary &candidate : page) {
-            if (candidate.simulated != run.run.simulated || candidate.id == run.run.id)
-                continue;
-            const auto detail = query.run(candidate.id, &failed);
-            if (!detail) {
-                if (error)
-                    *error = failed;
-                return std::nullopt;
-            }
-            const StoredCalibration stored = decodeStoredCalibration(detail->eepromWrites);
-            if (!stored.arefWord && !stored.dacs && !stored.markersWritten)
-                continue;
-            writers.push_back({stored, {candidate.id, candidate.startedUtc}});
-            aref = aref || stored.arefWord;
-            dacs = dacs || stored.dacs;
-            if (aref && dacs)
-                break;
-        }
-        if ((aref && dacs) || int(page.size()) < earlier.limit)
+        if (writers.complete() || int(page.size()) < earlier.limit)
             break;
         earlier.offset += earlier.limit;
     }
     // Replayed oldest first, each run's writes onto what the ones before it left.
-    for (auto w = writers.rbegin(); w != writers.rend(); ++w)
+    for (auto w = writers.found.rbegin(); w != writers.found.rend(); ++w)
         found = afterWrites(found, w->stored, w->by);
     return found;
 }

@@ -34,6 +34,22 @@ QFont certificateFont(double points, bool bold = false, bool italic = false)
     return f;
 }
 
+// A word no line holds, as many characters as fit (at least one) per line into lines;
+// returns what is left of it, which fits.
+QString brokenWord(QString word, const QFontMetricsF &metrics, double width, QStringList &lines)
+{
+    while (metrics.horizontalAdvance(word) > width && word.size() > 1) {
+        qsizetype fit = 1;
+        while (fit < word.size() && metrics.horizontalAdvance(word.left(fit + 1)) <= width)
+            ++fit;
+        if (fit < word.size() && word.at(fit - 1).isHighSurrogate())
+            ++fit; // a character in two halves stays whole
+        lines << word.left(fit);
+        word = word.mid(fit);
+    }
+    return word;
+}
+
 // text in lines no wider than width, broken at spaces; a word wider than a line is
 // broken where it must. Nothing is left out.
 QStringList wrapped(const QString &text, const QFontMetricsF &metrics, double width)
@@ -43,7 +59,7 @@ QStringList wrapped(const QString &text, const QFontMetricsF &metrics, double wi
     plain.replace(QLatin1Char('\t'), QLatin1Char(' '));
     for (const QString &paragraph : plain.split(QLatin1Char('\n'))) {
         QString line;
-        for (QString word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (const QString &word : paragraph.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
             if (metrics.horizontalAdvance(joined) <= width) {
                 line = joined;
@@ -51,17 +67,7 @@ QStringList wrapped(const QString &text, const QFontMetricsF &metrics, double wi
             }
             if (!line.isEmpty())
                 lines << line;
-            // A word no line holds: as many characters as fit, at least one, per line.
-            while (metrics.horizontalAdvance(word) > width && word.size() > 1) {
-                qsizetype fit = 1;
-                while (fit < word.size() && metrics.horizontalAdvance(word.left(fit + 1)) <= width)
-                    ++fit;
-                if (fit < word.size() && word.at(fit - 1).isHighSurrogate())
-                    ++fit; // a character in two halves stays whole
-                lines << word.left(fit);
-                word = word.mid(fit);
-            }
-            line = word;
+            line = brokenWord(word, metrics, width, lines);
         }
         lines << line;
     }
