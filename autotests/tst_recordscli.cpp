@@ -884,14 +884,18 @@ TEST_F(RecordsCli, CertificateOfARecalibrationStatesConstantsBeforeAndAfterOnEve
     const QString id = second[QLatin1String("records")][QLatin1String("runs")][0].toString();
     ASSERT_FALSE(id.isEmpty());
     ASSERT_NE(before, after);
+    // Longer than a line: wrapped, never cut.
+    const QString note =
+        QStringLiteral("due 2026-11-02; used with enforcement off at this station, as the line procedure "
+                       "allows for a meter whose recalibration is booked and whose last "
+                       "daily check passed");
     // A row's run asks for no serial, and this station records neither operator nor meter.
     ASSERT_TRUE(execOnFile(store, QStringLiteral("UPDATE runs SET serial = 'QN7002'")));
     ASSERT_TRUE(execOnFile(store, QStringLiteral("UPDATE runs SET operator = 'op-417' WHERE id = '%1'").arg(id)));
     ASSERT_TRUE(execOnFile(store, QStringLiteral("INSERT INTO run_instruments VALUES ('i1', '%1', 1, 'meter', "
                                                  "'MTR-07', 'dmm', 'Keystone', 'DM-6500', 'KS220931', '2025-11-02', "
-                                                 "'2026-11-02', 'CAL-2025-1187', 'overdue', 'due 2026-11-02; used "
-                                                 "with enforcement off')")
-                                      .arg(id)));
+                                                 "'2026-11-02', 'CAL-2025-1187', 'overdue', '%2')")
+                                      .arg(id, note)));
     const QString config = dir.filePath(QStringLiteral("config"));
     ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/Quillon")));
     {
@@ -937,8 +941,8 @@ TEST_F(RecordsCli, CertificateOfARecalibrationStatesConstantsBeforeAndAfterOnEve
     EXPECT_TRUE(first.contains(QStringLiteral("Performed by op-417")));
     // The make's column wraps "(dmm)" below the row.
     EXPECT_TRUE(first.contains(QStringLiteral("MTR-07 (meter) Keystone DM-6500 KS220931 2025-11-02 2026-11-02 "
-                                              "CAL-2025-1187 OVERDUE (dmm) Note: due 2026-11-02; used with "
-                                              "enforcement off")))
+                                              "CAL-2025-1187 OVERDUE (dmm) Note: ")
+                               + note + QStringLiteral(" Tests")))
         << first.toStdString();
     EXPECT_TRUE(first.contains(QStringLiteral("Temperature not recorded Humidity not recorded")));
     const QString &last = pages[1];
