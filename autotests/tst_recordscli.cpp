@@ -3,10 +3,12 @@
 #include "SyntheticStore.h"
 #include "support/SqlRows.h"
 #include "app/records/RecordsCli.h"
+#include "app/sim/SimScenarioRunner.h"
 #include "records/RecordsQuery.h"
 #include "records/RunDigest.h"
 #include "records/RecordStore.h"
 #include "records/Schema.h"
+#include "sim/Scenario.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -27,6 +29,8 @@
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
+
+#include <bit>
 
 #include <unistd.h>
 
@@ -138,6 +142,35 @@ protected:
             return {};
         }
         return QString::fromUtf8(text.readAllStandardOutput()).simplified();
+    }
+
+    // The certificate's pages as pdftotext reads them, each simplified, the program
+    // reading its settings from config (XDG_CONFIG_HOME).
+    QStringList certificatePages(const QString &store, const QString &id, const QString &pdf,
+                                 const QString &config) const
+    {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        program.setProcessEnvironment(env);
+        program.start(
+            QStringLiteral(QUILLON_RECORDS_BINARY),
+            {QStringLiteral("--db"), store, QStringLiteral("certificate"), id, QStringLiteral("--output"), pdf});
+        if (!program.waitForFinished(30000) || program.exitCode() != 0) {
+            ADD_FAILURE() << program.readAllStandardError().toStdString();
+            return {};
+        }
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        if (!text.waitForFinished(30000)) {
+            ADD_FAILURE() << "pdftotext (poppler-utils) is needed";
+            return {};
+        }
+        QStringList pages;
+        for (const QString &page : QString::fromUtf8(text.readAllStandardOutput()).split(QLatin1Char('\f')))
+            if (!page.trimmed().isEmpty())
+                pages << page.simplified();
+        return pages;
     }
 
     QStringList ids(const Result &result) const
@@ -793,8 +826,8 @@ TEST_F(RecordsCli, CertificateHoldsSerialVerdictsAndConstantsAsText)
     EXPECT_FALSE(QFileInfo::exists(missing));
 }
 
-// A run's measurements follow its first page, which reads as it did without them:
-// each with value, unit, limits and outcome under its row, "page n of N" at the foot.
+// A run's measurements follow the technician's readings, which read as they did
+// without them: each with value, unit, limits and outcome under its row.
 TEST_F(RecordsCli, CertificateListsMeasurementsWithUnitsAfterTheFirstPage)
 {
     const QString before = certificateText(path, failing, dir.filePath(QStringLiteral("before.pdf")));
@@ -807,8 +840,13 @@ TEST_F(RecordsCli, CertificateListsMeasurementsWithUnitsAfterTheFirstPage)
                   "('m3', '%1', 3, 3, 'aref.word', 65077, 'integer', 'counts', 'range', NULL, NULL, 1, 65534, 'pass')")
                   .arg(failing)));
     const QString page = certificateText(path, failing, dir.filePath(QStringLiteral("after.pdf")));
-    EXPECT_TRUE(page.startsWith(before + QStringLiteral(" Results with units "))) << page.toStdString();
-    const QString results = page.mid(before.size());
+    // From the title to the readings' end (the pages' heads name how many there are).
+    const qsizetype title = before.indexOf(QStringLiteral("Test and calibration certificate"));
+    const QString unchanged = before.mid(title, before.indexOf(QStringLiteral(" Decision rule")) - title);
+    ASSERT_TRUE(title > 0 && unchanged.contains(QStringLiteral("Technician's readings")));
+    const qsizetype at = page.indexOf(unchanged + QStringLiteral(" Results with units "));
+    ASSERT_GT(at, 0) << page.toStdString();
+    const QString results = page.mid(at + unchanged.size());
     EXPECT_TRUE(results.contains(QStringLiteral("6 %1 Measurement Value Unit Limits Outcome ladder.ch03 2.49893 V 2 "
                                                 "\u00B1 0.3 (1.7 to 2.3) FAIL ladder.ch04 2.27 V 2 \u00B1 0.3 "
                                                 "(1.7 to 2.3) marginal 3 %2")
@@ -816,6 +854,103 @@ TEST_F(RecordsCli, CertificateListsMeasurementsWithUnitsAfterTheFirstPage)
         << results.toStdString();
     EXPECT_TRUE(results.contains(QStringLiteral("aref.word 65077 counts 1 to 65534 pass")));
     EXPECT_TRUE(results.endsWith(QStringLiteral("page 2 of 2"))) << results.toStdString();
+}
+
+// A unit calibrated twice on the simulated bench, the second time from readings typed
+// by hand, with an overdue meter. The second run's certificate states the constants the
+// board held before it (the ARef word and the DACs of the first run's two rows, as the
+// scenario hands them to the board) and those it holds after it (its EEPROM at the end),
+// who calibrated with what, and how values were judged. Its 24 measurements do not fit
+// below the rest on the first page: two pages, each with the number and its place.
+TEST_F(RecordsCli, CertificateOfARecalibrationStatesConstantsBeforeAndAfterOnEveryPage)
+{
+    const QString store = dir.filePath(QStringLiteral("recal.sqlite"));
+    auto calibrate = [&](const QString &json) {
+        sim::Scenario scenario;
+        const auto error = sim::readScenario(json.toUtf8(), scenario);
+        EXPECT_FALSE(error) << (error ? error->text().toStdString() : std::string());
+        scenario.records = store;
+        return runScenario(scenario);
+    };
+    const QString before =
+        calibrate(QStringLiteral(R"({"steps": [{"test": "3"}, {"test": "8"}]})"))[QLatin1String("eepromCal")]
+            .toString();
+    const QJsonObject second = calibrate(QStringLiteral(R"({"board": {"eeprom": {"7520": "%1"}}, "technician": [
+        {"caption": "DAC Low Reading", "fields": ["-0.0100", "0.0080", "0.0010", "-0.0020"]},
+        {"caption": "DAC High Reading", "fields": ["9.8900", "9.9300", "9.9000", "9.9100"]}],
+        "steps": [{"test": "8"}]})")
+                                             .arg(before));
+    const QString after = second[QLatin1String("eepromCal")].toString();
+    const QString id = second[QLatin1String("records")][QLatin1String("runs")][0].toString();
+    ASSERT_FALSE(id.isEmpty());
+    ASSERT_NE(before, after);
+    // Longer than a line: wrapped, never cut.
+    const QString note =
+        QStringLiteral("due 2026-11-02; used with enforcement off at this station, as the line procedure "
+                       "allows for a meter whose recalibration is booked and whose last "
+                       "daily check passed");
+    // A row's run asks for no serial, and this station records neither operator nor meter.
+    ASSERT_TRUE(execOnFile(store, QStringLiteral("UPDATE runs SET serial = 'QN7002'")));
+    ASSERT_TRUE(execOnFile(store, QStringLiteral("UPDATE runs SET operator = 'op-417' WHERE id = '%1'").arg(id)));
+    ASSERT_TRUE(execOnFile(store, QStringLiteral("INSERT INTO run_instruments VALUES ('i1', '%1', 1, 'meter', "
+                                                 "'MTR-07', 'dmm', 'Keystone', 'DM-6500', 'KS220931', '2025-11-02', "
+                                                 "'2026-11-02', 'CAL-2025-1187', 'overdue', '%2')")
+                                      .arg(id, note)));
+    const QString config = dir.filePath(QStringLiteral("config"));
+    ASSERT_TRUE(QDir().mkpath(config + QStringLiteral("/Quillon")));
+    {
+        QFile ini(config + QStringLiteral("/Quillon/quillon.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[records]\nmarginalPercent=7.5\n");
+    }
+    const QStringList pages = certificatePages(store, id, dir.filePath(QStringLiteral("recal.pdf")), config);
+    ASSERT_EQ(pages.size(), 2) << pages.join(QStringLiteral("\n----\n")).toStdString();
+    const QRegularExpressionMatch number =
+        QRegularExpression(QStringLiteral("Certificate No\\. (\\S+-%1) ").arg(id.left(8))).match(pages[0]);
+    ASSERT_TRUE(number.hasMatch()) << pages[0].toStdString();
+    for (int p = 0; p < 2; ++p)
+        EXPECT_TRUE(
+            pages[p].contains(QStringLiteral("Certificate %1, page %2 of 2").arg(number.captured(1)).arg(p + 1)))
+            << pages[p].toStdString();
+
+    // The constants in the EEPROM's bytes (7520 on): each record's block after its marker,
+    // big-endian singles; the ARef word at 7666, low byte first.
+    auto constants = [](const QString &hex) {
+        const QByteArray b = QByteArray::fromHex(hex.toLatin1());
+        auto single = [&](int at) {
+            return double(std::bit_cast<float>(quint32(quint8(b[at])) << 24 | quint32(quint8(b[at + 1])) << 16
+                                               | quint32(quint8(b[at + 2])) << 8 | quint8(b[at + 3])));
+        };
+        QStringList lines{QStringLiteral("ARef word %1 ").arg(quint8(b[146]) | quint8(b[147]) << 8)};
+        for (int dac = 0; dac < 4; ++dac)
+            lines << QStringLiteral("DAC %1 gain %2 offset %3")
+                         .arg(dac)
+                         .arg(single(4 + 8 * dac), 0, 'f', 6)
+                         .arg(single(8 + 8 * dac), 0, 'f', 6);
+        return lines;
+    };
+    const QString &first = pages[0];
+    const qsizetype found = first.indexOf(QStringLiteral("As found, before this run"));
+    const qsizetype left = first.indexOf(QStringLiteral("As left, stored in the board by this run"));
+    const qsizetype readings = first.indexOf(QStringLiteral("Technician's readings"));
+    ASSERT_TRUE(found > 0 && left > found && readings > left) << first.toStdString();
+    for (const QString &line : constants(before))
+        EXPECT_TRUE(first.mid(found, left - found).contains(line)) << line.toStdString();
+    for (const QString &line : constants(after))
+        EXPECT_TRUE(first.mid(left, readings - left).contains(line)) << line.toStdString();
+    EXPECT_TRUE(first.contains(QStringLiteral("Performed by op-417")));
+    // The make's column wraps "(dmm)" below the row.
+    EXPECT_TRUE(first.contains(QStringLiteral("MTR-07 (meter) Keystone DM-6500 KS220931 2025-11-02 2026-11-02 "
+                                              "CAL-2025-1187 OVERDUE (dmm) Note: ")
+                               + note + QStringLiteral(" Tests")))
+        << first.toStdString();
+    EXPECT_TRUE(first.contains(QStringLiteral("Temperature not recorded Humidity not recorded")));
+    const QString &last = pages[1];
+    EXPECT_TRUE(last.contains(QStringLiteral("Simple acceptance: a value passes inside its limits, edges included; "
+                                             "guard band: none. Marginal: passing within 7.5 % of the band's edge")))
+        << last.toStdString();
+    EXPECT_TRUE(last.contains(QStringLiteral("The results relate only to the unit tested, serial QN7002.")));
+    EXPECT_TRUE(last.contains(QStringLiteral("End of certificate From the records")));
 }
 
 // Arguments a person gets wrong, or an attacker chooses: the program answers in one

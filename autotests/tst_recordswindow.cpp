@@ -337,7 +337,7 @@ TEST_F(RecordsWindowTest, ScriptedTestAllWithAFaultReadsBackAsShown)
     const int aref = b[146] | (b[147] << 8);
     const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
     QString error;
-    ASSERT_TRUE(records::writeCertificate(*page->run(), pdf, &error)) << error.toStdString();
+    ASSERT_TRUE(records::writeCertificate(*page->run(), {}, pdf, &error)) << error.toStdString();
     QProcess text;
     text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
     ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";

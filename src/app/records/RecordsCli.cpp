@@ -792,7 +792,8 @@ private:
             return Done;
         }
         QString reason;
-        if (!writeCertificate(*detail, m_line.value(QStringLiteral("output")), &reason))
+        const auto inputs = certificateInputs(query, *detail, &reason);
+        if (!inputs || !writeCertificate(*detail, *inputs, m_line.value(QStringLiteral("output")), &reason))
             return fail(reason);
         return Done;
     }

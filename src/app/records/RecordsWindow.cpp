@@ -388,6 +388,7 @@ void RecordsWindow::close_store()
     m_plotsAgain = false;
     m_plots->setRuns(nullptr, {});
     m_page->showRun(std::nullopt);
+    m_page->setQuery(nullptr);
     m_model->setQuery(nullptr);
     m_query.reset();
     m_digest.reset();
@@ -448,6 +449,7 @@ void RecordsWindow::openSource(const QString &source)
         m_station->setCurrentIndex(std::max(0, m_station->findData(current)));
     }
     m_model->setQuery(m_query.get());
+    m_page->setQuery(m_query.get());
     applyFilter();
     m_view->resizeColumnsToContents();
 }

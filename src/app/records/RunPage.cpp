@@ -463,9 +463,15 @@ void RunPage::saveCertificate()
     const QString name =
         (m_run->run.serial.isEmpty() ? m_run->run.id.left(8) : m_run->run.serial) + QStringLiteral(".pdf");
     const QString file = askFile(tr("Save certificate"), name, tr("PDF (*.pdf)"));
+    if (file.isEmpty())
+        return;
     QString error;
-    if (!file.isEmpty())
-        report(writeCertificate(*m_run, file, &error), file, error);
+    std::optional<CertificateInputs> inputs;
+    if (m_query)
+        inputs = certificateInputs(*m_query, *m_run, &error);
+    else
+        error = tr("No records store is open.");
+    report(inputs && writeCertificate(*m_run, *inputs, file, &error), file, error);
 }
 
 } // namespace quillon::records

@@ -33,6 +33,9 @@ public:
 
     // Shows run (nullopt: nothing selected).
     void showRun(const std::optional<RunDetail> &run);
+    // The store the runs come from, which the certificate asks for the constants a board
+    // held before its run (nullptr while none is open).
+    void setQuery(const RecordsQuery *query) { m_query = query; }
     const std::optional<RunDetail> &run() const { return m_run; }
     // The memo shown, as lines.
     QStringList memoLines() const;
@@ -54,6 +57,7 @@ private:
     void report(bool ok, const QString &file, const QString &error);
 
     std::optional<RunDetail> m_run;
+    const RecordsQuery *m_query = nullptr;
     QLabel *m_title;
     QLabel *m_facts;
     QTableWidget *m_rows;
