@@ -891,7 +891,8 @@ TEST_F(RecordsCli, CertificateOfARecalibrationStatesConstantsBeforeAndAfterOnEve
                        "daily check passed");
     // A row's run asks for no serial, and this station records neither operator nor meter.
     ASSERT_TRUE(execOnFile(store, QStringLiteral("UPDATE runs SET serial = 'QN7002'")));
-    ASSERT_TRUE(execOnFile(store, QStringLiteral("UPDATE runs SET operator = 'op-417' WHERE id = '%1'").arg(id)));
+    ASSERT_TRUE(execOnFile(
+        store, QStringLiteral("UPDATE runs SET operator = 'op-417', marginal_percent = 7.5 WHERE id = '%1'").arg(id)));
     ASSERT_TRUE(execOnFile(store, QStringLiteral("INSERT INTO run_instruments VALUES ('i1', '%1', 1, 'meter', "
                                                  "'MTR-07', 'dmm', 'Keystone', 'DM-6500', 'KS220931', '2025-11-02', "
                                                  "'2026-11-02', 'CAL-2025-1187', 'overdue', '%2')")
@@ -901,7 +902,8 @@ TEST_F(RecordsCli, CertificateOfARecalibrationStatesConstantsBeforeAndAfterOnEve
     {
         QFile ini(config + QStringLiteral("/Quillon/quillon.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write("[records]\nmarginalPercent=7.5\n");
+        // The band the station recorded, not this computer's, goes into the decision rule.
+        ini.write("[records]\nmarginalPercent=12\n");
     }
     const QStringList pages = certificatePages(store, id, dir.filePath(QStringLiteral("recal.pdf")), config);
     ASSERT_EQ(pages.size(), 2) << pages.join(QStringLiteral("\n----\n")).toStdString();

@@ -65,6 +65,9 @@ const Column RunColumns[] = {
     {"operator", "TEXT", "TEXT", 5, JsonAs::Text, nullptr, CsvAs::Text, "operator", 17},
     {"temperature", "TEXT", "TEXT", 5, JsonAs::Text},
     {"humidity", "TEXT", "TEXT", 5, JsonAs::Text},
+    // The marginal band the station applied (records/marginalPercent), for the decision
+    // rule a certificate states.
+    {"marginal_percent", "REAL", "DOUBLE PRECISION", 5, JsonAs::Real},
     // Who uploaded the run and when: the line database's own (row policies name the role).
     {"uploaded_by", nullptr, "TEXT NOT NULL", 1, JsonAs::None, nullptr, CsvAs::None, nullptr, 0, Backend::Line},
     {"uploaded_utc", nullptr,

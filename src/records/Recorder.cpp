@@ -182,7 +182,8 @@ void Recorder::beginRun(const QString &kind, int digit, const QString &serial, c
           {"limits_id", orNull(limitSetId())},
           {"operator", orNull(m_operatorId)},
           {"temperature", orNull(m_temperature.isEmpty() ? m_trace.temperature : m_temperature)},
-          {"humidity", orNull(m_humidity.isEmpty() ? m_trace.humidity : m_humidity)}}});
+          {"humidity", orNull(m_humidity.isEmpty() ? m_trace.humidity : m_humidity)},
+          {"marginal_percent", m_marginPercent}}});
     m_runs.push_back(run);
 }
 

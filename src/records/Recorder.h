@@ -53,6 +53,8 @@ public:
     // Who tests and with what: the operator and environment prompts before Test All, the
     // meter check before the rows that read the meter.
     void setTrace(const TraceSettings &trace);
+    // The marginal band (percent) the rows apply, recorded on every run.
+    void setMarginPercent(double percent) { m_marginPercent = percent; }
     // Test All refuses to start while the file cannot be written.
     void setRequired(bool required) { m_required = required; }
 
@@ -138,6 +140,7 @@ private:
     QString m_serialPatternText;
     bool m_required = false;
     TraceSettings m_trace;
+    double m_marginPercent = 10.0;
     QRegularExpression m_operatorPattern;
     QString m_operatorId; // as given or typed
     QString m_temperature, m_humidity;

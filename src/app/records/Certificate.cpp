@@ -642,8 +642,14 @@ std::optional<CertificateInputs> certificateInputs(const RecordsQuery &query, co
         return std::nullopt;
     }
     inputs.asFound = *found;
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    inputs.marginalPercent = RecordsSettings::read(settings).marginalPercent;
+    // The band the station applied; a run recorded before it was kept: this computer's setting.
+    const QVariant recorded = run.run.fields.value(QStringLiteral("marginal_percent"));
+    if (!recorded.isNull()) {
+        inputs.marginalPercent = recorded.toDouble();
+    } else {
+        QSettings settings(settingsFilePath(), QSettings::IniFormat);
+        inputs.marginalPercent = RecordsSettings::read(settings).marginalPercent;
+    }
     return inputs;
 }
 

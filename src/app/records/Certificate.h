@@ -16,7 +16,7 @@ struct RunDetail;
 struct CertificateInputs {
     // The constants the board held before the run (asFoundConstants()); empty: not known.
     BoardConstants asFound;
-    // The margin of the decision rule: records/marginalPercent.
+    // The margin of the decision rule: the run's recorded band, else records/marginalPercent.
     double marginalPercent = 10.0;
     // Letter where it measures in US units, else A4.
     QLocale locale;

@@ -35,6 +35,7 @@ std::unique_ptr<StationRecords> StationRecords::create(const records::RecordsSet
     recorder->setRequired(settings.required);
     recorder->setSerialPrompt(settings.askSerial, settings.serialPattern);
     recorder->setTrace(settings.trace);
+    recorder->setMarginPercent(settings.marginalPercent);
     std::unique_ptr<StationRecords> records(new StationRecords(std::move(recorder), lib, op));
     records->m_marginPercent = settings.marginalPercent;
     records->m_line = StationLineUpload::create({settings.lineDatabase, settings.lineOutageMinutes},
