@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -875,20 +876,22 @@ TEST_F(RecordsCli, CertificateOfARecalibrationStatesConstantsBeforeAndAfterOnEve
     const QString before =
         calibrate(QStringLiteral(R"({"steps": [{"test": "3"}, {"test": "8"}]})"))[QLatin1String("eepromCal")]
             .toString();
-    const QString recalibration = QStringLiteral(R"({"board": {"eeprom": {"7520": "%1"}}, "technician": [
-        {"caption": "DAC Low Reading", "fields": ["-0.0100", "0.0080", "0.0010", "-0.0020"]},
-        {"caption": "DAC High Reading", "fields": ["9.8900", "9.9300", "9.9000", "9.9100"]}],
+    // Typed as the technician would under this locale (the suite also runs with a
+    // comma for the decimal point).
+    const auto typed = [](std::initializer_list<double> volts) {
+        QStringList fields;
+        for (const double v : volts)
+            fields << QLatin1Char('"') + QLocale().toString(v, 'f', 4) + QLatin1Char('"');
+        return fields.join(QStringLiteral(", "));
+    };
+    const QString recalibration =
+        QStringLiteral(R"({"board": {"eeprom": {"7520": "%1"}}, "technician": [
+        {"caption": "DAC Low Reading", "fields": [%2]},
+        {"caption": "DAC High Reading", "fields": [%3]}],
         "steps": [{"test": "8"}]})")
-                                      .arg(before);
-    // Once seen on a loaded CI machine (not reproduced since): the recalibration left the
-    // constants as they were. Tried again before the certificate is judged; the row's
-    // memo says why in the failure message if it never writes.
-    QJsonObject second;
-    QString after = before;
-    for (int attempt = 0; attempt < 3 && after == before; ++attempt) {
-        second = calibrate(recalibration);
-        after = second[QLatin1String("eepromCal")].toString();
-    }
+            .arg(before, typed({-0.01, 0.008, 0.001, -0.002}), typed({9.89, 9.93, 9.9, 9.91}));
+    const QJsonObject second = calibrate(recalibration);
+    const QString after = second[QLatin1String("eepromCal")].toString();
     ASSERT_NE(before, after) << QJsonDocument(second[QLatin1String("rows")].toArray()).toJson().toStdString();
     const QString id = second[QLatin1String("records")][QLatin1String("runs")][0].toString();
     ASSERT_FALSE(id.isEmpty());
