@@ -128,31 +128,18 @@ protected:
     // (pdftotext), simplified; empty with a failure when either program fails.
     QString certificateText(const QString &store, const QString &id, const QString &pdf) const
     {
-        QProcess program;
-        program.start(
-            QStringLiteral(QUILLON_RECORDS_BINARY),
-            {QStringLiteral("--db"), store, QStringLiteral("certificate"), id, QStringLiteral("--output"), pdf});
-        if (!program.waitForFinished(30000) || program.exitCode() != 0) {
-            ADD_FAILURE() << program.readAllStandardError().toStdString();
-            return {};
-        }
-        QProcess text;
-        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-        if (!text.waitForFinished(30000)) {
-            ADD_FAILURE() << "pdftotext (poppler-utils) is needed";
-            return {};
-        }
-        return QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        return certificatePages(store, id, pdf).join(QLatin1Char(' '));
     }
 
     // The certificate's pages as pdftotext reads them, each simplified, the program
-    // reading its settings from config (XDG_CONFIG_HOME).
+    // reading its settings from config (XDG_CONFIG_HOME) when one is given.
     QStringList certificatePages(const QString &store, const QString &id, const QString &pdf,
-                                 const QString &config) const
+                                 const QString &config = {}) const
     {
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        if (!config.isEmpty())
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
         program.setProcessEnvironment(env);
         program.start(
             QStringLiteral(QUILLON_RECORDS_BINARY),

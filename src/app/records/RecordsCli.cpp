@@ -286,16 +286,14 @@ QCommandLineOption option(const QString &name, const QString &command)
                       QStringLiteral("DATE"));
     if (auto entry = command == QLatin1String("instruments") ? entryOption(name) : std::nullopt)
         return *entry;
-    if (name == QLatin1String("all"))
-        return QCommandLineOption(name, QStringLiteral("instruments list: the retired instruments too."));
     if (name == QLatin1String("serial"))
         return valued(QStringLiteral("Runs of this unit serial."), QStringLiteral("SERIAL"));
     if (name == QLatin1String("operator"))
         return valued(QStringLiteral("Runs of this operator id."), QStringLiteral("ID"));
     if (name == QLatin1String("instrument"))
         return valued(QStringLiteral("Runs made with this reference instrument (asset id)."), QStringLiteral("ASSET"));
-    if (EntryOptions.contains(name))
-        return valued(QStringLiteral("instruments add/edit: the entry's %1.").arg(name), name.toUpper());
+    if (auto entry = entryOption(name))
+        return *entry;
     if (name == QLatin1String("product"))
         return valued(QStringLiteral("Runs of this product id (0x8140)."), QStringLiteral("ID"));
     if (name == QLatin1String("verdict"))
